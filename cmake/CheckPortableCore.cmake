@@ -1,0 +1,16 @@
+# Fails the configuration when a portable core file includes <windows.h>: the
+# core must build and be tested without Windows.
+function(check_portable_core sources)
+  foreach(source IN LISTS sources)
+    get_filename_component(base "${CMAKE_SOURCE_DIR}/${source}" NAME_WE)
+    get_filename_component(dir "${CMAKE_SOURCE_DIR}/${source}" DIRECTORY)
+    foreach(file "${CMAKE_SOURCE_DIR}/${source}" "${dir}/${base}.h")
+      if(EXISTS "${file}")
+        file(STRINGS "${file}" hits REGEX "#[ \t]*include[ \t]*[<\"](windows|winuser|winbase)\\.h[>\"]")
+        if(hits)
+          message(FATAL_ERROR "${file} is part of the portable core but includes a Windows header")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
+endfunction()

@@ -1,0 +1,38 @@
+# The portable core: no <windows.h>, built natively and for Windows alike.
+set(UPDATER_CORE_SOURCES
+  shell/PathRules.cpp
+  shell/FileSearch.cpp
+  shell/WorkingFolder.cpp
+  services/MessageBoxes.cpp
+  package/ByteReader.cpp
+  package/PackageFormat.cpp
+  package/Staging.cpp
+  package/Extract.cpp
+  package/PackageWriter.cpp
+)
+
+# The platform layer of each build.
+set(UPDATER_POSIX_SOURCES
+  services/Platform_posix.cpp
+  services/ScriptedBoxes.cpp
+  package/CopyProgress_none.cpp
+)
+set(UPDATER_WIN32_SOURCES
+  services/Platform_win32.cpp
+  services/TextCodec_win32.cpp
+  services/MessageBoxes_win32.cpp
+  package/CopyProgress_win32.cpp
+)
+
+# Tests of the portable core, run natively and under Wine.
+set(UPDATER_CORE_TESTS
+  tests/support/PackageBuilder.cpp
+  tests/support/TempFolder.cpp
+  tests/shell/PathRulesTest.cpp
+  tests/shell/FileSearchTest.cpp
+  tests/shell/WorkingFolderTest.cpp
+  tests/package/ByteReaderTest.cpp
+  tests/package/PackageFormatTest.cpp
+  tests/package/ExtractTest.cpp
+  tests/services/MessageBoxesTest.cpp
+)

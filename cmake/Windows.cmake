@@ -1,0 +1,63 @@
+# The Windows build, cross-compiled with mingw-w64: the updater, the makers'
+# tool, and the test programs that run under Wine. Everything links statically
+# so that no runtime DLL has to travel with it.
+set(MINGW_ZLIB ${CMAKE_FIND_ROOT_PATH}/lib/libz.a)
+add_link_options(-static -static-libgcc -static-libstdc++)
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+
+add_library(updatercore STATIC ${UPDATER_CORE_SOURCES} ${UPDATER_WIN32_SOURCES})
+target_include_directories(updatercore PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(updatercore PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_compile_options(updatercore PRIVATE ${UPDATER_TEXT_FLAGS})
+target_link_libraries(updatercore PUBLIC ${MINGW_ZLIB} comctl32 winmm ole32 shell32 user32 gdi32)
+
+# Binary resources come from generators in the tree, compiled for the machine
+# that builds (not for Windows).
+set(HOST_CXX c++ CACHE STRING "C++ compiler for the build machine's generators")
+set(GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+file(MAKE_DIRECTORY ${GENERATED_DIR})
+add_custom_command(
+  OUTPUT ${GENERATED_DIR}/makeavi
+  COMMAND ${HOST_CXX} -std=c++17 -O2 -o ${GENERATED_DIR}/makeavi ${CMAKE_SOURCE_DIR}/resources/MakeAvi.cpp
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/MakeAvi.cpp
+  COMMENT "Building the animation generator")
+add_custom_command(
+  OUTPUT ${GENERATED_DIR}/filecopy.avi
+  COMMAND ${GENERATED_DIR}/makeavi ${GENERATED_DIR}/filecopy.avi
+  DEPENDS ${GENERATED_DIR}/makeavi
+  COMMENT "Generating the copy animation")
+add_custom_target(generated_resources DEPENDS ${GENERATED_DIR}/filecopy.avi)
+
+file(GLOB UPDATER_RC_PARTS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h)
+set_source_files_properties(resources/app.rc PROPERTIES
+  OBJECT_DEPENDS "${GENERATED_DIR}/filecopy.avi;${UPDATER_RC_PARTS}")
+
+add_executable(updater WIN32 shell/Main_win32.cpp resources/app.rc)
+target_include_directories(updater PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
+target_compile_options(updater PRIVATE ${UPDATER_TEXT_FLAGS})
+target_link_libraries(updater PRIVATE updatercore)
+add_dependencies(updater generated_resources)
+
+# GoogleTest from Debian's sources, built with the cross compiler.
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_executable(core_tests ${UPDATER_CORE_TESTS})
+target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
+target_link_libraries(core_tests PRIVATE updatercore gtest gtest_main)
+
+# Tests of the Win32 layer; they carry the program's resources so that the
+# dialogs and the animation come from the real templates.
+file(GLOB WIN32_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
+add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cpp
+  tests/support/TempFolder.cpp tests/robot/Robot_win32.cpp resources/app.rc)
+target_include_directories(win32_tests PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
+target_compile_options(win32_tests PRIVATE ${UPDATER_TEXT_FLAGS})
+target_link_libraries(win32_tests PRIVATE updatercore gtest gtest_main)
+add_dependencies(win32_tests generated_resources updater)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
+  add_subdirectory(tools)
+endif()

@@ -1,0 +1,28 @@
+// The copy progress window as the extraction sees it: a sink for per-file and
+// overall progress, and the message pump that keeps the single thread's windows
+// alive while it is busy. The Windows build shows the real window; a build
+// without windows has none and its pump does nothing.
+#pragma once
+
+#include <cstdint>
+
+// Where an entry's progress goes. beginFile is called when a file starts
+// (its destination path and unpacked size), report after every full block of
+// output and once more for a partly filled last block.
+struct ProgressSink {
+    void (*beginFile)(void* context, const char* path, int32_t unpackedSize);
+    void (*report)(void* context, int64_t fileBytes, int64_t consumed);
+    void* context;
+};
+
+// Opens the copy progress window for total package bytes, closing any open
+// one first. Returns the sink that drives it, or null when no window could be
+// created; the walk then goes on without one.
+const ProgressSink* OpenCopyProgress(int64_t total);
+
+// Destroys the window. Returns 0 when one was open, 1 when none was.
+int CloseCopyProgress();
+
+// Dispatches every waiting message of the thread and returns how many it
+// dispatched. A quit message ends the process at once with its code.
+int PumpMessages();

@@ -1,0 +1,38 @@
+// Walks the package into a destination folder: Boot mode takes only the
+// start-up files into the working folder; Full mode writes every entry into
+// the install folder behind the copy progress window, staged so that a damaged
+// package leaves the install folder as it was.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "package/CopyProgress.h"
+#include "package/PackageFormat.h"
+
+enum ExtractMode { kFullMode = 0, kBootMode = 1 };
+
+// The one message for every failure of a walk.
+constexpr const char* kDamagedPackageMessage =
+    "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
+
+// Inflates one file entry. package is positioned at the entry's last-write
+// time; the stream of packedSize bytes follows it. The file is written to
+// writePath, progress shows shownPath. consumed is the overall count before the
+// time field. Returns kPackageOk, or a package result with the file closed and
+// both transfer buffers released. Leaves package just past the stream.
+int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSize, const char* shownPath,
+                 const char* writePath, const ProgressSink* sink, int64_t consumed);
+
+// Walks an opened package (positioned at its first entry) into destination.
+// sink may be null. Returns kPackageOk or the first failure; in Full mode a
+// failure leaves destination as it was.
+int WalkPackage(PackageStream* package, const char* destination, int mode, const ProgressSink* sink);
+
+// Name of the entry a failed walk stopped at ("" when it failed before one).
+const char* LastFailedEntry();
+
+// Extracts the package appended to the running program. Returns only on
+// success; on any failure closes the progress window, shows the damaged-package
+// message and ends the program through FatalExit(-1).
+void ExtractPackage(const char* destination, int mode);

@@ -1,0 +1,186 @@
+#include "package/PackageFormat.h"
+
+#include <cstring>
+
+#include "package/ByteReader.h"
+#include "services/Platform.h"
+#include "shell/PathRules.h"
+
+namespace {
+
+// Names that Windows opens as devices whatever folder they are in.
+const char* const kDeviceNames[] = {"con",  "prn",  "aux",  "nul",  "com1", "com2", "com3",
+                                    "com4", "com5", "com6", "com7", "com8", "com9", "lpt1",
+                                    "lpt2", "lpt3", "lpt4", "lpt5", "lpt6", "lpt7", "lpt8",
+                                    "lpt9"};
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringCase(const char* a, const char* b, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    return true;
+}
+
+// Checks one name component [begin, end): not empty, not only dots and spaces,
+// not ending in a dot or space (Windows would drop them), not a device name.
+bool IsSoundComponent(const char* begin, const char* end) {
+    if (begin == end) return false;
+    char last = end[-1];
+    if (last == '.' || last == ' ') return false;
+    size_t stem = 0;
+    while (begin + stem < end && begin[stem] != '.') ++stem;
+    if (stem == 3 || stem == 4) {
+        for (const char* device : kDeviceNames)
+            if (strlen(device) == stem && EqualsIgnoringCase(begin, device, stem)) return false;
+    }
+    return true;
+}
+
+bool IsForbiddenByte(uint8_t c) {
+    return c < 0x20 || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' ||
+           c == '|';
+}
+
+}  // namespace
+
+const char* DescribePackageResult(int result) {
+    switch (result) {
+        case kPackageOk: return "ok";
+        case kPackageCannotOpen: return "the file cannot be opened or has no package";
+        case kPackageTruncated: return "the package is cut short";
+        case kPackageBadName: return "an entry name is empty, unterminated, too long or leaves the destination";
+        case kPackageBadSize: return "an entry size is out of range";
+        case kPackageCorruptStream: return "a compressed stream is corrupt";
+        case kPackageCannotWrite: return "a destination file cannot be created or written";
+        case kPackageNoMemory: return "out of memory";
+        case kPackagePathTooLong: return "a destination path is longer than 259 bytes";
+        case kPackageCannotReplace: return "an existing destination file cannot be replaced";
+        default: return "unknown failure";
+    }
+}
+
+int OpenPackageStream(const char* path, PackageStream* stream) {
+    FILE* file = PlatformOpenFile(path, "rb");
+    if (file == nullptr) return kPackageCannotOpen;
+    uint8_t raw[kTrailerSize];
+    int64_t trailerPosition = -1;
+    if (PlatformSeek(file, 0, SEEK_END) == 0) trailerPosition = PlatformTell(file) - kTrailerSize;
+    ByteReader reader;
+    InitReader(&reader, raw, sizeof(raw));
+    uint32_t offset = 0;
+    if (trailerPosition < 0 || PlatformSeek(file, trailerPosition, SEEK_SET) != 0 ||
+        fread(raw, 1, sizeof(raw), file) != sizeof(raw) || !ReadU32(&reader, &offset) ||
+        offset > trailerPosition || offset > kMaxPackageValue ||
+        trailerPosition - offset > kMaxPackageValue || PlatformSeek(file, offset, SEEK_SET) != 0) {
+        fclose(file);
+        return kPackageCannotOpen;
+    }
+    stream->file = file;
+    stream->position = offset;
+    stream->end = trailerPosition;
+    return kPackageOk;
+}
+
+void ClosePackageStream(PackageStream* stream) {
+    if (stream->file != nullptr) fclose(stream->file);
+    stream->file = nullptr;
+}
+
+int64_t PackageLength(const PackageStream* stream) {
+    return stream->end - stream->position;
+}
+
+size_t ReadPackageBytes(PackageStream* stream, void* out, size_t count) {
+    int64_t left = stream->end - stream->position;
+    if (left <= 0) return 0;
+    if (static_cast<int64_t>(count) > left) count = static_cast<size_t>(left);
+    size_t got = fread(out, 1, count, stream->file);
+    stream->position += static_cast<int64_t>(got);
+    return got;
+}
+
+int SkipPackageBytes(PackageStream* stream, int64_t count) {
+    if (count < 0 || count > stream->end - stream->position) return kPackageTruncated;
+    if (PlatformSeek(stream->file, stream->position + count, SEEK_SET) != 0) return kPackageTruncated;
+    stream->position += count;
+    return kPackageOk;
+}
+
+int ReadNameLength(PackageStream* package, uint16_t* nameLength) {
+    uint8_t raw[kNameLengthSize];
+    if (ReadPackageBytes(package, raw, sizeof(raw)) != sizeof(raw)) return kPackageTruncated;
+    ByteReader reader;
+    InitReader(&reader, raw, sizeof(raw));
+    return ReadU16(&reader, nameLength) ? kPackageOk : kPackageTruncated;
+}
+
+int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry) {
+    if (nameLength > kMaxEntryName) return kPackageBadName;
+    uint8_t raw[kMaxEntryName + kSizeFieldsSize];
+    size_t want = nameLength + kSizeFieldsSize;
+    if (ReadPackageBytes(package, raw, want) != want) return kPackageTruncated;
+    ByteReader reader;
+    InitReader(&reader, raw, want);
+    if (!ReadBytes(&reader, entry->name, nameLength) || !ReadI32(&reader, &entry->unpackedSize) ||
+        !ReadU32(&reader, &entry->packedSize))
+        return kPackageTruncated;
+    entry->nameLength = nameLength;
+    entry->isFolder = entry->unpackedSize == kFolderEntrySize;
+    if (entry->unpackedSize < kFolderEntrySize || entry->packedSize > kMaxPackageValue)
+        return kPackageBadSize;
+    return CheckEntryName(entry->name, nameLength, entry->isFolder);
+}
+
+int CheckEntryName(const char* name, size_t length, bool isFolder) {
+    if (length < 2 || length > kMaxEntryName) return kPackageBadName;
+    if (name[length - 1] != '\0' || strlen(name) != length - 1) return kPackageBadName;
+    if (IsSeparator(name[0])) return kPackageBadName;
+    const char* componentStart = name;
+    const char* end = name + length - 1;
+    for (const char* p = name; p < end; ++p) {
+        uint8_t c = static_cast<uint8_t>(*p);
+        if (IsLeadByte(c)) {
+            if (p + 1 == end) return kPackageBadName;  // a lead byte with no second byte
+            ++p;
+            continue;
+        }
+        if (IsForbiddenByte(c)) return kPackageBadName;
+        if (IsSeparator(*p)) {
+            if (!IsSoundComponent(componentStart, p)) return kPackageBadName;
+            componentStart = p + 1;
+        }
+    }
+    // A folder may end in its separator (save\); a file names its last component.
+    if (componentStart == end) return isFolder && end > name ? kPackageOk : kPackageBadName;
+    if (!IsSoundComponent(componentStart, end)) return kPackageBadName;
+    // The staging folder belongs to the reader.
+    size_t stagingLength = strlen(kStagingFolderName);
+    if (length - 1 >= stagingLength && EqualsIgnoringCase(name, kStagingFolderName, stagingLength) &&
+        (name[stagingLength] == '\0' || IsSeparator(name[stagingLength])))
+        return kPackageBadName;
+    return kPackageOk;
+}
+
+bool IsStartupFile(const char* name) {
+    static const char* const kPatterns[] = {"insttscr.rct", "install.env", ".txt"};
+    char folded[kMaxEntryName];
+    if (!CopyText(folded, sizeof(folded), name)) return false;
+    FoldToLowerSjis(folded);
+    for (const char* pattern : kPatterns)
+        if (ContainsSjis(folded, pattern)) return true;
+    return false;
+}
+
+bool IsNestedFolderName(const char* name) {
+    for (const char* p = name; *p != '\0'; ++p) {
+        if (IsLeadByte(static_cast<uint8_t>(*p)) && p[1] != '\0') {
+            ++p;
+            continue;
+        }
+        if (*p == '\\') return p[1] != '\0';
+    }
+    return false;
+}

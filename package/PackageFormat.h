@@ -1,0 +1,115 @@
+// The package appended to the updater's own file.
+//
+//   program image | entry ... | u16 0 (end marker) | 00 00 (filler) | u32 offset
+//
+// The last four bytes give the absolute offset of the first entry. Each entry:
+//
+//   u16 L            name length with its NUL; 0 is the end marker
+//   L bytes          Shift-JIS name relative to the destination, '\' separated
+//   i32 unpacked     file size, or -1 for a folder entry
+//   u32 packed P     size of the zlib stream (read but unused for a folder)
+//   u64 time         files only: last-write time, Windows file time (UTC)
+//   P bytes          files only: one zlib stream ending at its last byte
+//
+// Example: a folder "save\" then a 5-byte file "save\a.txt":
+//   06 00 "save\" 00 FF FF FF FF 00 00 00 00
+//   0B 00 "save\a.txt" 00 05 00 00 00 0D 00 00 00 <8-byte time> <13-byte stream>
+//
+// Error policy: the reader trusts nothing. A name must end in its NUL at byte
+// L, be no longer than kMaxEntryName, and stay below the destination folder (no
+// drive, no leading separator, no "." or ".." component, nothing Windows would
+// silently rename or treat as a device). Sizes and offsets must be below 2^31.
+// Anything else is a damaged package.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// The trailer: the absolute offset of the package, the program file's last bytes.
+constexpr size_t kTrailerSize = 4;
+// Zero bytes between the end marker and the trailer.
+constexpr size_t kPackageFillerSize = 2;
+// A name with its NUL fits the reader's fixed 260-byte buffers.
+constexpr size_t kMaxEntryName = 260;
+// Name length field, then the unpacked and packed size fields.
+constexpr size_t kNameLengthSize = 2;
+constexpr size_t kSizeFieldsSize = 8;
+// The last-write time that precedes a file's stream.
+constexpr size_t kFileTimeSize = 8;
+// The unpacked size that marks a folder entry.
+constexpr int32_t kFolderEntrySize = -1;
+// Transfer buffers, progress unit and write block: 128 KiB.
+constexpr uint32_t kTransferBlock = 0x20000;
+// File positions and progress arithmetic are signed 32-bit.
+constexpr int64_t kMaxPackageValue = 0x7FFFFFFF;
+// Where a Full-mode walk keeps new files until all of them are complete; no
+// entry may use this name at the top level.
+constexpr const char* kStagingFolderName = "TempGPUpdateStaging";
+
+// Why a walk or an entry failed. 0 is success; every failure shows the same
+// message to the user, the makers' tool names the cause.
+enum PackageResult {
+    kPackageOk = 0,
+    kPackageCannotOpen,     // the program file, or the package offset
+    kPackageTruncated,      // a field or stream cut short
+    kPackageBadName,        // a name that is empty, unterminated, too long or leaves the destination
+    kPackageBadSize,        // a size that is negative or beyond 2^31
+    kPackageCorruptStream,  // zlib refused the data
+    kPackageCannotWrite,    // a destination file could not be created or written
+    kPackageNoMemory,       // a transfer buffer could not be had
+    kPackagePathTooLong,    // destination folder and name beyond 259 bytes
+    kPackageCannotReplace,  // an existing file is read-only, a folder, or held open
+};
+
+// Short English description of a result, for the makers' tool.
+const char* DescribePackageResult(int result);
+
+struct PackageEntry {
+    char name[kMaxEntryName];
+    uint16_t nameLength;   // with the NUL
+    int32_t unpackedSize;  // kFolderEntrySize for a folder
+    uint32_t packedSize;
+    bool isFolder;
+};
+
+// An open package: the program file and the bytes from the first entry up to
+// the trailer. Reads never go past end, so the trailer is never taken for
+// package data.
+struct PackageStream {
+    FILE* file;
+    int64_t position;  // absolute offset of the next byte read
+    int64_t end;       // absolute offset of the trailer
+};
+
+// Opens path for binary reading, positioned at the first entry. Returns
+// kPackageOk, or kPackageCannotOpen when the file cannot be opened or its
+// trailer points outside the file.
+int OpenPackageStream(const char* path, PackageStream* stream);
+void ClosePackageStream(PackageStream* stream);
+// Bytes from the first entry up to the trailer.
+int64_t PackageLength(const PackageStream* stream);
+
+// Reads up to count bytes, never past the end; returns how many it read.
+size_t ReadPackageBytes(PackageStream* stream, void* out, size_t count);
+// Moves forward count bytes. Returns kPackageOk or kPackageTruncated past the end.
+int SkipPackageBytes(PackageStream* stream, int64_t count);
+
+// Reads the u16 name length. Returns kPackageOk or kPackageTruncated.
+int ReadNameLength(PackageStream* package, uint16_t* nameLength);
+
+// Reads the name and both size fields of an entry whose name length was read,
+// and checks them. Leaves the stream at the time field (files) or the next entry.
+int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry);
+
+// Checks a name of length bytes (its NUL included) against the rules above.
+// Returns kPackageOk or kPackageBadName.
+int CheckEntryName(const char* name, size_t length, bool isFolder);
+
+// True when the name contains "insttscr.rct", "install.env" or ".txt",
+// without regard to letter case, matching only at character boundaries.
+bool IsStartupFile(const char* name);
+
+// True when a folder name has a byte after its first '\' (save\sub\), which
+// ends a Boot-mode walk.
+bool IsNestedFolderName(const char* name);

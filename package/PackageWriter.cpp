@@ -1,0 +1,126 @@
+#include "package/PackageWriter.h"
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "package/ByteReader.h"
+#include "package/PackageFormat.h"
+#include "services/Platform.h"
+#include "shell/PathRules.h"
+
+namespace {
+
+bool Put(FILE* out, const void* data, size_t size) { return fwrite(data, 1, size, out) == size; }
+
+// Writes the name length, name and size fields; returns the offset of the size fields.
+int WriteHeader(FILE* out, const char* name, int32_t unpacked, uint32_t packed, int64_t* sizesAt) {
+    size_t length = strlen(name) + 1;
+    uint8_t raw[kNameLengthSize];
+    StoreU16(raw, static_cast<uint16_t>(length));
+    if (!Put(out, raw, sizeof(raw)) || !Put(out, name, length)) return kPackageCannotWrite;
+    if (sizesAt != nullptr) *sizesAt = PlatformTell(out);
+    uint8_t sizes[kSizeFieldsSize];
+    StoreU32(sizes, static_cast<uint32_t>(unpacked));
+    StoreU32(sizes + 4, packed);
+    return Put(out, sizes, sizeof(sizes)) ? kPackageOk : kPackageCannotWrite;
+}
+
+int WriteTime(FILE* out, uint64_t fileTime) {
+    uint8_t raw[kFileTimeSize];
+    StoreU64(raw, fileTime);
+    return Put(out, raw, sizeof(raw)) ? kPackageOk : kPackageCannotWrite;
+}
+
+}  // namespace
+
+int BeginPackage(PackageWriter* writer, FILE* out, int level) {
+    writer->out = out;
+    writer->level = level;
+    if (PlatformSeek(out, 0, SEEK_END) != 0) return kPackageCannotWrite;
+    writer->start = PlatformTell(out);
+    return writer->start >= 0 && writer->start <= kMaxPackageValue ? kPackageOk : kPackageCannotWrite;
+}
+
+int AddFolderEntry(PackageWriter* writer, const char* name) {
+    char folder[kMaxEntryName];
+    if (!CopyText(folder, sizeof(folder), name)) return kPackageBadName;
+    if (!EndsInSeparator(folder) && !AppendText(folder, sizeof(folder), "\\")) return kPackageBadName;
+    int result = CheckEntryName(folder, strlen(folder) + 1, true);
+    if (result != kPackageOk) return result;
+    return WriteHeader(writer->out, folder, kFolderEntrySize, 0, nullptr);
+}
+
+int AddFileEntry(PackageWriter* writer, const char* name, const void* data, size_t size,
+                 uint64_t fileTime) {
+    int result = CheckEntryName(name, strlen(name) + 1, false);
+    if (result != kPackageOk) return result;
+    if (size > static_cast<size_t>(kMaxPackageValue)) return kPackageBadSize;
+    uLongf packedSize = compressBound(static_cast<uLong>(size));
+    std::vector<uint8_t> packed(packedSize);
+    if (compress2(packed.data(), &packedSize, static_cast<const Bytef*>(data), static_cast<uLong>(size),
+                  writer->level) != Z_OK)
+        return kPackageNoMemory;
+    if (packedSize > static_cast<uLongf>(kMaxPackageValue)) return kPackageBadSize;
+    result = WriteHeader(writer->out, name, static_cast<int32_t>(size), static_cast<uint32_t>(packedSize),
+                         nullptr);
+    if (result == kPackageOk) result = WriteTime(writer->out, fileTime);
+    if (result == kPackageOk && !Put(writer->out, packed.data(), packedSize)) result = kPackageCannotWrite;
+    return result;
+}
+
+int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, uint64_t fileTime) {
+    int result = CheckEntryName(name, strlen(name) + 1, false);
+    if (result != kPackageOk) return result;
+    int64_t sizesAt = 0;
+    result = WriteHeader(writer->out, name, 0, 0, &sizesAt);
+    if (result == kPackageOk) result = WriteTime(writer->out, fileTime);
+    if (result != kPackageOk) return result;
+
+    std::vector<uint8_t> input(kTransferBlock), output(kTransferBlock);
+    z_stream z{};
+    if (deflateInit(&z, writer->level) != Z_OK) return kPackageNoMemory;
+    int64_t unpacked = 0, packed = 0;
+    int flush = Z_NO_FLUSH;
+    while (result == kPackageOk) {
+        if (z.avail_in == 0 && flush == Z_NO_FLUSH) {
+            size_t got = fread(input.data(), 1, input.size(), in);
+            if (ferror(in)) result = kPackageTruncated;
+            unpacked += static_cast<int64_t>(got);
+            z.next_in = input.data();
+            z.avail_in = static_cast<uInt>(got);
+            if (got < input.size()) flush = Z_FINISH;
+        }
+        z.next_out = output.data();
+        z.avail_out = static_cast<uInt>(output.size());
+        int code = deflate(&z, flush);
+        size_t produced = output.size() - z.avail_out;
+        packed += static_cast<int64_t>(produced);
+        if (!Put(writer->out, output.data(), produced)) result = kPackageCannotWrite;
+        if (code == Z_STREAM_END) break;
+        if (code != Z_OK && code != Z_BUF_ERROR) result = kPackageCorruptStream;
+        if (unpacked > kMaxPackageValue || packed > kMaxPackageValue) result = kPackageBadSize;
+    }
+    deflateEnd(&z);
+    if (result != kPackageOk) return result;
+    if (unpacked > kMaxPackageValue || packed > kMaxPackageValue) return kPackageBadSize;
+    uint8_t sizes[kSizeFieldsSize];
+    StoreU32(sizes, static_cast<uint32_t>(unpacked));
+    StoreU32(sizes + 4, static_cast<uint32_t>(packed));
+    int64_t end = PlatformTell(writer->out);
+    if (PlatformSeek(writer->out, sizesAt, SEEK_SET) != 0 || !Put(writer->out, sizes, sizeof(sizes)) ||
+        PlatformSeek(writer->out, end, SEEK_SET) != 0)
+        return kPackageCannotWrite;
+    return kPackageOk;
+}
+
+int FinishPackage(PackageWriter* writer) {
+    uint8_t tail[kNameLengthSize + kPackageFillerSize + kTrailerSize] = {};
+    StoreU32(tail + kNameLengthSize + kPackageFillerSize, static_cast<uint32_t>(writer->start));
+    if (!Put(writer->out, tail, sizeof(tail))) return kPackageCannotWrite;
+    int64_t length = PlatformTell(writer->out) - kTrailerSize - writer->start;
+    if (length > kMaxPackageValue) return kPackageBadSize;
+    return fflush(writer->out) == 0 ? kPackageOk : kPackageCannotWrite;
+}

@@ -1,0 +1,32 @@
+// Writes packages in the format that package/PackageFormat.h describes: the
+// makers' tool builds updaters with it and the tests build their packages.
+// A writer refuses what the reader would reject: a bad name or a size at or
+// beyond 2^31.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+struct PackageWriter {
+    FILE* out;
+    int level;      // zlib compression level, 0-9
+    int64_t start;  // offset of the first entry
+};
+
+// Starts a package at the current end of out (an updater image, or nothing).
+// Returns kPackageOk or kPackageCannotWrite.
+int BeginPackage(PackageWriter* writer, FILE* out, int level);
+
+// Adds a folder entry; a final '\' is added when name lacks it.
+int AddFolderEntry(PackageWriter* writer, const char* name);
+
+// Adds a file entry from memory.
+int AddFileEntry(PackageWriter* writer, const char* name, const void* data, size_t size,
+                 uint64_t fileTime);
+
+// Adds a file entry streamed from in, patching the sizes in afterwards.
+int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, uint64_t fileTime);
+
+// Writes the end marker, the filler and the trailer. The writer is done.
+int FinishPackage(PackageWriter* writer);

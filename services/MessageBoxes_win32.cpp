@@ -1,0 +1,91 @@
+// Windows side of the boxes: MessageBoxW with text converted from code page
+// 932, the clipboard, the owner window and dialog placement.
+#include <windows.h>
+
+#include <cstring>
+
+#include "services/MessageBoxes.h"
+#include "services/TextCodec_win32.h"
+#include "services/Window_win32.h"
+
+namespace {
+
+// The locale whose code page the system uses to offer CF_TEXT beside our
+// Unicode text: Japanese, so that byte readers get the Shift-JIS bytes back.
+constexpr LCID kJapaneseLocale = 0x0411;
+
+HWND s_owner = nullptr;
+char s_caption[kCaptionBuffer];
+
+}  // namespace
+
+void SetOwnerWindow(HWND window) { s_owner = window; }
+
+HWND OwnerWindow() { return s_owner; }
+
+const char* MessageCaption() {
+    s_caption[0] = '\0';
+    if (s_owner != nullptr) {
+        wchar_t title[kCaptionBuffer];
+        if (GetWindowTextW(s_owner, title, kCaptionBuffer) > 0 &&
+            !WideToSjis(title, s_caption, sizeof(s_caption)))
+            s_caption[0] = '\0';
+    }
+    return s_caption;
+}
+
+void BoxBringOwnerToFront() {
+    if (s_owner != nullptr) SetForegroundWindow(s_owner);
+}
+
+int BoxShow(const char* text, const char* caption, unsigned flags, bool owned) {
+    static wchar_t wideText[kWideTextBuffer];
+    wchar_t wideCaption[kCaptionBuffer];
+    SjisToWide(text, wideText, kWideTextBuffer);
+    SjisToWide(caption, wideCaption, kCaptionBuffer);
+    return MessageBoxW(owned ? s_owner : nullptr, wideText, wideCaption, flags);
+}
+
+int CopyTextToClipboard(const char* text) {
+    wchar_t wide[kWideTextBuffer];
+    if (!SjisToWide(text, wide, kWideTextBuffer)) return -1;
+    size_t bytes = (wcslen(wide) + 1) * sizeof(wchar_t);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+    if (block == nullptr) return -1;
+    void* p = GlobalLock(block);
+    if (p == nullptr) {
+        GlobalFree(block);
+        return -1;
+    }
+    memcpy(p, wide, bytes);
+    GlobalUnlock(block);
+    HGLOBAL locale = GlobalAlloc(GMEM_MOVEABLE, sizeof(LCID));
+    if (locale != nullptr) {
+        LCID* l = static_cast<LCID*>(GlobalLock(locale));
+        if (l != nullptr) *l = kJapaneseLocale;
+        GlobalUnlock(locale);
+    }
+    if (!OpenClipboard(GetActiveWindow())) {
+        GlobalFree(block);
+        if (locale != nullptr) GlobalFree(locale);
+        return 0;
+    }
+    EmptyClipboard();
+    if (SetClipboardData(CF_UNICODETEXT, block) == nullptr) GlobalFree(block);
+    if (locale != nullptr && SetClipboardData(CF_LOCALE, locale) == nullptr) GlobalFree(locale);
+    CloseClipboard();
+    return 0;
+}
+
+void CenterOnScreen(HWND window) {
+    RECT r;
+    if (!GetWindowRect(window, &r)) return;
+    int width = r.right - r.left;
+    int height = r.bottom - r.top;
+    HDC dc = GetDC(window);
+    int screenWidth = GetDeviceCaps(dc, HORZRES);
+    int screenHeight = GetDeviceCaps(dc, VERTRES);
+    ReleaseDC(window, dc);
+    SetWindowPos(window, nullptr, (screenWidth - width) / 2, (screenHeight - height) / 2, 0, 0,
+                 SWP_NOZORDER | SWP_NOSIZE);
+}

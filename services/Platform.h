@@ -1,0 +1,62 @@
+// The narrow interface through which the portable code reaches the operating
+// system. Every path is Shift-JIS bytes with '\' as separator; each platform
+// converts at its own boundary (code page 932 to UTF-16 on Windows, to UTF-8 on
+// POSIX), so the rest of the program never sees a native name.
+//
+// Results: 0 for success, nonzero for failure, unless a line says otherwise.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Attribute bits as Windows defines them; the POSIX build maps its own.
+constexpr uint32_t kAttrReadOnly = 0x01;
+constexpr uint32_t kAttrFolder = 0x10;
+
+// One entry found by a folder search.
+struct PlatformFindData {
+    uint32_t attributes;
+    char name[260];
+};
+
+struct PlatformFind;  // an open folder search
+
+// Opens a file with a C runtime mode ("rb", "wb"); null on failure.
+FILE* PlatformOpenFile(const char* path, const char* mode);
+// 64-bit seek and tell on a runtime file.
+int PlatformSeek(FILE* file, int64_t offset, int origin);
+int64_t PlatformTell(FILE* file);
+
+// Current folder into buffer (capacity bytes); nonzero when it does not fit.
+int PlatformGetCurrentFolder(char* buffer, size_t capacity);
+int PlatformSetCurrentFolder(const char* path);
+// The user's temporary folder, as the system reports it (usually with a final '\').
+int PlatformGetTempPath(char* buffer, size_t capacity);
+// Full path of the running program file.
+int PlatformGetModulePath(char* buffer, size_t capacity);
+
+int PlatformCreateFolder(const char* path);
+int PlatformRemoveFolder(const char* path);
+int PlatformDeleteFile(const char* path);
+// Renames a file or folder; fails when the target exists.
+int PlatformMoveFile(const char* from, const char* to);
+// Attributes of an existing entry; nonzero when it does not exist.
+int PlatformGetAttributes(const char* path, uint32_t* attributes);
+int PlatformSetAttributes(const char* path, uint32_t attributes);
+
+// Last-write time as a Windows file time (100 ns ticks since 1601, UTC).
+// Setting it opens the file for writing with no sharing and leaves its other
+// times alone.
+int PlatformSetFileTime(const char* path, uint64_t fileTime);
+int PlatformGetFileTime(const char* path, uint64_t* fileTime);
+
+// Starts a search for the entries matching a wildcard pattern (* and ?; "*.*"
+// matches every name). Fills the first entry; null when there is none.
+PlatformFind* PlatformFindFirst(const char* pattern, PlatformFindData* data);
+// Fills the next entry; nonzero when there are no more.
+int PlatformFindNext(PlatformFind* find, PlatformFindData* data);
+void PlatformFindClose(PlatformFind* find);
+
+// Milliseconds since the system started, wrapping at 2^32.
+uint32_t PlatformTickCount();

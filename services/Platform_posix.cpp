@@ -1,0 +1,244 @@
+// POSIX side of the platform interface, for the makers' tool and the native
+// tests. Shift-JIS paths become UTF-8 through iconv, and '\' becomes '/' after
+// the conversion, where no second byte of a character can be mistaken for it.
+#include "services/Platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace {
+
+// Room for a 260-byte Shift-JIS path once it is UTF-8 (at most 3 bytes a character).
+constexpr size_t kNativePathBuffer = 1024;
+// Seconds between 1601-01-01 and 1970-01-01.
+constexpr int64_t kEpochDifference = 11644473600LL;
+constexpr int64_t kTicksPerSecond = 10000000;
+
+bool Convert(const char* from, const char* to, const char* in, std::string* out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    size_t inLeft = strlen(in);
+    char* inPtr = const_cast<char*>(in);
+    char buffer[kNativePathBuffer];
+    char* outPtr = buffer;
+    size_t outLeft = sizeof(buffer) - 1;
+    size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    iconv_close(cd);
+    if (r == static_cast<size_t>(-1) || inLeft != 0) return false;
+    out->assign(buffer, static_cast<size_t>(outPtr - buffer));
+    return true;
+}
+
+bool ToNative(const char* sjis, std::string* out) {
+    if (!Convert("CP932", "UTF-8", sjis, out)) return false;
+    for (char& c : *out)
+        if (c == '\\') c = '/';
+    return true;
+}
+
+bool FromNative(const char* utf8, char* buffer, size_t capacity) {
+    std::string s;
+    if (!Convert("UTF-8", "CP932", utf8, &s)) return false;
+    if (s.size() + 1 > capacity) return false;
+    // The '/' separators of a native path stay: only the program's own joins
+    // add '\', and the rules accept both.
+    memcpy(buffer, s.c_str(), s.size() + 1);
+    return true;
+}
+
+uint32_t ModeToAttributes(mode_t mode) {
+    uint32_t a = 0;
+    if (S_ISDIR(mode)) a |= kAttrFolder;
+    if ((mode & S_IWUSR) == 0) a |= kAttrReadOnly;
+    return a;
+}
+
+}  // namespace
+
+struct PlatformFind {
+    DIR* dir;
+    std::string folder;   // native folder, with a final '/' or empty
+    std::string pattern;  // native pattern of the last component
+};
+
+FILE* PlatformOpenFile(const char* path, const char* mode) {
+    std::string n;
+    if (!ToNative(path, &n)) return nullptr;
+    // Windows refuses to replace a read-only file; root on POSIX would not.
+    if (mode[0] == 'w' || mode[0] == 'a') {
+        struct stat st;
+        if (stat(n.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0) {
+            errno = EACCES;
+            return nullptr;
+        }
+    }
+    return fopen(n.c_str(), mode);
+}
+
+int PlatformSeek(FILE* file, int64_t offset, int origin) {
+    return fseeko(file, static_cast<off_t>(offset), origin) == 0 ? 0 : 1;
+}
+
+int64_t PlatformTell(FILE* file) { return static_cast<int64_t>(ftello(file)); }
+
+int PlatformGetCurrentFolder(char* buffer, size_t capacity) {
+    char native[kNativePathBuffer];
+    if (getcwd(native, sizeof(native)) == nullptr) return 1;
+    return FromNative(native, buffer, capacity) ? 0 : 1;
+}
+
+int PlatformSetCurrentFolder(const char* path) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    return chdir(n.c_str()) == 0 ? 0 : 1;
+}
+
+int PlatformGetTempPath(char* buffer, size_t capacity) {
+    const char* t = getenv("TMPDIR");
+    std::string s = (t != nullptr && *t != '\0') ? t : "/tmp";
+    if (s.back() != '/') s += '/';
+    return FromNative(s.c_str(), buffer, capacity) ? 0 : 1;
+}
+
+int PlatformGetModulePath(char* buffer, size_t capacity) {
+    char native[kNativePathBuffer];
+    ssize_t n = readlink("/proc/self/exe", native, sizeof(native) - 1);
+    if (n <= 0) return 1;
+    native[n] = '\0';
+    return FromNative(native, buffer, capacity) ? 0 : 1;
+}
+
+int PlatformCreateFolder(const char* path) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    return mkdir(n.c_str(), 0777) == 0 ? 0 : 1;
+}
+
+int PlatformRemoveFolder(const char* path) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    return rmdir(n.c_str()) == 0 ? 0 : 1;
+}
+
+int PlatformDeleteFile(const char* path) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    struct stat st;
+    if (lstat(n.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 1;
+    if ((st.st_mode & S_IWUSR) == 0) return 1;  // as Windows: read-only stays
+    return unlink(n.c_str()) == 0 ? 0 : 1;
+}
+
+int PlatformMoveFile(const char* from, const char* to) {
+    std::string a, b;
+    if (!ToNative(from, &a) || !ToNative(to, &b)) return 1;
+    struct stat st;
+    if (lstat(b.c_str(), &st) == 0) return 1;
+    return rename(a.c_str(), b.c_str()) == 0 ? 0 : 1;
+}
+
+int PlatformGetAttributes(const char* path, uint32_t* attributes) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    struct stat st;
+    if (stat(n.c_str(), &st) != 0) return 1;
+    *attributes = ModeToAttributes(st.st_mode);
+    return 0;
+}
+
+int PlatformSetAttributes(const char* path, uint32_t attributes) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    struct stat st;
+    if (stat(n.c_str(), &st) != 0) return 1;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kAttrReadOnly) ? (mode & ~0222) : (mode | S_IWUSR);
+    return chmod(n.c_str(), mode) == 0 ? 0 : 1;
+}
+
+int PlatformSetFileTime(const char* path, uint64_t fileTime) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    int64_t ticks = static_cast<int64_t>(fileTime) - kEpochDifference * kTicksPerSecond;
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    int64_t sec = ticks / kTicksPerSecond;
+    int64_t rem = ticks % kTicksPerSecond;
+    if (rem < 0) {
+        rem += kTicksPerSecond;
+        --sec;
+    }
+    times[1].tv_sec = static_cast<time_t>(sec);
+    times[1].tv_nsec = static_cast<long>(rem * 100);
+    return utimensat(AT_FDCWD, n.c_str(), times, 0) == 0 ? 0 : 1;
+}
+
+int PlatformGetFileTime(const char* path, uint64_t* fileTime) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    struct stat st;
+    if (stat(n.c_str(), &st) != 0) return 1;
+    int64_t ticks = (static_cast<int64_t>(st.st_mtim.tv_sec) + kEpochDifference) * kTicksPerSecond +
+                    st.st_mtim.tv_nsec / 100;
+    *fileTime = static_cast<uint64_t>(ticks);
+    return 0;
+}
+
+static bool NextMatch(PlatformFind* find, PlatformFindData* data) {
+    for (;;) {
+        struct dirent* e = readdir(find->dir);
+        if (e == nullptr) return false;
+        if (fnmatch(find->pattern.c_str(), e->d_name, FNM_CASEFOLD) != 0) continue;
+        if (!FromNative(e->d_name, data->name, sizeof(data->name))) continue;
+        std::string full = find->folder + e->d_name;
+        struct stat st;
+        if (stat(full.c_str(), &st) != 0) continue;
+        data->attributes = ModeToAttributes(st.st_mode);
+        return true;
+    }
+}
+
+PlatformFind* PlatformFindFirst(const char* pattern, PlatformFindData* data) {
+    std::string n;
+    if (!ToNative(pattern, &n)) return nullptr;
+    size_t slash = n.rfind('/');
+    PlatformFind* find = new (std::nothrow) PlatformFind;
+    if (find == nullptr) return nullptr;
+    find->folder = slash == std::string::npos ? "" : n.substr(0, slash + 1);
+    find->pattern = slash == std::string::npos ? n : n.substr(slash + 1);
+    // Windows matches "*.*" against every name, dotless ones included.
+    if (find->pattern == "*.*") find->pattern = "*";
+    find->dir = opendir(find->folder.empty() ? "." : find->folder.c_str());
+    if (find->dir == nullptr || !NextMatch(find, data)) {
+        PlatformFindClose(find);
+        return nullptr;
+    }
+    return find;
+}
+
+int PlatformFindNext(PlatformFind* find, PlatformFindData* data) {
+    return NextMatch(find, data) ? 0 : 1;
+}
+
+void PlatformFindClose(PlatformFind* find) {
+    if (find == nullptr) return;
+    if (find->dir != nullptr) closedir(find->dir);
+    delete find;
+}
+
+uint32_t PlatformTickCount() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000);
+}

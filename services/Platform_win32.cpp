@@ -1,0 +1,170 @@
+// Windows side of the platform interface: every name goes through the W
+// functions after an explicit code page 932 conversion.
+#include "services/Platform.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <new>
+
+#include "services/TextCodec_win32.h"
+
+namespace {
+
+// Wide buffer for one path; converted paths never outgrow their byte count.
+constexpr size_t kWidePath = MAX_PATH + 1;
+
+struct WidePath {
+    wchar_t text[kWidePath];
+    bool ok;
+    explicit WidePath(const char* path) { ok = SjisToWide(path, text, kWidePath); }
+};
+
+int FromWide(const wchar_t* wide, char* buffer, size_t capacity) {
+    return WideToSjis(wide, buffer, capacity) ? 0 : 1;
+}
+
+bool FillFindData(const WIN32_FIND_DATAW& w, PlatformFindData* data) {
+    data->attributes = w.dwFileAttributes;
+    return WideToSjis(w.cFileName, data->name, sizeof(data->name));
+}
+
+}  // namespace
+
+struct PlatformFind {
+    HANDLE handle;
+};
+
+FILE* PlatformOpenFile(const char* path, const char* mode) {
+    WidePath w(path);
+    wchar_t wmode[8];
+    size_t i = 0;
+    for (; mode[i] != '\0' && i + 1 < sizeof(wmode) / sizeof(wmode[0]); ++i) wmode[i] = mode[i];
+    wmode[i] = L'\0';
+    return w.ok ? _wfopen(w.text, wmode) : nullptr;
+}
+
+int PlatformSeek(FILE* file, int64_t offset, int origin) {
+    return _fseeki64(file, offset, origin) == 0 ? 0 : 1;
+}
+
+int64_t PlatformTell(FILE* file) { return _ftelli64(file); }
+
+int PlatformGetCurrentFolder(char* buffer, size_t capacity) {
+    wchar_t w[kWidePath];
+    DWORD n = GetCurrentDirectoryW(kWidePath, w);
+    if (n == 0 || n >= kWidePath) return 1;
+    return FromWide(w, buffer, capacity);
+}
+
+int PlatformSetCurrentFolder(const char* path) {
+    WidePath w(path);
+    return w.ok && SetCurrentDirectoryW(w.text) ? 0 : 1;
+}
+
+int PlatformGetTempPath(char* buffer, size_t capacity) {
+    wchar_t w[kWidePath];
+    DWORD n = GetTempPathW(kWidePath, w);
+    if (n == 0 || n >= kWidePath) return 1;
+    return FromWide(w, buffer, capacity);
+}
+
+int PlatformGetModulePath(char* buffer, size_t capacity) {
+    wchar_t w[kWidePath];
+    DWORD n = GetModuleFileNameW(nullptr, w, kWidePath);
+    if (n == 0 || n >= kWidePath) return 1;
+    return FromWide(w, buffer, capacity);
+}
+
+int PlatformCreateFolder(const char* path) {
+    WidePath w(path);
+    return w.ok && CreateDirectoryW(w.text, nullptr) ? 0 : 1;
+}
+
+int PlatformRemoveFolder(const char* path) {
+    WidePath w(path);
+    return w.ok && RemoveDirectoryW(w.text) ? 0 : 1;
+}
+
+int PlatformDeleteFile(const char* path) {
+    WidePath w(path);
+    return w.ok && DeleteFileW(w.text) ? 0 : 1;
+}
+
+int PlatformMoveFile(const char* from, const char* to) {
+    WidePath a(from), b(to);
+    return a.ok && b.ok && MoveFileW(a.text, b.text) ? 0 : 1;
+}
+
+int PlatformGetAttributes(const char* path, uint32_t* attributes) {
+    WidePath w(path);
+    if (!w.ok) return 1;
+    DWORD a = GetFileAttributesW(w.text);
+    if (a == INVALID_FILE_ATTRIBUTES) return 1;
+    *attributes = a;
+    return 0;
+}
+
+int PlatformSetAttributes(const char* path, uint32_t attributes) {
+    WidePath w(path);
+    DWORD a = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    return w.ok && SetFileAttributesW(w.text, a) ? 0 : 1;
+}
+
+int PlatformSetFileTime(const char* path, uint64_t fileTime) {
+    WidePath w(path);
+    if (!w.ok) return 1;
+    HANDLE h = CreateFileW(w.text, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 1;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(fileTime);
+    ft.dwHighDateTime = static_cast<DWORD>(fileTime >> 32);
+    BOOL ok = SetFileTime(h, nullptr, nullptr, &ft);
+    CloseHandle(h);
+    return ok ? 0 : 1;
+}
+
+int PlatformGetFileTime(const char* path, uint64_t* fileTime) {
+    WidePath w(path);
+    WIN32_FILE_ATTRIBUTE_DATA d;
+    if (!w.ok || !GetFileAttributesExW(w.text, GetFileExInfoStandard, &d)) return 1;
+    *fileTime = (static_cast<uint64_t>(d.ftLastWriteTime.dwHighDateTime) << 32) |
+                d.ftLastWriteTime.dwLowDateTime;
+    return 0;
+}
+
+PlatformFind* PlatformFindFirst(const char* pattern, PlatformFindData* data) {
+    WidePath w(pattern);
+    if (!w.ok) return nullptr;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(w.text, &fd);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    // A name with no Shift-JIS form cannot be used by the program; pass over it.
+    while (!FillFindData(fd, data)) {
+        if (!FindNextFileW(h, &fd)) {
+            FindClose(h);
+            return nullptr;
+        }
+    }
+    PlatformFind* find = new (std::nothrow) PlatformFind;
+    if (find == nullptr) return nullptr;
+    find->handle = h;
+    return find;
+}
+
+int PlatformFindNext(PlatformFind* find, PlatformFindData* data) {
+    WIN32_FIND_DATAW fd;
+    do {
+        if (!FindNextFileW(find->handle, &fd)) return 1;
+    } while (!FillFindData(fd, data));
+    return 0;
+}
+
+void PlatformFindClose(PlatformFind* find) {
+    if (find == nullptr) return;
+    FindClose(find->handle);
+    delete find;
+}
+
+uint32_t PlatformTickCount() { return timeGetTime(); }

@@ -1,0 +1,27 @@
+// The updater's private working folder under the user's temporary folder,
+// where the start-up files are extracted and found by their bare names.
+#pragma once
+
+#include <cstdint>
+
+// Formats the folder name for a timer value: "TempGPInstallFolder_%09d" with
+// the value taken as a signed 32-bit number. buffer must hold kMaxPath bytes.
+void FormatWorkingFolderName(uint32_t tick, char* buffer, unsigned capacity);
+
+// Remembers the current folder as the start folder, creates the working folder
+// (an existing one is used as it is) and makes it current. Reports nothing; a
+// path that would not fit its buffer leaves the working folder path empty, so
+// that nothing is created and nothing is later removed.
+void CreateWorkingFolder();
+
+// Makes the start folder current, deletes the files directly inside the
+// working folder and removes it. Subfolders are neither entered nor removed.
+// Does nothing when there is no working folder path.
+void RemoveWorkingFolder();
+
+// Removes the working folder and ends the process with code through the
+// runtime's exit, so the registered exit handlers run. Does not return.
+[[noreturn]] void FatalExit(int code);
+
+// The working folder path (no final backslash), or "" before it was made.
+const char* WorkingFolderPath();

@@ -1,0 +1,289 @@
+#include "package/Extract.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "services/MessageBoxes.h"
+#include "services/Platform.h"
+#include "services/ScriptedBoxes.h"
+#include "tests/support/PackageBuilder.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+using Tree = std::map<std::string, std::pair<Bytes, uint64_t>>;
+
+Bytes Pattern(size_t size, uint32_t seed) {
+    Bytes out(size);
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        out[i] = static_cast<uint8_t>((seed >> 16) % 7 == 0 ? seed >> 8 : 'a' + i % 26);
+    }
+    return out;
+}
+
+struct ProgressLog {
+    std::vector<std::string> files;
+    std::vector<std::pair<int64_t, int64_t>> reports;
+};
+
+void LogBegin(void* context, const char* path, int32_t) {
+    static_cast<ProgressLog*>(context)->files.push_back(path);
+}
+void LogReport(void* context, int64_t fileBytes, int64_t consumed) {
+    static_cast<ProgressLog*>(context)->reports.push_back({fileBytes, consumed});
+}
+
+class ExtractTest : public ::testing::Test {
+protected:
+    void TearDown() override { FailAllocationsAfter(-1); }
+
+    int Walk(const Bytes& programFile, int mode, const ProgressSink* sink = nullptr) {
+        std::string path = packages / "program.exe";
+        EXPECT_TRUE(WriteFileBytes(path, programFile));
+        PackageStream stream;
+        int result = OpenPackageStream(path.c_str(), &stream);
+        if (result != kPackageOk) return result;
+        result = WalkPackage(&stream, dest.Path().c_str(), mode, sink);
+        ClosePackageStream(&stream);
+        return result;
+    }
+
+    Tree Snapshot() {
+        Tree tree;
+        for (const std::string& name : ListTree(dest.Path())) {
+            Bytes bytes;
+            uint64_t time = 0;
+            if (name.back() != '\\') {
+                ReadFileBytes(dest / name, &bytes);
+                PlatformGetFileTime((dest / name).c_str(), &time);
+            }
+            tree[name] = {bytes, time};
+        }
+        return tree;
+    }
+
+    TempFolder dest;
+    TempFolder packages;
+};
+
+TEST_F(ExtractTest, FullModeWritesEveryEntryWithItsTime) {
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("TITLEBAR=x\r\n"));
+    AppendFolder(&entries, "表\\");
+    AppendFolder(&entries, "表\\ソフト\\");
+    AppendFile(&entries, "表\\ソフト\\データ.dat", Pattern(300000, 1), 130000000000000000ULL);
+    AppendFile(&entries, "empty.dat", {});
+    ASSERT_EQ(kPackageOk, Walk(MakeProgramFile(ToBytes("MZ image"), entries), kFullMode));
+
+    EXPECT_EQ((std::vector<std::string>{"empty.dat", "install.env", "表\\", "表\\ソフト\\",
+                                        "表\\ソフト\\データ.dat"}),
+              ListTree(dest.Path()));
+    Tree tree = Snapshot();
+    EXPECT_EQ(Pattern(300000, 1), tree["表\\ソフト\\データ.dat"].first);
+    EXPECT_EQ(130000000000000000ULL, tree["表\\ソフト\\データ.dat"].second);
+    EXPECT_TRUE(tree["empty.dat"].first.empty());
+    EXPECT_EQ(kTestFileTime, tree["empty.dat"].second);
+}
+
+TEST_F(ExtractTest, UpdateReplacesExistingFilesAndKeepsOthers) {
+    ASSERT_TRUE(WriteFileBytes(dest / "game.dat", ToBytes("old")));
+    ASSERT_TRUE(WriteFileBytes(dest / "save.dat", ToBytes("player's save")));
+    Bytes entries;
+    AppendFile(&entries, "game.dat", ToBytes("first"));
+    AppendFile(&entries, "game.dat", ToBytes("new"));  // a repeated name: the last one wins
+    ASSERT_EQ(kPackageOk, Walk(MakeProgramFile({}, entries), kFullMode));
+    Tree tree = Snapshot();
+    ASSERT_EQ(2u, tree.size());
+    Bytes game;
+    ASSERT_TRUE(ReadFileBytes(dest / "game.dat", &game));
+    EXPECT_EQ(ToBytes("new"), game);
+    EXPECT_EQ(ToBytes("player's save"), tree["save.dat"].first);
+}
+
+TEST_F(ExtractTest, EmptyPackageWritesNothing) {
+    EXPECT_EQ(kPackageOk, Walk(MakeProgramFile({}, {}), kFullMode));
+    EXPECT_EQ(kPackageOk, Walk(MakeProgramFile({}, {}), kBootMode));
+    EXPECT_TRUE(ListTree(dest.Path()).empty());
+}
+
+TEST_F(ExtractTest, BootModeTakesOnlyStartupFilesAndStopsAtANestedFolder) {
+    Bytes entries;
+    AppendFile(&entries, "readme.TXT", ToBytes("r"));
+    AppendFile(&entries, "data.arc", Pattern(1000, 2));
+    AppendFile(&entries, "notes.txt.bak", ToBytes("n"));
+    AppendFolder(&entries, "save\\");
+    AppendFile(&entries, "INSTALL.ENV", ToBytes("e"));
+    AppendFolder(&entries, "save\\sub\\");
+    AppendFile(&entries, "insttscr.rct", ToBytes("p"));
+    ASSERT_EQ(kPackageOk, Walk(MakeProgramFile({}, entries), kBootMode));
+    EXPECT_EQ((std::vector<std::string>{"INSTALL.ENV", "notes.txt.bak", "readme.TXT"}), ListTree(dest.Path()));
+    uint64_t time = 0;
+    ASSERT_EQ(0, PlatformGetFileTime((dest / "INSTALL.ENV").c_str(), &time));
+    EXPECT_EQ(kTestFileTime, time);
+}
+
+TEST_F(ExtractTest, BootModeFailsOnAStartupFileInsideAFolder) {
+    Bytes entries;
+    AppendFolder(&entries, "docs\\");
+    AppendFile(&entries, "docs\\a.txt", ToBytes("a"));
+    EXPECT_EQ(kPackageCannotWrite, Walk(MakeProgramFile({}, entries), kBootMode));
+}
+
+TEST_F(ExtractTest, ProgressCountsBlocksAndConsumedBytes) {
+    Bytes entries;
+    AppendFile(&entries, "two.dat", Bytes(2 * kTransferBlock, 'x'));
+    AppendFile(&entries, "more.dat", Bytes(kTransferBlock + 1, 'y'));
+    AppendFile(&entries, "zero.dat", {});
+    ProgressLog log;
+    ProgressSink sink{LogBegin, LogReport, &log};
+    ASSERT_EQ(kPackageOk, Walk(MakeProgramFile({}, entries), kFullMode, &sink));
+    EXPECT_EQ((std::vector<std::string>{dest / "two.dat", dest / "more.dat", dest / "zero.dat"}), log.files);
+    // Two full blocks, no report at the end; one full block and the partial end.
+    ASSERT_EQ(4u, log.reports.size());
+    EXPECT_EQ(int64_t(kTransferBlock), log.reports[0].first);
+    EXPECT_EQ(int64_t(2 * kTransferBlock), log.reports[1].first);
+    EXPECT_EQ(int64_t(kTransferBlock), log.reports[2].first);
+    EXPECT_EQ(int64_t(kTransferBlock + 1), log.reports[3].first);
+    // Consumed grows, and never counts more than the package holds.
+    for (size_t i = 1; i < log.reports.size(); ++i)
+        EXPECT_LE(log.reports[i - 1].second, log.reports[i].second);
+    EXPECT_LE(log.reports.back().second, int64_t(entries.size()));
+}
+
+struct Damage {
+    const char* what;
+    Bytes entries;
+    int expected;
+};
+
+std::vector<Damage> DamagedPackages() {
+    std::vector<Damage> cases;
+    Bytes good = Deflate(ToBytes("hello"));
+    auto name = [](const std::string& s) {
+        Bytes b = ToBytes(s);
+        b.push_back(0);
+        return b;
+    };
+    Bytes e;
+    AppendRawFile(&e, name("..\\evil.dat"), 5, good.size(), 0, good);
+    cases.push_back({"name leaves the destination", e, kPackageBadName});
+    e.clear();
+    AppendRawFile(&e, name("C:\\evil.dat"), 5, good.size(), 0, good);
+    cases.push_back({"name with a drive", e, kPackageBadName});
+    e.clear();
+    AppendRawFile(&e, name(""), 5, good.size(), 0, good);
+    cases.push_back({"empty name", e, kPackageBadName});
+    e.clear();
+    AppendRawFile(&e, ToBytes("noterm"), 5, good.size(), 0, good);
+    cases.push_back({"name without terminator", e, kPackageBadName});
+    e.clear();
+    AppendRawFile(&e, name(std::string(270, 'a')), 5, good.size(), 0, good);
+    cases.push_back({"name over 260 bytes", e, kPackageBadName});
+    e.clear();
+    AppendRawFile(&e, name(std::string(250, 'a')), 5, good.size(), 0, good);
+    cases.push_back({"destination path over 259 bytes", e, kPackagePathTooLong});
+    e.clear();
+    Bytes badSum = good;
+    badSum.back() ^= 0x55;
+    AppendRawFile(&e, name("a.dat"), 5, badSum.size(), 0, badSum);
+    cases.push_back({"wrong checksum", e, kPackageCorruptStream});
+    e.clear();
+    Bytes garbage = ToBytes("this is not a zlib stream");
+    AppendRawFile(&e, name("a.dat"), 5, garbage.size(), 0, garbage);
+    cases.push_back({"not a zlib stream", e, kPackageCorruptStream});
+    e.clear();
+    Bytes cut(good.begin(), good.end() - 3);
+    AppendRawFile(&e, name("a.dat"), 5, cut.size(), 0, cut);
+    cases.push_back({"stream cut short", e, kPackageTruncated});
+    e.clear();
+    Bytes padded = good;
+    padded.push_back(0);
+    AppendRawFile(&e, name("a.dat"), 5, padded.size(), 0, padded);
+    cases.push_back({"stream ends before its packed size", e, kPackageCorruptStream});
+    e.clear();
+    AppendRawFile(&e, name("a.dat"), 5, 1000, 0, good);
+    cases.push_back({"packed size beyond the stream", e, kPackageCorruptStream});
+
+    return cases;
+}
+
+TEST_F(ExtractTest, DamagedPackagesLeaveTheDestinationUntouched) {
+    ASSERT_TRUE(WriteFileBytes(dest / "first.dat", ToBytes("original")));
+    ASSERT_EQ(0, PlatformSetFileTime((dest / "first.dat").c_str(), kTestFileTime));
+    Tree before = Snapshot();
+    for (const Damage& d : DamagedPackages()) {
+        // A good entry and a new folder come first, so that the failure is met part-way.
+        Bytes entries;
+        AppendFile(&entries, "first.dat", ToBytes("replacement"));
+        AppendFolder(&entries, "newfolder\\");
+        entries.insert(entries.end(), d.entries.begin(), d.entries.end());
+        EXPECT_EQ(d.expected, Walk(MakeProgramFile(ToBytes("MZ"), entries), kFullMode)) << d.what;
+        EXPECT_EQ(before, Snapshot()) << d.what;
+    }
+}
+
+TEST_F(ExtractTest, EveryTruncationFailsAndChangesNothing) {
+    ASSERT_TRUE(WriteFileBytes(dest / "b.dat", ToBytes("original")));
+    Tree before = Snapshot();
+    Bytes entries;
+    AppendFile(&entries, "a.dat", Pattern(3000, 3));
+    AppendFolder(&entries, "d\\");
+    AppendFile(&entries, "d\\b.dat", ToBytes("bbb"));
+    AppendFile(&entries, "b.dat", ToBytes("new"));
+    AppendEnd(&entries);
+    Bytes image = ToBytes("MZ");
+    for (size_t cut = 0; cut < entries.size(); ++cut) {
+        Bytes file = image;
+        file.insert(file.end(), entries.begin(), entries.begin() + cut);
+        uint8_t trailer[4] = {static_cast<uint8_t>(image.size()), 0, 0, 0};
+        file.insert(file.end(), trailer, trailer + 4);
+        ASSERT_NE(kPackageOk, Walk(file, kFullMode)) << "cut at " << cut;
+        ASSERT_EQ(before, Snapshot()) << "cut at " << cut;
+    }
+}
+
+TEST_F(ExtractTest, ReadOnlyOrFolderTargetsAreRefusedBeforeAnythingChanges) {
+    ASSERT_TRUE(WriteFileBytes(dest / "a.dat", ToBytes("original")));
+    ASSERT_TRUE(WriteFileBytes(dest / "locked.dat", ToBytes("locked")));
+    ASSERT_EQ(0, PlatformSetAttributes((dest / "locked.dat").c_str(), kAttrReadOnly));
+    ASSERT_EQ(0, PlatformCreateFolder((dest / "folder.dat").c_str()));
+    Tree before = Snapshot();
+    for (const char* target : {"locked.dat", "folder.dat"}) {
+        Bytes entries;
+        AppendFile(&entries, "a.dat", ToBytes("new"));
+        AppendFile(&entries, target, ToBytes("new"));
+        EXPECT_EQ(kPackageCannotReplace, Walk(MakeProgramFile({}, entries), kFullMode)) << target;
+        EXPECT_EQ(before, Snapshot()) << target;
+    }
+    PlatformSetAttributes((dest / "locked.dat").c_str(), 0);
+}
+
+TEST_F(ExtractTest, AFailedAllocationFailsTheWalkWithoutUsingNull) {
+    ResetScriptedBoxes();
+    Bytes entries;
+    AppendFile(&entries, "a.dat", ToBytes("new"));
+    for (int after : {0, 1}) {
+        FailAllocationsAfter(after);
+        EXPECT_EQ(kPackageNoMemory, Walk(MakeProgramFile({}, entries), kFullMode));
+        EXPECT_TRUE(ListTree(dest.Path()).empty());
+    }
+    ASSERT_EQ(2u, ShownBoxes().size());
+    EXPECT_EQ("malloc", ShownBoxes()[0].caption);
+    EXPECT_FALSE(ShownBoxes()[0].owned);
+}
+
+TEST_F(ExtractTest, InterruptedStagingLeftoversAreCleared) {
+    std::string staging = dest / kStagingFolderName;
+    ASSERT_EQ(0, PlatformCreateFolder(staging.c_str()));
+    ASSERT_TRUE(WriteFileBytes(staging + "\\00000000.new", ToBytes("stale")));
+    Bytes entries;
+    AppendFile(&entries, "a.dat", ToBytes("new"));
+    ASSERT_EQ(kPackageOk, Walk(MakeProgramFile({}, entries), kFullMode));
+    EXPECT_EQ((std::vector<std::string>{"a.dat"}), ListTree(dest.Path()));
+}
+
+}  // namespace

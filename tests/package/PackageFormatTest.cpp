@@ -1,0 +1,127 @@
+#include "package/PackageFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/support/PackageBuilder.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+int Check(const std::string& name, bool folder = false) {
+    return CheckEntryName(name.c_str(), name.size() + 1, folder);
+}
+
+TEST(PackageFormatTest, NamesMustStayBelowTheDestination) {
+    struct Case { const char* what; std::string name; bool folder; bool ok; } cases[] = {
+        {"plain file", "data.arc", false, true},
+        {"nested file", "save\\sub\\a.dat", false, true},
+        {"top folder", "save\\", true, true},
+        {"Japanese with 5C second bytes", "表\\ソフト.txt", false, true},
+        {"file with final separator", "save\\", false, false},
+        {"empty", "", false, false},
+        {"leading backslash", "\\windows\\a.dll", false, false},
+        {"leading slash", "/etc/a", false, false},
+        {"drive", "C:x.dat", false, false},
+        {"stream", "a.txt:hidden", false, false},
+        {"dot dot", "save\\..\\..\\a.dat", false, false},
+        {"dot dot by slash", "save/../a.dat", false, false},
+        {"lone dot", ".\\a.dat", false, false},
+        {"empty component", "save\\\\a.dat", false, false},
+        {"trailing dot", "a.", false, false},
+        {"trailing space", "save \\a", false, false},
+        {"device", "con.txt", false, false},
+        {"device in folder", "save\\LPT1", false, false},
+        {"device-like but longer", "console.txt", false, true},
+        {"wildcard", "a*.txt", false, false},
+        {"control byte", "a\tb", false, false},
+        {"staging folder", "TempGPUpdateStaging\\x", false, false},
+        {"staging folder other case", "tempgpupdatestaging", false, false},
+        {"lead byte without second", "a\x83", false, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.ok ? kPackageOk : kPackageBadName, Check(c.name, c.folder)) << c.what;
+}
+
+TEST(PackageFormatTest, NameLengthMustMatchItsTerminator) {
+    EXPECT_EQ(kPackageBadName, CheckEntryName("ab\0c", 5, false));  // NUL inside
+    EXPECT_EQ(kPackageBadName, CheckEntryName("abc", 3, false));    // no NUL at L
+    EXPECT_EQ(kPackageBadName, CheckEntryName("", 1, false));
+    std::string longest(kMaxEntryName - 1, 'a');
+    EXPECT_EQ(kPackageOk, Check(longest));
+    std::string tooLong(kMaxEntryName, 'a');
+    EXPECT_EQ(kPackageBadName, Check(tooLong));
+}
+
+TEST(PackageFormatTest, StartupFilesByPatternAtCharacterBoundaries) {
+    EXPECT_TRUE(IsStartupFile("readme.TXT"));
+    EXPECT_TRUE(IsStartupFile("notes.txt.bak"));
+    EXPECT_TRUE(IsStartupFile("INSTALL.ENV"));
+    EXPECT_TRUE(IsStartupFile("InstTScr.rct"));
+    EXPECT_TRUE(IsStartupFile("docs\\a.txt"));
+    EXPECT_FALSE(IsStartupFile("data.arc"));
+    EXPECT_FALSE(IsStartupFile("\x83install.env"));
+    EXPECT_FALSE(IsStartupFile("txt"));
+}
+
+TEST(PackageFormatTest, NestedFolderTestSkipsSecondBytes) {
+    EXPECT_FALSE(IsNestedFolderName("save\\"));
+    EXPECT_TRUE(IsNestedFolderName("save\\sub\\"));
+    EXPECT_FALSE(IsNestedFolderName("表\\"));
+    EXPECT_TRUE(IsNestedFolderName("表\\ソ\\"));
+}
+
+TEST(PackageFormatTest, TrailerMustPointInsideTheFile) {
+    TempFolder dir;
+    struct Case { const char* what; Bytes file; int expected; } cases[] = {
+        {"too short for a trailer", {1, 2, 3}, kPackageCannotOpen},
+        {"trailer beyond end of file", {0, 0, 0, 0, 0x10, 0, 0, 0}, kPackageCannotOpen},
+        {"trailer at itself", {0, 0, 0, 0, 4, 0, 0, 0}, kPackageOk},
+        {"empty package", MakeProgramFile(ToBytes("MZimage"), {}), kPackageOk},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(WriteFileBytes(dir / "p.exe", c.file));
+        PackageStream s;
+        EXPECT_EQ(c.expected, OpenPackageStream((dir / "p.exe").c_str(), &s)) << c.what;
+        if (c.expected == kPackageOk) ClosePackageStream(&s);
+    }
+    PackageStream s;
+    EXPECT_EQ(kPackageCannotOpen, OpenPackageStream((dir / "missing.exe").c_str(), &s));
+}
+
+TEST(PackageFormatTest, ReadsStopAtTheTrailer) {
+    TempFolder dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "p.exe", MakeProgramFile(ToBytes("MZ"), {})));
+    PackageStream s;
+    ASSERT_EQ(kPackageOk, OpenPackageStream((dir / "p.exe").c_str(), &s));
+    EXPECT_EQ(4, PackageLength(&s));  // end marker and filler
+    uint8_t buffer[16];
+    EXPECT_EQ(4u, ReadPackageBytes(&s, buffer, sizeof(buffer)));
+    EXPECT_EQ(0u, ReadPackageBytes(&s, buffer, 1));
+    EXPECT_EQ(kPackageTruncated, SkipPackageBytes(&s, 1));
+    ClosePackageStream(&s);
+}
+
+TEST(PackageFormatTest, HeaderSizesAreChecked) {
+    TempFolder dir;
+    struct Case { const char* what; int32_t unpacked; uint32_t packed; int expected; } cases[] = {
+        {"negative size other than folder", -2, 0, kPackageBadSize},
+        {"packed size beyond 2^31", 1, 0x80000000u, kPackageBadSize},
+        {"ordinary", 5, 3, kPackageOk},
+    };
+    for (const Case& c : cases) {
+        Bytes entries;
+        AppendRawFile(&entries, ToBytes(std::string("a.dat") + '\0'), c.unpacked, c.packed, 0, {});
+        ASSERT_TRUE(WriteFileBytes(dir / "p.exe", MakeProgramFile({}, entries)));
+        PackageStream s;
+        ASSERT_EQ(kPackageOk, OpenPackageStream((dir / "p.exe").c_str(), &s));
+        uint16_t length = 0;
+        ASSERT_EQ(kPackageOk, ReadNameLength(&s, &length));
+        PackageEntry entry;
+        EXPECT_EQ(c.expected, ReadEntryHeader(&s, length, &entry)) << c.what;
+        ClosePackageStream(&s);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+#include "shell/PathRules.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string Ensure(std::string path, size_t capacity = kMaxPath) {
+    char buffer[kMaxPath + 8] = {};
+    path.copy(buffer, path.size());
+    EnsureTrailingBackslash(buffer, capacity);
+    return buffer;
+}
+
+std::string Strip(std::string path) {
+    char buffer[kMaxPath + 8] = {};
+    path.copy(buffer, path.size());
+    StripTrailingBackslash(buffer);
+    return buffer;
+}
+
+TEST(PathRulesTest, LeadByteTableFollowsShiftJisRangesOnly) {
+    struct Case { int byte; bool lead; } cases[] = {
+        {0x00, false}, {0x5C, false}, {0x7F, false}, {0x80, false}, {0x81, true}, {0x9F, true},
+        {0xA0, false}, {0xDF, false}, {0xE0, true},  {0xFC, true},  {0xFD, false}, {0xFF, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.lead, IsLeadByte(static_cast<uint8_t>(c.byte))) << c.byte;
+}
+
+TEST(PathRulesTest, BackslashRulesLookOnlyAtTheLastTwoBytes) {
+    // 表 is 95 5C: its second byte is a backslash. ぁ is 82 9F: a lead-range second byte.
+    EXPECT_EQ("C:\\Temp\\", Ensure("C:\\Temp\\"));
+    EXPECT_EQ("C:\\Temp\\", Ensure("C:\\Temp"));
+    EXPECT_EQ("C:\\表\\", Ensure("C:\\表"));
+    EXPECT_EQ("C:\\ぁ\\\\", Ensure("C:\\ぁ\\"));
+    EXPECT_EQ("D:\\Games", Strip("D:\\Games\\"));
+    EXPECT_EQ("D:\\Games\\", Strip("D:\\Games\\\\"));
+    EXPECT_EQ("D:", Strip("D:\\"));
+    EXPECT_EQ("C:\\表", Strip("C:\\表"));
+    EXPECT_EQ("C:\\ぁ\\", Strip("C:\\ぁ\\"));
+}
+
+TEST(PathRulesTest, BackslashRulesOnTinyAndFullBuffers) {
+    EXPECT_EQ("", Ensure(""));
+    EXPECT_EQ("\\", Ensure("\\"));
+    EXPECT_EQ("a\\", Ensure("a"));
+    EXPECT_EQ("", Strip(""));
+    EXPECT_EQ("\\", Strip("\\"));
+    EXPECT_EQ("a", Strip("a"));
+    // No room for the backslash and its terminator: the path stays as it is.
+    EXPECT_EQ("abc", Ensure("abc", 4));
+    EXPECT_EQ("abc\\", Ensure("abc", 5));
+}
+
+TEST(PathRulesTest, FolderPartSkipsSecondBytes) {
+    EXPECT_EQ(0u, FolderPartLength("*.*"));
+    EXPECT_EQ(5u, FolderPartLength("save\\*.dat"));
+    EXPECT_EQ(5u, FolderPartLength("C:\\x\\*"));
+    EXPECT_EQ(2u, FolderPartLength("C:*.txt"));
+    EXPECT_EQ(2u, FolderPartLength("a/b"));
+    // The 5C of 表 is not a separator.
+    EXPECT_EQ(0u, FolderPartLength("表*"));
+    EXPECT_EQ(3u, FolderPartLength("表\\*"));
+}
+
+TEST(PathRulesTest, CopiesAreBoundedAndNeverSplitACharacter) {
+    char buffer[6];
+    EXPECT_TRUE(CopyText(buffer, sizeof(buffer), "abcde"));
+    EXPECT_STREQ("abcde", buffer);
+    EXPECT_FALSE(CopyText(buffer, sizeof(buffer), "abcdef"));
+    EXPECT_STREQ("abcde", buffer);
+    // "abcd" then a two-byte character: only "abcd" fits whole.
+    EXPECT_FALSE(CopyText(buffer, sizeof(buffer), "abcdア"));
+    EXPECT_STREQ("abcd", buffer);
+    EXPECT_TRUE(CopyText(buffer, sizeof(buffer), "ab"));
+    EXPECT_FALSE(AppendText(buffer, sizeof(buffer), "表表"));
+    EXPECT_STREQ("ab表", buffer);
+
+    char joined[8];
+    EXPECT_TRUE(JoinPath(joined, sizeof(joined), "ab", "cde"));
+    EXPECT_STREQ("ab\\cde", joined);
+    EXPECT_FALSE(JoinPath(joined, sizeof(joined), "abc", "defg"));
+    EXPECT_STREQ("", joined);
+}
+
+TEST(PathRulesTest, CaseFoldingAndSearchRespectCharacters) {
+    char text[] = "README.TXT\x83T";
+    FoldToLowerSjis(text);
+    EXPECT_STREQ("readme.txt\x83T", text);  // the T after a lead byte is a second byte
+    EXPECT_TRUE(ContainsSjis("notes.txt.bak", ".txt"));
+    // "i" (0x69) is a valid second byte: after 0x83 it belongs to a character.
+    EXPECT_FALSE(ContainsSjis("\x83install.env", "install.env"));
+    EXPECT_TRUE(ContainsSjis("\x83\x40install.env", "install.env"));
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#include "tests/support/TempFolder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstdio>
+
+#include "services/Platform.h"
+#include "shell/PathRules.h"
+
+TempFolder::TempFolder() {
+    // The base is taken once, before any test points the temp path elsewhere.
+    static unsigned s_counter = 0;
+    static char s_base[kMaxPath];
+    if (s_base[0] == '\0') {
+        PlatformGetTempPath(s_base, sizeof(s_base));
+        EnsureTrailingBackslash(s_base, sizeof(s_base));
+    }
+    char name[64];
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == 1000) abort();
+        snprintf(name, sizeof(name), "updtest_%u_%u", PlatformTickCount(), ++s_counter);
+        path_ = std::string(s_base) + name;
+        if (PlatformCreateFolder(path_.c_str()) == 0) break;
+    }
+}
+
+TempFolder::~TempFolder() { RemoveTree(path_); }
+
+static std::vector<std::string> Entries(const std::string& folder, bool withAttributes,
+                                        std::vector<uint32_t>* attributes) {
+    std::vector<std::string> names;
+    PlatformFindData data;
+    PlatformFind* find = PlatformFindFirst((folder + "\\*").c_str(), &data);
+    if (find == nullptr) return names;
+    do {
+        std::string n = data.name;
+        if (n == "." || n == "..") continue;
+        names.push_back(n);
+        if (withAttributes) attributes->push_back(data.attributes);
+    } while (PlatformFindNext(find, &data) == 0);
+    PlatformFindClose(find);
+    return names;
+}
+
+void RemoveTree(const std::string& path) {
+    std::vector<uint32_t> attributes;
+    std::vector<std::string> names = Entries(path, true, &attributes);
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string child = path + "\\" + names[i];
+        if (attributes[i] & kAttrFolder) {
+            RemoveTree(child);
+        } else {
+            PlatformSetAttributes(child.c_str(), 0);
+            PlatformDeleteFile(child.c_str());
+        }
+    }
+    PlatformRemoveFolder(path.c_str());
+}
+
+std::vector<std::string> ListFolder(const std::string& folder) {
+    std::vector<std::string> names = Entries(folder, false, nullptr);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+static void Collect(const std::string& root, const std::string& relative, std::vector<std::string>* out) {
+    std::vector<uint32_t> attributes;
+    std::string folder = relative.empty() ? root : root + "\\" + relative;
+    std::vector<std::string> names = Entries(folder, true, &attributes);
+    for (size_t i = 0; i < names.size(); ++i) {
+        std::string child = relative.empty() ? names[i] : relative + "\\" + names[i];
+        if (attributes[i] & kAttrFolder) {
+            out->push_back(child + "\\");
+            Collect(root, child, out);
+        } else {
+            out->push_back(child);
+        }
+    }
+}
+
+std::vector<std::string> ListTree(const std::string& folder) {
+    std::vector<std::string> out;
+    Collect(folder, "", &out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+bool Exists(const std::string& path) {
+    uint32_t a;
+    return PlatformGetAttributes(path.c_str(), &a) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+    uint32_t a;
+    return PlatformGetAttributes(path.c_str(), &a) == 0 && (a & kAttrFolder) != 0;
+}
+
+#ifdef _WIN32
+#include <windows.h>
+void PointTempPathAt(const std::string& folder) {
+    CurrentFolderGuard guard;
+    PlatformSetCurrentFolder(folder.c_str());
+    wchar_t native[1024];
+    GetCurrentDirectoryW(1024, native);
+    SetEnvironmentVariableW(L"TMP", native);
+    SetEnvironmentVariableW(L"TEMP", native);
+}
+#else
+#include <unistd.h>
+#include <cstdlib>
+void PointTempPathAt(const std::string& folder) {
+    CurrentFolderGuard guard;
+    PlatformSetCurrentFolder(folder.c_str());
+    char native[1024];
+    if (getcwd(native, sizeof(native)) != nullptr) setenv("TMPDIR", native, 1);
+}
+#endif
+
+CurrentFolderGuard::CurrentFolderGuard() {
+    if (PlatformGetCurrentFolder(saved, sizeof(saved)) != 0) saved[0] = '\0';
+}
+CurrentFolderGuard::~CurrentFolderGuard() {
+    if (saved[0] != '\0') PlatformSetCurrentFolder(saved);
+}

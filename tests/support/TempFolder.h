@@ -1,0 +1,36 @@
+// A fresh folder under the temporary folder for one test, removed with
+// everything in it afterwards. Paths are Shift-JIS, as the program uses them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TempFolder {
+public:
+    TempFolder();
+    ~TempFolder();
+    const std::string& Path() const { return path_; }
+    // path_ + '\' + name
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+// Removes a folder and everything below it, read-only files included.
+void RemoveTree(const std::string& path);
+// Names (files and folders, without "." and "..") directly inside folder, sorted.
+std::vector<std::string> ListFolder(const std::string& folder);
+// Every file below folder as relative paths with '\', sorted.
+std::vector<std::string> ListTree(const std::string& folder);
+bool Exists(const std::string& path);
+bool IsFolder(const std::string& path);
+
+// Makes the user's temporary folder, as the platform reports it, be folder.
+void PointTempPathAt(const std::string& folder);
+// Keeps the current folder and restores it at scope exit.
+struct CurrentFolderGuard {
+    CurrentFolderGuard();
+    ~CurrentFolderGuard();
+    char saved[1024];
+};
