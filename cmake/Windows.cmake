@@ -44,9 +44,18 @@ set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+# The core tests answer their boxes from a script, as natively, while files and
+# folders go through the real Win32 layer.
+add_library(updatercore_scripted STATIC ${UPDATER_CORE_SOURCES} services/Platform_win32.cpp
+  services/TextCodec_win32.cpp services/ScriptedBoxes.cpp package/CopyProgress_none.cpp)
+target_include_directories(updatercore_scripted PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(updatercore_scripted PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_compile_options(updatercore_scripted PRIVATE ${UPDATER_TEXT_FLAGS})
+target_link_libraries(updatercore_scripted PUBLIC ${MINGW_ZLIB} winmm)
+
 add_executable(core_tests ${UPDATER_CORE_TESTS})
 target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(core_tests PRIVATE updatercore gtest gtest_main)
+target_link_libraries(core_tests PRIVATE updatercore_scripted gtest gtest_main)
 
 # Tests of the Win32 layer; they carry the program's resources so that the
 # dialogs and the animation come from the real templates.

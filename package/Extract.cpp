@@ -181,5 +181,5 @@ void ExtractPackage(const char* destination, int mode) {
     CloseCopyProgress();
     if (result == kPackageOk) return;
     ShowError(kDamagedPackageMessage);
-    FatalExit(-1);
+    shell::FatalExit(-1);
 }

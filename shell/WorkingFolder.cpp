@@ -41,7 +41,7 @@ void RemoveWorkingFolder() {
     PlatformRemoveFolder(s_workingFolder);
 }
 
-void FatalExit(int code) {
+void shell::FatalExit(int code) {
     RemoveWorkingFolder();
     exit(code);
 }

@@ -80,31 +80,26 @@ TEST(WorkingFolderTest, TempPathTooLongLeavesNoWorkingFolder) {
     EXPECT_TRUE(IsFolder(deep));
 }
 
-void MarkExitHandlerRan() {
-    const char* marker = getenv("UPDATER_TEST_MARKER");
-    if (marker != nullptr) WriteFileBytes(marker, ToBytes("ran"));
-}
+std::string s_marker;
+
+void MarkExitHandlerRan() { WriteFileBytes(s_marker, ToBytes("ran")); }
 
 TEST(WorkingFolderDeathTest, FatalExitRemovesTheFolderAndRunsExitHandlers) {
-    TempFolder temp;
+    std::string temp = FixedTestFolder("updtest_fatal_exit");
     CurrentFolderGuard cwd;
-    PointTempPathAt(temp.Path());
-    std::string marker = temp / "marker";
-    std::string variable = "UPDATER_TEST_MARKER=" + marker;
-    static std::string s_variable;
-    s_variable = variable;
-    putenv(&s_variable[0]);
+    PointTempPathAt(temp);
+    s_marker = temp + "\\marker";
     EXPECT_EXIT(
         {
             atexit(MarkExitHandlerRan);
             CreateWorkingFolder();
             WriteFileBytes("install.env", ToBytes("x"));
-            FatalExit(-1);
+            shell::FatalExit(-1);
         },
         ::testing::ExitedWithCode(kExitCodeMinusOne), "");
-    EXPECT_TRUE(Exists(marker));
-    for (const std::string& name : ListFolder(temp.Path()))
-        EXPECT_EQ(std::string::npos, name.find("TempGPInstallFolder_")) << name;
+    EXPECT_TRUE(Exists(s_marker));
+    EXPECT_EQ((std::vector<std::string>{"marker"}), ListFolder(temp));
+    RemoveTree(temp);
 }
 
 }  // namespace

@@ -7,19 +7,41 @@
 #include "services/Platform.h"
 #include "shell/PathRules.h"
 
-TempFolder::TempFolder() {
-    // The base is taken once, before any test points the temp path elsewhere.
-    static unsigned s_counter = 0;
+std::string InheritedTestBase();
+void HandDownTestBase();
+
+std::string TestTempBase() {
+    // Taken once, before any test points the temp path elsewhere, and handed
+    // down to child processes (death tests) that inherit a changed temp path.
     static char s_base[kMaxPath];
     if (s_base[0] == '\0') {
-        PlatformGetTempPath(s_base, sizeof(s_base));
-        EnsureTrailingBackslash(s_base, sizeof(s_base));
+        std::string inherited = InheritedTestBase();
+        if (!inherited.empty()) {
+            CopyText(s_base, sizeof(s_base), inherited.c_str());
+        } else {
+            PlatformGetTempPath(s_base, sizeof(s_base));
+            EnsureTrailingBackslash(s_base, sizeof(s_base));
+            HandDownTestBase();
+        }
     }
+    return s_base;
+}
+
+std::string FixedTestFolder(const std::string& name) {
+    std::string path = TestTempBase() + name;
+    RemoveTree(path);
+    PlatformCreateFolder(path.c_str());
+    return path;
+}
+
+TempFolder::TempFolder() {
+    static unsigned s_counter = 0;
+    std::string base = TestTempBase();
     char name[64];
     for (int attempt = 0;; ++attempt) {
         if (attempt == 1000) abort();
         snprintf(name, sizeof(name), "updtest_%u_%u", PlatformTickCount(), ++s_counter);
-        path_ = std::string(s_base) + name;
+        path_ = base + name;
         if (PlatformCreateFolder(path_.c_str()) == 0) break;
     }
 }
@@ -97,6 +119,18 @@ bool IsFolder(const std::string& path) {
 
 #ifdef _WIN32
 #include <windows.h>
+std::string InheritedTestBase() {
+    wchar_t native[1024];
+    if (GetEnvironmentVariableW(L"UPDATER_TEST_TEMP", native, 1024) == 0) return "";
+    char sjis[1024];
+    WideCharToMultiByte(932, 0, native, -1, sjis, sizeof(sjis), nullptr, nullptr);
+    return sjis;
+}
+void HandDownTestBase() {
+    wchar_t native[1024];
+    GetTempPathW(1024, native);
+    SetEnvironmentVariableW(L"UPDATER_TEST_TEMP", native);
+}
 void PointTempPathAt(const std::string& folder) {
     CurrentFolderGuard guard;
     PlatformSetCurrentFolder(folder.c_str());
@@ -108,6 +142,16 @@ void PointTempPathAt(const std::string& folder) {
 #else
 #include <unistd.h>
 #include <cstdlib>
+std::string InheritedTestBase() {
+    const char* base = getenv("UPDATER_TEST_BASE_SJIS");
+    return base != nullptr ? base : "";
+}
+void HandDownTestBase() {
+    char sjis[kMaxPath];
+    PlatformGetTempPath(sjis, sizeof(sjis));
+    EnsureTrailingBackslash(sjis, sizeof(sjis));
+    setenv("UPDATER_TEST_BASE_SJIS", sjis, 1);
+}
 void PointTempPathAt(const std::string& folder) {
     CurrentFolderGuard guard;
     PlatformSetCurrentFolder(folder.c_str());

@@ -17,6 +17,11 @@ private:
     std::string path_;
 };
 
+// The temporary folder the tests work under, with a final separator.
+std::string TestTempBase();
+// An emptied folder of a fixed name under it, for death tests: a child process
+// that re-runs the test must find the same folder as its parent.
+std::string FixedTestFolder(const std::string& name);
 // Removes a folder and everything below it, read-only files included.
 void RemoveTree(const std::string& path);
 // Names (files and folders, without "." and "..") directly inside folder, sorted.

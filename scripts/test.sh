@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds everything and runs every test: natively, natively
+# under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build
+# under Wine with a Japanese and a non-Japanese locale.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${UPDATER_BUILD:-$root/build}
+export UPDATER_BUILD=$build
+
+bash "$root/scripts/setup.sh" || exit 1
+bash "$root/scripts/build.sh" || exit 1
+
+passed=0
+failed=0
+failures=()
+
+# Runs one GoogleTest program and counts its tests.
+run_suite() {
+    local label=$1
+    shift
+    local log="$build/test-logs/$label.log"
+    mkdir -p "$build/test-logs"
+    echo "== $label"
+    "$@" >"$log" 2>&1
+    local rc=$?
+    local ok bad
+    ok=$(grep -a -o '^\[  PASSED  \] [0-9]* test' "$log" | grep -o '[0-9]*' | tail -1)
+    bad=$(grep -a -o '^\[  FAILED  \] [0-9]* tests\?, listed below' "$log" | grep -o '[0-9]*' | tail -1)
+    ok=${ok:-0}
+    bad=${bad:-0}
+    # A program that crashed or found a sanitizer error counts as one failure.
+    if [ "$rc" -ne 0 ] && [ "$bad" -eq 0 ]; then bad=1; fi
+    passed=$((passed + ok))
+    failed=$((failed + bad))
+    if [ "$rc" -ne 0 ]; then
+        failures+=("$label")
+        grep -a -E 'Failure|FAILED|ERROR|runtime error|Sanitizer' "$log" | head -40
+    fi
+    echo "   $ok passed, $bad failed (log: $log)"
+}
+
+for t in "$build"/native/*_tests; do
+    run_suite "native-$(basename "$t")" "$t"
+done
+for t in "$build"/sanitize/*_tests; do
+    [ -x "$t" ] || continue
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        run_suite "sanitize-$(basename "$t")" "$t"
+done
+
+. "$root/scripts/wine-env.sh"
+wine_env_start "$build/win"
+trap wine_env_stop EXIT
+for locale in ja_JP.UTF-8 C.UTF-8; do
+    for t in "$build"/win/*_tests.exe; do
+        run_suite "wine-$locale-$(basename "$t" .exe)" env LANG="$locale" LC_ALL="$locale" timeout 900 wine "$t"
+        wineserver -k 2>/dev/null || true
+    done
+done
+wine_env_stop
+trap - EXIT
+
+echo
+if [ ${#failures[@]} -gt 0 ]; then echo "Failed suites: ${failures[*]}"; fi
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ] && [ ${#failures[@]} -eq 0 ]

@@ -1,0 +1,32 @@
+# Sourced by the scripts that run Windows programs: a private Wine prefix in
+# the build folder and a private X server on a free display, both stopped by
+# wine_env_stop.
+
+wine_env_start() {
+    local build=$1
+    export WINEPREFIX="$build/wineprefix"
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES='mscoree,mshtml='
+    export WINEARCH=win64
+    if [ -z "${UPDATER_KEEP_DISPLAY:-}" ]; then
+        local n=90
+        while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        WINE_ENV_XVFB_PID=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    fi
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        LANG=C.UTF-8 wineboot -i >/dev/null 2>&1 || true
+    fi
+    LANG=C.UTF-8 wineserver -w 2>/dev/null || true
+}
+
+wine_env_stop() {
+    wineserver -k 2>/dev/null || true
+    if [ -n "${WINE_ENV_XVFB_PID:-}" ]; then
+        kill "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+        wait "$WINE_ENV_XVFB_PID" 2>/dev/null || true
+        WINE_ENV_XVFB_PID=
+    fi
+}

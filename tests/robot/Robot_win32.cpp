@@ -1,0 +1,134 @@
+#include "tests/robot/Robot_win32.h"
+
+#include <vector>
+
+namespace {
+
+// Control id of the text in a system message box.
+constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr DWORD kPollMs = 20;
+
+struct Search {
+    DWORD processId;
+    std::wstring titlePart;
+    HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
+    Search* s = reinterpret_cast<Search*>(context);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid != s->processId || !IsWindowVisible(window)) return TRUE;
+    if (ClassName(window) != L"#32770") return TRUE;
+    if (!s->titlePart.empty() && WindowText(window).find(s->titlePart) == std::wstring::npos) return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
+DWORD WINAPI AnswerThread(LPVOID context) {
+    BoxAnswerer* a = static_cast<BoxAnswerer*>(context);
+    HWND box = WaitForDialog(a->processId, L"", a->timeoutMs);
+    if (box == nullptr) return 0;
+    a->text = MessageBoxText(box);
+    a->caption = WindowText(box);
+    ClickButton(box, a->answer);
+    a->answered = WaitForWindowGone(box, a->timeoutMs);
+    return 0;
+}
+
+}  // namespace
+
+HWND WaitForDialog(DWORD processId, const std::wstring& titlePart, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        Search s{processId, titlePart, nullptr};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&s));
+        if (s.found != nullptr) return s.found;
+        if (GetTickCount() - start > timeoutMs) return nullptr;
+        Sleep(kPollMs);
+    }
+}
+
+bool WaitForWindowGone(HWND window, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(kPollMs);
+    }
+    return true;
+}
+
+std::wstring WindowText(HWND window) {
+    int n = GetWindowTextLengthW(window);
+    std::vector<wchar_t> buffer(n + 2);
+    GetWindowTextW(window, buffer.data(), n + 1);
+    return buffer.data();
+}
+
+std::wstring ClassName(HWND window) {
+    wchar_t name[256];
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+std::wstring MessageBoxText(HWND box) {
+    HWND text = GetDlgItem(box, kMessageBoxTextId);
+    return text != nullptr ? WindowText(text) : L"";
+}
+
+void ClickButton(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+std::wstring ClipboardUnicode() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (data != nullptr) {
+        const wchar_t* p = static_cast<const wchar_t*>(GlobalLock(data));
+        if (p != nullptr) text = p;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+std::string ClipboardBytes() {
+    std::string text;
+    if (!OpenClipboard(nullptr)) return text;
+    HANDLE data = GetClipboardData(CF_TEXT);
+    if (data != nullptr) {
+        const char* p = static_cast<const char*>(GlobalLock(data));
+        if (p != nullptr) text = p;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+void StartBoxAnswerer(BoxAnswerer* answerer, DWORD processId, int answer, DWORD timeoutMs) {
+    answerer->processId = processId;
+    answerer->answer = answer;
+    answerer->timeoutMs = timeoutMs;
+    answerer->text.clear();
+    answerer->caption.clear();
+    answerer->answered = false;
+    answerer->thread = CreateThread(nullptr, 0, AnswerThread, answerer, 0, nullptr);
+}
+
+bool FinishBoxAnswerer(BoxAnswerer* answerer) {
+    if (answerer->thread != nullptr) {
+        WaitForSingleObject(answerer->thread, INFINITE);
+        CloseHandle(answerer->thread);
+        answerer->thread = nullptr;
+    }
+    return answerer->answered;
+}
+
+std::wstring Wide(const char* sjis) {
+    int n = MultiByteToWideChar(932, 0, sjis, -1, nullptr, 0);
+    std::vector<wchar_t> buffer(n > 0 ? n : 1);
+    MultiByteToWideChar(932, 0, sjis, -1, buffer.data(), n);
+    return buffer.data();
+}

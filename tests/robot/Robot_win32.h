@@ -1,0 +1,43 @@
+// The test robot: finds the windows of a process, reads their texts, clicks
+// their buttons and answers message boxes, as a person would.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Waits up to timeoutMs for a visible top-level dialog window (class #32770)
+// of process processId whose title contains titlePart (any when empty).
+HWND WaitForDialog(DWORD processId, const std::wstring& titlePart, DWORD timeoutMs);
+// Waits until window is gone; false on timeout.
+bool WaitForWindowGone(HWND window, DWORD timeoutMs);
+
+std::wstring WindowText(HWND window);
+std::wstring ClassName(HWND window);
+// Text of a message box: its static control 0xFFFF.
+std::wstring MessageBoxText(HWND box);
+// Clicks button id of dialog as a user's click would.
+void ClickButton(HWND dialog, int id);
+
+// Current clipboard text as Unicode ("" when none).
+std::wstring ClipboardUnicode();
+// Current clipboard CF_TEXT bytes as the system offers them.
+std::string ClipboardBytes();
+
+// A box answered on a background thread: the thread waits for the next box of
+// processId, records its text and caption, and presses answer.
+struct BoxAnswerer {
+    DWORD processId;
+    int answer;
+    DWORD timeoutMs;
+    std::wstring text;
+    std::wstring caption;
+    bool answered;
+    HANDLE thread;
+};
+void StartBoxAnswerer(BoxAnswerer* answerer, DWORD processId, int answer, DWORD timeoutMs = 20000);
+// Waits for the answerer thread; returns whether a box was answered.
+bool FinishBoxAnswerer(BoxAnswerer* answerer);
+
+// UTF-16 text of a Shift-JIS literal, for comparing with what windows show.
+std::wstring Wide(const char* sjis);

@@ -1,0 +1,129 @@
+// The updater program itself, started as a process on packages built here:
+// its start-up extraction, its messages, exit codes and working folder.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "package/Extract.h"
+#include "services/Platform.h"
+#include "tests/robot/Robot_win32.h"
+#include "tests/support/PackageBuilder.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+constexpr DWORD kProcessTimeoutMs = 30000;
+
+Bytes UpdaterImage() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"updater.exe";
+    char sjis[MAX_PATH * 2];
+    WideCharToMultiByte(932, 0, path.c_str(), -1, sjis, sizeof(sjis), nullptr, nullptr);
+    Bytes image;
+    EXPECT_TRUE(ReadFileBytes(sjis, &image)) << "updater.exe beside the tests";
+    return image;
+}
+
+class UpdaterProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        image_ = UpdaterImage();
+        PointTempPathAt(temp_.Path());
+    }
+    // Starts the updater built from entries (or from raw file bytes).
+    void Start(const Bytes& programFile) {
+        std::string exe = programs_ / "更新.exe";
+        ASSERT_TRUE(WriteFileBytes(exe, programFile));
+        STARTUPINFOW si{};
+        si.cb = sizeof(si);
+        std::wstring command = L"\"" + Wide(exe.c_str()) + L"\"";
+        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                                   &process_));
+        CloseHandle(process_.hThread);
+    }
+    int Finish() {
+        DWORD code = 0x1234;
+        if (WaitForSingleObject(process_.hProcess, kProcessTimeoutMs) != WAIT_OBJECT_0)
+            TerminateProcess(process_.hProcess, 99);
+        GetExitCodeProcess(process_.hProcess, &code);
+        CloseHandle(process_.hProcess);
+        return static_cast<int>(code);
+    }
+    std::vector<std::string> WorkingFolders() {
+        std::vector<std::string> found;
+        for (const std::string& n : ListFolder(temp_.Path()))
+            if (n.find("TempGPInstallFolder_") == 0) found.push_back(n);
+        return found;
+    }
+    Bytes image_;
+    TempFolder temp_;
+    TempFolder programs_;
+    PROCESS_INFORMATION process_{};
+};
+
+TEST_F(UpdaterProcessTest, BootExtractionTakesOnlyStartupFilesAndCleansUp) {
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("TITLEBAR=テスト\r\n"));
+    AppendFile(&entries, "表ソ説明.txt", ToBytes("readme"));
+    AppendFile(&entries, "data.arc", Bytes(300000, 'd'));
+    AppendFolder(&entries, "save\\");
+    AppendFolder(&entries, "save\\sub\\");
+    AppendFile(&entries, "late.txt", ToBytes("after a nested folder"));
+    Start(MakeProgramFile(image_, entries));
+    HWND box = WaitForDialog(process_.dwProcessId, L"", kProcessTimeoutMs);
+    ASSERT_NE(nullptr, box);
+    // While the updater waits, its working folder holds exactly the start-up files.
+    std::vector<std::string> folders = WorkingFolders();
+    ASSERT_EQ(1u, folders.size());
+    std::string working = temp_ / folders[0];
+    EXPECT_EQ((std::vector<std::string>{"install.env", "表ソ説明.txt"}), ListTree(working));
+    uint64_t t = 0;
+    ASSERT_EQ(0, PlatformGetFileTime((working + "\\表ソ説明.txt").c_str(), &t));
+    EXPECT_EQ(kTestFileTime, t);
+    EXPECT_NE(std::wstring::npos, MessageBoxText(box).find(Wide("表ソ説明.txt")));
+    ClickButton(box, IDOK);
+    EXPECT_EQ(0, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+}
+
+TEST_F(UpdaterProcessTest, DamagedPackageShowsTheMessageAndEndsWithMinusOne) {
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("x"));
+    Bytes program = MakeProgramFile(image_, entries);
+    program[image_.size() + 20] ^= 0xFF;  // inside the first stream
+    struct Case { const char* what; Bytes file; } cases[] = {
+        {"corrupt stream", program},
+        {"trailer beyond the end", [&] { Bytes b = image_; b.push_back(0xFF); b.push_back(0xFF); b.push_back(0xFF); b.push_back(0x7F); return b; }()},
+    };
+    for (const Case& c : cases) {
+        BoxAnswerer answerer{};
+        Start(c.file);
+        StartBoxAnswerer(&answerer, process_.dwProcessId, IDOK, kProcessTimeoutMs);
+        ASSERT_TRUE(FinishBoxAnswerer(&answerer)) << c.what;
+        EXPECT_EQ(Wide(kDamagedPackageMessage), answerer.text) << c.what;
+        EXPECT_EQ(L"", answerer.caption) << c.what;
+        EXPECT_EQ(-1, Finish()) << c.what;
+        EXPECT_TRUE(WorkingFolders().empty()) << c.what;
+        EXPECT_EQ(Wide(kDamagedPackageMessage), ClipboardUnicode()) << c.what;
+    }
+}
+
+TEST_F(UpdaterProcessTest, PackageWithoutSettingsFileIsRefused) {
+    Bytes entries;
+    AppendFile(&entries, "readme.txt", ToBytes("r"));
+    BoxAnswerer answerer{};
+    Start(MakeProgramFile(image_, entries));
+    StartBoxAnswerer(&answerer, process_.dwProcessId, IDOK, kProcessTimeoutMs);
+    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
+    EXPECT_EQ(Wide("起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。"),
+              answerer.text);
+    EXPECT_EQ(-1, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+}
+
+}  // namespace
