@@ -70,3 +70,10 @@ add_dependencies(win32_tests generated_resources updater)
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)
 endif()
+
+# The robot as a program of its own, for the demo and for driving the updater
+# from scripts.
+add_executable(robot tests/robot/RobotMain_win32.cpp tests/robot/Robot_win32.cpp)
+target_compile_definitions(robot PRIVATE UNICODE _UNICODE)
+target_include_directories(robot PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_options(robot PRIVATE -municode)
