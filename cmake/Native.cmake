@@ -13,9 +13,19 @@ target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(core_tests PRIVATE updatercore GTest::gtest GTest::gtest_main)
 add_test(NAME core_tests COMMAND core_tests)
 
-if(EXISTS ${CMAKE_SOURCE_DIR}/resources/MakeAvi.cpp)
-  add_executable(makeavi resources/MakeAvi.cpp)
-endif()
+# The copy animation's generator, and a test that reads what it generates.
+add_executable(makeavi resources/MakeAvi.cpp)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/filecopy.avi
+  COMMAND makeavi ${CMAKE_BINARY_DIR}/filecopy.avi
+  DEPENDS makeavi
+  COMMENT "Generating the copy animation")
+add_custom_target(filecopy_avi ALL DEPENDS ${CMAKE_BINARY_DIR}/filecopy.avi)
+add_executable(avi_tests tests/resources/AviTest.cpp)
+target_link_libraries(avi_tests PRIVATE GTest::gtest GTest::gtest_main)
+add_dependencies(avi_tests filecopy_avi)
+add_test(NAME avi_tests COMMAND avi_tests)
+set_tests_properties(avi_tests PROPERTIES ENVIRONMENT "UPDATER_AVI=${CMAKE_BINARY_DIR}/filecopy.avi")
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)

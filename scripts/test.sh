@@ -40,11 +40,11 @@ run_suite() {
 }
 
 for t in "$build"/native/*_tests; do
-    run_suite "native-$(basename "$t")" "$t"
+    UPDATER_AVI="$build/native/filecopy.avi" run_suite "native-$(basename "$t")" "$t"
 done
 for t in "$build"/sanitize/*_tests; do
     [ -x "$t" ] || continue
-    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    UPDATER_AVI="$build/sanitize/filecopy.avi" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_suite "sanitize-$(basename "$t")" "$t"
 done
 

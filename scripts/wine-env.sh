@@ -17,7 +17,7 @@ wine_env_start() {
         for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        LANG=C.UTF-8 wineboot -i >/dev/null 2>&1 || true
+        LANG=ja_JP.UTF-8 wineboot -i >/dev/null 2>&1 || true
     fi
     LANG=C.UTF-8 wineserver -w 2>/dev/null || true
 }
