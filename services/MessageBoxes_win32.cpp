@@ -7,6 +7,7 @@
 #include "services/MessageBoxes.h"
 #include "services/TextCodec_win32.h"
 #include "services/Window_win32.h"
+#include "shell/PathRules.h"
 
 namespace {
 
@@ -26,10 +27,11 @@ HWND OwnerWindow() { return s_owner; }
 const char* MessageCaption() {
     s_caption[0] = '\0';
     if (s_owner != nullptr) {
+        // Converted in a roomier buffer, then cut to 259 bytes at a character boundary.
         wchar_t title[kCaptionBuffer];
-        if (GetWindowTextW(s_owner, title, kCaptionBuffer) > 0 &&
-            !WideToSjis(title, s_caption, sizeof(s_caption)))
-            s_caption[0] = '\0';
+        char sjis[kCaptionBuffer * 2];
+        if (GetWindowTextW(s_owner, title, kCaptionBuffer) > 0 && WideToSjis(title, sjis, sizeof(sjis)))
+            CopyText(s_caption, sizeof(s_caption), sjis);
     }
     return s_caption;
 }
@@ -39,7 +41,7 @@ void BoxBringOwnerToFront() {
 }
 
 int BoxShow(const char* text, const char* caption, unsigned flags, bool owned) {
-    static wchar_t wideText[kWideTextBuffer];
+    wchar_t wideText[kWideTextBuffer];
     wchar_t wideCaption[kCaptionBuffer];
     SjisToWide(text, wideText, kWideTextBuffer);
     SjisToWide(caption, wideCaption, kCaptionBuffer);
