@@ -14,7 +14,7 @@
 
 namespace {
 
-using Tree = std::map<std::string, std::pair<Bytes, uint64_t>>;
+using Tree = TreeSnapshot;
 
 Bytes Pattern(size_t size, uint32_t seed) {
     Bytes out(size);
@@ -52,19 +52,7 @@ protected:
         return result;
     }
 
-    Tree Snapshot() {
-        Tree tree;
-        for (const std::string& name : ListTree(dest.Path())) {
-            Bytes bytes;
-            uint64_t time = 0;
-            if (name.back() != '\\') {
-                ReadFileBytes(dest / name, &bytes);
-                PlatformGetFileTime((dest / name).c_str(), &time);
-            }
-            tree[name] = {bytes, time};
-        }
-        return tree;
-    }
+    Tree Snapshot() { return SnapshotTree(dest.Path()); }
 
     TempFolder dest;
     TempFolder packages;

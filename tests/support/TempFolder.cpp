@@ -166,3 +166,24 @@ CurrentFolderGuard::CurrentFolderGuard() {
 CurrentFolderGuard::~CurrentFolderGuard() {
     if (saved[0] != '\0') PlatformSetCurrentFolder(saved);
 }
+
+TreeSnapshot SnapshotTree(const std::string& folder) {
+    TreeSnapshot tree;
+    for (const std::string& name : ListTree(folder)) {
+        std::vector<uint8_t> bytes;
+        uint64_t time = 0;
+        if (name.back() != '\\') {
+            std::string path = folder + "\\" + name;
+            FILE* f = PlatformOpenFile(path.c_str(), "rb");
+            if (f != nullptr) {
+                uint8_t buffer[4096];
+                size_t n;
+                while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
+                fclose(f);
+            }
+            PlatformGetFileTime(path.c_str(), &time);
+        }
+        tree[name] = {bytes, time};
+    }
+    return tree;
+}

@@ -2,7 +2,10 @@
 // everything in it afterwards. Paths are Shift-JIS, as the program uses them.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TempFolder {
@@ -29,6 +32,11 @@ std::vector<std::string> ListFolder(const std::string& folder);
 // Every file below folder as relative paths with '\', sorted.
 std::vector<std::string> ListTree(const std::string& folder);
 bool Exists(const std::string& path);
+
+// Every entry below folder with its bytes and last-write time (folders: none),
+// to show that a folder is exactly as it was.
+using TreeSnapshot = std::map<std::string, std::pair<std::vector<uint8_t>, uint64_t>>;
+TreeSnapshot SnapshotTree(const std::string& folder);
 bool IsFolder(const std::string& path);
 
 // Makes the user's temporary folder, as the platform reports it, be folder.

@@ -30,19 +30,7 @@ protected:
         ClosePackageStream(&stream);
         return result;
     }
-    std::map<std::string, std::pair<Bytes, uint64_t>> Snapshot() {
-        std::map<std::string, std::pair<Bytes, uint64_t>> tree;
-        for (const std::string& name : ListTree(dest_.Path())) {
-            Bytes b;
-            uint64_t t = 0;
-            if (name.back() != '\\') {
-                ReadFileBytes(dest_ / name, &b);
-                PlatformGetFileTime((dest_ / name).c_str(), &t);
-            }
-            tree[name] = {b, t};
-        }
-        return tree;
-    }
+    TreeSnapshot Snapshot() { return SnapshotTree(dest_.Path()); }
     TempFolder dest_;
     TempFolder packages_;
 };
