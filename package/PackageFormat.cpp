@@ -156,10 +156,9 @@ int CheckEntryName(const char* name, size_t length, bool isFolder) {
     // A folder may end in its separator (save\); a file names its last component.
     if (componentStart == end) return isFolder && end > name ? kPackageOk : kPackageBadName;
     if (!IsSoundComponent(componentStart, end)) return kPackageBadName;
-    // The staging folder belongs to the reader.
+    // The staging folders (the name, or the name and a suffix) belong to the reader.
     size_t stagingLength = strlen(kStagingFolderName);
-    if (length - 1 >= stagingLength && EqualsIgnoringCase(name, kStagingFolderName, stagingLength) &&
-        (name[stagingLength] == '\0' || IsSeparator(name[stagingLength])))
+    if (length - 1 >= stagingLength && EqualsIgnoringCase(name, kStagingFolderName, stagingLength))
         return kPackageBadName;
     return kPackageOk;
 }

@@ -44,7 +44,7 @@ constexpr uint32_t kTransferBlock = 0x20000;
 // File positions and progress arithmetic are signed 32-bit.
 constexpr int64_t kMaxPackageValue = 0x7FFFFFFF;
 // Where a Full-mode walk keeps new files until all of them are complete; no
-// entry may use this name at the top level.
+// top-level entry may begin with this name.
 constexpr const char* kStagingFolderName = "TempGPUpdateStaging";
 
 // Why a walk or an entry failed. 0 is success; every failure shows the same

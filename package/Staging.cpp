@@ -3,27 +3,32 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "package/PackageFormat.h"
 #include "services/Platform.h"
-#include "shell/FileSearch.h"
 #include "shell/PathRules.h"
 
 namespace {
 
+// How many staging folder names are tried when earlier ones are still taken
+// by what an interrupted run left behind.
+constexpr int kStagingFolderAttempts = 100;
+
 struct StagedFile {
     std::string target;
-    std::string folded;  // target with ASCII letters folded, to find a repeated name
     unsigned number;
-    bool live;       // false once a later entry for the same target supersedes it
-    bool replaced;   // the original was moved aside
-    bool placed;     // the new file is in place
+    bool live;      // false once a later entry for the same target supersedes it
+    bool replaced;  // the original was moved aside
+    bool placed;    // the new file is in place
 };
 
 bool s_direct = true;
 char s_folder[kMaxPath];
 std::vector<StagedFile> s_files;
+// Index into s_files of the live entry for each target, by its folded name.
+std::unordered_map<std::string, size_t> s_liveByTarget;
 std::vector<std::string> s_createdFolders;
 
 void StagedName(unsigned number, const char* suffix, char* out, size_t capacity) {
@@ -32,12 +37,36 @@ void StagedName(unsigned number, const char* suffix, char* out, size_t capacity)
     JoinPath(out, capacity, s_folder, name);
 }
 
-// Only new files are ever deleted here: an original moved aside stays until
-// the commit has succeeded, so no failure can lose it.
-void DeleteStagedFiles() { DeleteMatchingFiles(s_folder, "*.new"); }
+// Deletes the new files by the names staging gave them. Originals moved aside
+// are never deleted here, so no failure can lose one.
+void DeleteStagedFiles() {
+    char path[kMaxPath];
+    for (const StagedFile& file : s_files) {
+        StagedName(file.number, "new", path, sizeof(path));
+        PlatformDeleteFile(path);
+    }
+}
+
+// Removes the new files that an interrupted run left in the staging folder.
+void DeleteLeftoverNewFiles() {
+    char pattern[kMaxPath];
+    if (!JoinPath(pattern, sizeof(pattern), s_folder, "*.new")) return;
+    PlatformFindData data;
+    std::vector<std::string> names;
+    PlatformFind* find = PlatformFindFirst(pattern, &data);
+    if (find == nullptr) return;
+    do {
+        if ((data.attributes & kAttrFolder) == 0) names.push_back(data.name);
+    } while (PlatformFindNext(find, &data) == 0);
+    PlatformFindClose(find);
+    char path[kMaxPath];
+    for (const std::string& name : names)
+        if (JoinPath(path, sizeof(path), s_folder, name.c_str())) PlatformDeleteFile(path);
+}
 
 void Reset() {
     s_files.clear();
+    s_liveByTarget.clear();
     s_createdFolders.clear();
     s_folder[0] = '\0';
 }
@@ -48,14 +77,23 @@ int BeginStaging(const char* destination, bool direct) {
     Reset();
     s_direct = direct;
     if (direct) return 0;
-    if (!JoinPath(s_folder, sizeof(s_folder), destination, kStagingFolderName)) return kPackagePathTooLong;
-    uint32_t attributes = 0;
-    if (PlatformGetAttributes(s_folder, &attributes) == 0) {
-        if ((attributes & kAttrFolder) == 0) return kPackageCannotWrite;
-        DeleteStagedFiles();
-        return 0;
+    // A staging folder that an interrupted run left behind may still hold
+    // originals moved aside; it is emptied of new files and, if anything else
+    // stays in it, left alone for a name of its own.
+    for (int attempt = 1; attempt <= kStagingFolderAttempts; ++attempt) {
+        char name[64];
+        if (attempt == 1) snprintf(name, sizeof(name), "%s", kStagingFolderName);
+        else snprintf(name, sizeof(name), "%s_%d", kStagingFolderName, attempt);
+        if (!JoinPath(s_folder, sizeof(s_folder), destination, name)) return kPackagePathTooLong;
+        uint32_t attributes = 0;
+        if (PlatformGetAttributes(s_folder, &attributes) != 0)
+            return PlatformCreateFolder(s_folder) == 0 ? 0 : kPackageCannotWrite;
+        if ((attributes & kAttrFolder) == 0) continue;
+        DeleteLeftoverNewFiles();
+        if (PlatformRemoveFolder(s_folder) == 0 && PlatformCreateFolder(s_folder) == 0) return 0;
     }
-    return PlatformCreateFolder(s_folder) == 0 ? 0 : kPackageCannotWrite;
+    s_folder[0] = '\0';
+    return kPackageCannotWrite;
 }
 
 int StageFolder(const char* path) {
@@ -84,16 +122,20 @@ int StageFile(const char* target, char* writePath, size_t capacity) {
     char folded[kMaxPath];
     CopyText(folded, sizeof(folded), target);
     FoldToLowerSjis(folded);
-    for (StagedFile& earlier : s_files) {
-        if (earlier.live && earlier.folded == folded) {
-            char old[kMaxPath];
-            StagedName(earlier.number, "new", old, sizeof(old));
-            PlatformDeleteFile(old);
-            earlier.live = false;
-        }
+    size_t index = s_files.size();
+    auto found = s_liveByTarget.find(folded);
+    if (found != s_liveByTarget.end()) {
+        StagedFile& earlier = s_files[found->second];
+        char old[kMaxPath];
+        StagedName(earlier.number, "new", old, sizeof(old));
+        PlatformDeleteFile(old);
+        earlier.live = false;
+        found->second = index;
+    } else {
+        s_liveByTarget.emplace(folded, index);
     }
-    unsigned number = static_cast<unsigned>(s_files.size());
-    s_files.push_back(StagedFile{target, folded, number, true, false, false});
+    unsigned number = static_cast<unsigned>(index);
+    s_files.push_back(StagedFile{target, number, true, false, false});
     StagedName(number, "new", writePath, capacity);
     return writePath[0] != '\0' ? 0 : kPackagePathTooLong;
 }
@@ -138,8 +180,11 @@ int CommitStaging() {
             return kPackageCannotReplace;
         }
     }
-    DeleteMatchingFiles(s_folder, "*.old");
-    DeleteStagedFiles();
+    for (const StagedFile& file : s_files) {
+        if (!file.replaced) continue;
+        StagedName(file.number, "old", aside, sizeof(aside));
+        PlatformDeleteFile(aside);
+    }
     PlatformRemoveFolder(s_folder);
     Reset();
     return 0;

@@ -264,7 +264,7 @@ TEST_F(ExtractTest, AFailedAllocationFailsTheWalkWithoutUsingNull) {
     EXPECT_FALSE(ShownBoxes()[0].owned);
 }
 
-TEST_F(ExtractTest, InterruptedStagingLeftoversAreCleared) {
+TEST_F(ExtractTest, InterruptedStagingLeftoversNeitherBlockNorLoseAnything) {
     std::string staging = dest / kStagingFolderName;
     ASSERT_EQ(0, PlatformCreateFolder(staging.c_str()));
     ASSERT_TRUE(WriteFileBytes(staging + "\\00000000.new", ToBytes("stale")));
@@ -272,6 +272,16 @@ TEST_F(ExtractTest, InterruptedStagingLeftoversAreCleared) {
     AppendFile(&entries, "a.dat", ToBytes("new"));
     ASSERT_EQ(kPackageOk, Walk(MakeProgramFile({}, entries), kFullMode));
     EXPECT_EQ((std::vector<std::string>{"a.dat"}), ListTree(dest.Path()));
+
+    // An original moved aside by a run that stopped part-way is kept, and the
+    // next update works around it.
+    ASSERT_EQ(0, PlatformCreateFolder(staging.c_str()));
+    ASSERT_TRUE(WriteFileBytes(staging + "\\00000000.old", ToBytes("an original")));
+    AppendFile(&entries, "b.dat", ToBytes("b"));
+    ASSERT_EQ(kPackageOk, Walk(MakeProgramFile({}, entries), kFullMode));
+    std::string leftover = std::string(kStagingFolderName) + "\\00000000.old";
+    EXPECT_EQ((std::vector<std::string>{std::string(kStagingFolderName) + "\\", leftover, "a.dat", "b.dat"}),
+              ListTree(dest.Path()));
 }
 
 }  // namespace

@@ -38,6 +38,7 @@ TEST(PackageFormatTest, NamesMustStayBelowTheDestination) {
         {"control byte", "a\tb", false, false},
         {"staging folder", "TempGPUpdateStaging\\x", false, false},
         {"staging folder other case", "tempgpupdatestaging", false, false},
+        {"second staging folder", "TempGPUpdateStaging_2\\a", false, false},
         {"lead byte without second", "a\x83", false, false},
     };
     for (const Case& c : cases)

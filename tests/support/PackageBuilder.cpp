@@ -72,7 +72,7 @@ Bytes MakeProgramFile(const Bytes& image, const Bytes& entries) {
 bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
     FILE* f = PlatformOpenFile(path.c_str(), "wb");
     if (f == nullptr) return false;
-    bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    bool ok = bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return fclose(f) == 0 && ok;
 }
 

@@ -8,7 +8,7 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// A fixed, recognisable last-write time: 2021-03-04 05:06:07 UTC.
+// A fixed, recognisable last-write time: 2021-03-03 13:26:07 UTC.
 constexpr uint64_t kTestFileTime = 132592515670000000ULL;
 
 // zlib stream of data at the default level.
