@@ -1,0 +1,243 @@
+#include "tools/InspectCommands.h"
+
+#include <zlib.h>
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstring>
+#include <vector>
+
+#include "package/Extract.h"
+#include "package/PackageFormat.h"
+#include "services/Platform.h"
+#include "tools/PackageCursor.h"
+#include "tools/ToolText.h"
+
+namespace {
+
+// A Windows file time counts 100 ns ticks.
+constexpr int64_t kTicksPerSecond = 10000000;
+// Seconds from 1601-01-01, where file times start, to 1970-01-01, where days are counted from.
+constexpr int64_t kEpochDifference = 11644473600LL;
+// UTC has no leap seconds in file times.
+constexpr int64_t kSecondsPerDay = 86400;
+// One message line: a name of 259 Shift-JIS bytes is at most 390 bytes of UTF-8.
+constexpr size_t kLineBuffer = 1024;
+
+// What list, verify and extract say about a file the updater would not open.
+constexpr const char* kNoPackage = "no package: the file cannot be read or its trailer points outside it";
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string Printf(const char* format, ...) {
+    char buffer[kLineBuffer];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof(buffer), format, args);
+    va_end(args);
+    return buffer;
+}
+
+// Gregorian date of a day count from 1970-01-01 (valid far beyond any file time).
+void CivilFromDays(int64_t days, int64_t* year, int* month, int* day) {
+    days += 719468;
+    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    int64_t dayOfEra = days - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    *day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    *month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    *year = yearOfEra + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+// Explains a header the updater would refuse.
+std::string DescribeHeaderProblem(int result, const CursorEntry& entry) {
+    if (result == kPackageBadName) {
+        const char* why = entry.name.empty() ? nullptr : ExplainBadName(entry.name.c_str(), entry.header.isFolder);
+        return why != nullptr ? Printf("bad name: %s", why) : std::string("bad name: unterminated or too long");
+    }
+    if (result == kPackageBadSize)
+        return Printf("bad size: unpacked %" PRId32 ", packed %" PRIu32, entry.header.unpackedSize,
+                      entry.header.packedSize);
+    if (result == kPackageTruncated) return "the entry runs past the end of the package";
+    return DescribePackageResult(result);
+}
+
+// Inflates the stream that follows the file entry just read, counting its
+// output. Returns "" when it ends exactly at its packed size with exactly
+// the unpacked size; otherwise the reason.
+std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t* produced) {
+    std::vector<uint8_t> input(kTransferBlock), output(kTransferBlock);
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return "out of memory";
+    uint32_t remaining = entry.header.packedSize;
+    *produced = 0;
+    std::string problem;
+    for (;;) {
+        if (z.avail_in == 0 && remaining > 0) {
+            uint32_t chunk = remaining < kTransferBlock ? remaining : kTransferBlock;
+            size_t got = ReadPackageBytes(&cursor->stream, input.data(), chunk);
+            remaining -= static_cast<uint32_t>(got);
+            if (got != chunk) {
+                problem = "the package ends inside the stream";
+                break;
+            }
+            z.next_in = input.data();
+            z.avail_in = static_cast<uInt>(got);
+        }
+        z.next_out = output.data();
+        z.avail_out = static_cast<uInt>(output.size());
+        int code = inflate(&z, Z_NO_FLUSH);
+        *produced += static_cast<int64_t>(output.size() - z.avail_out);
+        if (code == Z_STREAM_END) {
+            if (z.avail_in != 0 || remaining != 0)
+                problem = Printf("the stream ends %" PRIu32 " bytes before its packed size of %" PRIu32,
+                                 z.avail_in + remaining, entry.header.packedSize);
+            break;
+        }
+        if (code == Z_BUF_ERROR && z.avail_in == 0 && remaining == 0) {
+            problem = Printf("the stream does not end within its packed size of %" PRIu32, entry.header.packedSize);
+            break;
+        }
+        if (code != Z_OK && code != Z_BUF_ERROR) {
+            problem = Printf("the stream is corrupt (zlib: %s)", z.msg != nullptr ? z.msg : "error");
+            break;
+        }
+    }
+    inflateEnd(&z);
+    if (problem.empty() && *produced != entry.header.unpackedSize)
+        problem = Printf("the stream inflates to %" PRId64 " bytes, the entry says %" PRId32, *produced,
+                         entry.header.unpackedSize);
+    return problem;
+}
+
+}  // namespace
+
+int ReadListing(const char* path, std::vector<ListedEntry>* entries, std::string* problem) {
+    entries->clear();
+    PackageCursor cursor;
+    if (!OpenCursor(&cursor, path)) {
+        *problem = kNoPackage;
+        return 1;
+    }
+    int status = 0;
+    for (;;) {
+        CursorEntry entry;
+        bool end = false;
+        int result = NextEntry(&cursor, &entry, &end);
+        if (result == kPackageOk && end) break;
+        if (result == kPackageOk) result = SkipStream(&cursor, &entry);
+        if (result != kPackageOk) {
+            *problem = Printf("entry %d \"%s\": %s", cursor.entries + 1, PrintableName(entry.name.c_str()).c_str(),
+                              DescribeHeaderProblem(result, entry).c_str());
+            status = 1;
+            break;
+        }
+        entries->push_back(ListedEntry{entry.name, entry.header.isFolder, entry.header.unpackedSize,
+                                       entry.header.packedSize, entry.fileTime});
+    }
+    CloseCursor(&cursor);
+    return status;
+}
+
+std::string FormatFileTime(uint64_t fileTime) {
+    int64_t seconds = static_cast<int64_t>(fileTime / kTicksPerSecond) - kEpochDifference;
+    int64_t days = seconds >= 0 ? seconds / kSecondsPerDay : -((-seconds + kSecondsPerDay - 1) / kSecondsPerDay);
+    int64_t secondOfDay = seconds - days * kSecondsPerDay;
+    int64_t year = 0;
+    int month = 0, day = 0;
+    CivilFromDays(days, &year, &month, &day);
+    return Printf("%04" PRId64 "-%02d-%02d %02d:%02d:%02d", year, month, day, static_cast<int>(secondOfDay / 3600),
+                  static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
+}
+
+std::string FormatListLine(const ListedEntry& entry) {
+    std::string name = PrintableName(entry.name.c_str());
+    if (entry.isFolder) return Printf("dir  %12s %12s  %-19s  ", "-", "-", "-") + name;
+    return Printf("file %12" PRId32 " %12" PRIu32 "  %s  ", entry.unpackedSize, entry.packedSize,
+                  FormatFileTime(entry.fileTime).c_str()) +
+           name;
+}
+
+int VerifyPackage(const char* path, VerifyReport* report) {
+    report->entries = 0;
+    report->bytes = 0;
+    report->entry.clear();
+    report->reason.clear();
+    PackageCursor cursor;
+    if (!OpenCursor(&cursor, path)) {
+        report->reason = kNoPackage;
+        return 1;
+    }
+    for (;;) {
+        CursorEntry entry;
+        bool end = false;
+        int result = NextEntry(&cursor, &entry, &end);
+        if (result == kPackageOk && end) break;
+        ++report->entries;
+        report->entry = entry.name;
+        if (result != kPackageOk) {
+            report->reason = DescribeHeaderProblem(result, entry);
+            break;
+        }
+        if (entry.header.isFolder) continue;
+        int64_t produced = 0;
+        report->reason = CheckStream(&cursor, entry, &produced);
+        if (!report->reason.empty()) break;
+        report->bytes += produced;
+    }
+    CloseCursor(&cursor);
+    if (!report->reason.empty()) return 1;
+    report->entry.clear();
+    return 0;
+}
+
+int ListCommand(const char* path, FILE* out, FILE* err) {
+    std::vector<ListedEntry> entries;
+    std::string problem;
+    int status = ReadListing(path, &entries, &problem);
+    for (const ListedEntry& entry : entries) fprintf(out, "%s\n", FormatListLine(entry).c_str());
+    if (status != 0) fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), problem.c_str());
+    return status;
+}
+
+int VerifyCommand(const char* path, FILE* out, FILE* err) {
+    VerifyReport report;
+    if (VerifyPackage(path, &report) == 0) {
+        fprintf(out, "ok: %d entries, %" PRId64 " bytes\n", report.entries, report.bytes);
+        return 0;
+    }
+    if (report.entries == 0)
+        fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), report.reason.c_str());
+    else
+        fprintf(err, "patchtool: %s: entry %d \"%s\": %s\n", PrintableName(path).c_str(), report.entries,
+                PrintableName(report.entry.c_str()).c_str(), report.reason.c_str());
+    return 1;
+}
+
+int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err) {
+    uint32_t attributes = 0;
+    if (PlatformGetAttributes(destination, &attributes) != 0 && PlatformCreateFolder(destination) != 0) {
+        fprintf(err, "patchtool: cannot create the folder %s\n", PrintableName(destination).c_str());
+        return 1;
+    }
+    PackageStream package;
+    if (OpenPackageStream(path, &package) != kPackageOk) {
+        fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), kNoPackage);
+        return 1;
+    }
+    int result = WalkPackage(&package, destination, kFullMode, nullptr);
+    ClosePackageStream(&package);
+    if (result != kPackageOk) {
+        const char* entry = LastFailedEntry();
+        if (entry[0] != '\0')
+            fprintf(err, "patchtool: extraction failed at \"%s\": %s\n", PrintableName(entry).c_str(),
+                    DescribePackageResult(result));
+        else
+            fprintf(err, "patchtool: extraction failed: %s\n", DescribePackageResult(result));
+        return 1;
+    }
+    fprintf(out, "ok: extracted into %s\n", PrintableName(destination).c_str());
+    return 0;
+}

@@ -1,0 +1,385 @@
+#include "tools/PackCommand.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "package/PackageFormat.h"
+#include "package/PackageWriter.h"
+#include "services/Platform.h"
+#include "shell/PathRules.h"
+#include "tools/PackageCursor.h"
+#include "tools/ToolText.h"
+
+namespace {
+
+// Suffix of the output while it is being written.
+constexpr const char* kPartialSuffix = ".partial";
+// The image is copied in the same blocks the updater reads in.
+constexpr size_t kCopyBlock = kTransferBlock;
+// The end marker and filler that follow the last entry.
+constexpr int64_t kPackageTail = kNameLengthSize + kPackageFillerSize;
+// A UTF-8 list file may begin with a byte-order mark.
+constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
+
+struct FileCloser {
+    void operator()(FILE* file) const { fclose(file); }
+};
+using FileHolder = std::unique_ptr<FILE, FileCloser>;
+
+struct PackItem {
+    std::string name;  // Shift-JIS, '\' separated, a folder without its final '\'
+    bool isFolder;
+    uint64_t fileTime;
+};
+
+struct Collection {
+    const PackRequest* request;
+    std::map<std::string, PackItem> items;  // by exact name, so a path listed twice packs once
+    PackReport* report;
+};
+
+int Refuse(PackReport* report, int refusal, const std::string& sjisEntry, const char* detail = "") {
+    report->refusal = refusal;
+    report->entry = PrintableName(sjisEntry.c_str());
+    report->detail = detail;
+    return refusal;
+}
+
+std::string SourcePath(const PackRequest& request, const std::string& name) {
+    return name.empty() ? request.source : request.source + "\\" + name;
+}
+
+std::string Fold(const std::string& name) {
+    std::vector<char> text(name.begin(), name.end());
+    text.push_back('\0');
+    FoldToLowerSjis(text.data());
+    return text.data();
+}
+
+// The name's components, split at each '\' that is not the second byte of a character.
+std::vector<std::string> Components(const std::string& name) {
+    std::vector<std::string> parts(1);
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (IsLeadByte(static_cast<uint8_t>(name[i])) && i + 1 < name.size()) {
+            parts.back() += name.substr(i, 2);
+            ++i;
+        } else if (name[i] == '\\') {
+            parts.emplace_back();
+        } else {
+            parts.back() += name[i];
+        }
+    }
+    return parts;
+}
+
+bool IsTopLevel(const std::string& name) { return Components(name).size() == 1; }
+
+bool IsTopStartupFile(const PackItem& item) {
+    return !item.isFolder && IsTopLevel(item.name) && IsStartupFile(item.name.c_str());
+}
+
+// Where an entry goes: the top-level start-up files, then every folder, then
+// every other file. A Boot walk reads only the start-up files and ends at the
+// first nested folder, so with the folders ahead of the files it stops
+// without passing over a single stream, however large the package.
+int Group(const PackItem& item) {
+    if (IsTopStartupFile(item)) return 0;
+    return item.isFolder ? 1 : 2;
+}
+
+// Within a group, folder order: component by component without letter case,
+// then by bytes, so that a folder (a prefix) sorts before what it holds.
+bool ComesBefore(const PackItem& a, const PackItem& b) {
+    if (Group(a) != Group(b)) return Group(a) < Group(b);
+    std::vector<std::string> x = Components(a.name), y = Components(b.name);
+    for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
+        std::string fx = Fold(x[i]), fy = Fold(y[i]);
+        if (fx != fy) return fx < fy;
+        if (x[i] != y[i]) return x[i] < y[i];
+    }
+    return x.size() < y.size();
+}
+
+// Checks a name as it is found, so that a bad one stops the walk before it
+// goes any deeper.
+int AddItem(Collection* c, const std::string& name, bool isFolder) {
+    std::vector<std::string> parts = Components(name);
+    if (parts[0].size() == strlen(kStagingFolderName) && Fold(parts[0]) == Fold(kStagingFolderName))
+        return Refuse(c->report, kPackReservedName, name);
+    std::string entryName = isFolder ? name + "\\" : name;
+    const char* why = ExplainBadName(entryName.c_str(), isFolder);
+    if (why != nullptr) return Refuse(c->report, kPackBadName, entryName, why);
+    c->items[name] = PackItem{name, isFolder, 0};
+    return kPackDone;
+}
+
+// Adds every folder above name that is not there yet.
+int AddParents(Collection* c, const std::string& name) {
+    std::vector<std::string> parts = Components(name);
+    std::string prefix;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        prefix += (i == 0 ? "" : "\\") + parts[i];
+        if (c->items.count(prefix) == 0) {
+            int result = AddItem(c, prefix, true);
+            if (result != kPackDone) return result;
+        }
+    }
+    return kPackDone;
+}
+
+// Adds what the folder holds (name "" for the source folder itself), depth first.
+int CollectFolder(Collection* c, const std::string& name) {
+    std::string folder = SourcePath(*c->request, name);
+    std::string unconvertible;
+    if (FindNameWithoutSjis(folder.c_str(), &unconvertible)) {
+        Refuse(c->report, kPackNoShiftJis, name);
+        c->report->entry = (name.empty() ? "" : c->report->entry + "\\") + unconvertible;
+        return kPackNoShiftJis;
+    }
+    std::string pattern = folder + "\\*.*";
+    PlatformFindData found;
+    PlatformFind* find = PlatformFindFirst(pattern.c_str(), &found);
+    if (find == nullptr) {
+        // An empty folder has no entries, not even "." on every system.
+        uint32_t attributes = 0;
+        if (PlatformGetAttributes(folder.c_str(), &attributes) == 0 && (attributes & kAttrFolder)) return kPackDone;
+        return Refuse(c->report, kPackCannotReadSource, folder);
+    }
+    std::vector<PlatformFindData> entries;
+    do {
+        if (strcmp(found.name, ".") != 0 && strcmp(found.name, "..") != 0) entries.push_back(found);
+    } while (PlatformFindNext(find, &found) == 0);
+    PlatformFindClose(find);
+    for (const PlatformFindData& e : entries) {
+        std::string child = name.empty() ? e.name : name + "\\" + e.name;
+        bool isFolder = (e.attributes & kAttrFolder) != 0;
+        int result = AddItem(c, child, isFolder);
+        if (result == kPackDone && isFolder) result = CollectFolder(c, child);
+        if (result != kPackDone) return result;
+    }
+    return kPackDone;
+}
+
+// Reads the list file: one path under the source folder a line, UTF-8, '/'
+// or '\' between folders. A listed folder brings everything in it.
+int CollectList(Collection* c) {
+    FileHolder list(PlatformOpenFile(c->request->listFile.c_str(), "rb"));
+    if (!list) return Refuse(c->report, kPackCannotReadSource, c->request->listFile);
+    std::string text;
+    char block[4096];
+    for (size_t got; (got = fread(block, 1, sizeof(block), list.get())) > 0;) text.append(block, got);
+    if (ferror(list.get())) return Refuse(c->report, kPackCannotReadSource, c->request->listFile);
+    if (text.compare(0, 3, kUtf8Bom) == 0) text.erase(0, 3);
+    size_t lineNumber = 0;
+    for (size_t begin = 0; begin < text.size();) {
+        size_t end = text.find('\n', begin);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(begin, end - begin);
+        begin = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        // Separators are swapped while the text is UTF-8, where no byte of a
+        // character can be mistaken for one.
+        std::replace(line.begin(), line.end(), '/', '\\');
+        while (line.size() > 1 && line.back() == '\\') line.pop_back();
+        char where[32];
+        snprintf(where, sizeof(where), "line %u: ", static_cast<unsigned>(lineNumber));
+        std::string name;
+        if (line.find('\0') != std::string::npos || !Utf8ToSjis(line.c_str(), &name)) {
+            c->report->refusal = kPackBadListLine;
+            c->report->entry = std::string(where) + line;
+            c->report->detail = "not UTF-8, or no Shift-JIS form";
+            return kPackBadListLine;
+        }
+        uint32_t attributes = 0;
+        if (PlatformGetAttributes(SourcePath(*c->request, name).c_str(), &attributes) != 0) {
+            c->report->refusal = kPackBadListLine;
+            c->report->entry = std::string(where) + line;
+            c->report->detail = "no such file or folder under the source folder";
+            return kPackBadListLine;
+        }
+        bool isFolder = (attributes & kAttrFolder) != 0;
+        int result = AddParents(c, name);
+        if (result == kPackDone) result = AddItem(c, name, isFolder);
+        if (result == kPackDone && isFolder) result = CollectFolder(c, name);
+        if (result != kPackDone) return result;
+    }
+    return kPackDone;
+}
+
+// The checks that need every entry: letter case, start-up files, install.env,
+// then each file's size and time.
+int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
+    std::map<std::string, std::string> folded;
+    bool hasInstallEnv = false;
+    for (const auto& pair : c->items) {
+        const PackItem& item = pair.second;
+        auto inserted = folded.emplace(Fold(item.name), item.name);
+        if (!inserted.second) {
+            Refuse(c->report, kPackCaseClash, inserted.first->second);
+            c->report->other = PrintableName(item.name.c_str());
+            return kPackCaseClash;
+        }
+        if (!item.isFolder && !IsTopLevel(item.name) && IsStartupFile(item.name.c_str()))
+            return Refuse(c->report, kPackStartupInFolder, item.name);
+        if (!item.isFolder && Fold(item.name) == "install.env") hasInstallEnv = true;
+    }
+    if (!hasInstallEnv) return Refuse(c->report, kPackNoInstallEnv, "install.env");
+    for (auto& pair : c->items) {
+        PackItem& item = pair.second;
+        if (item.isFolder) continue;
+        std::string path = SourcePath(*c->request, item.name);
+        FileHolder file(PlatformOpenFile(path.c_str(), "rb"));
+        int64_t size = file && PlatformSeek(file.get(), 0, SEEK_END) == 0 ? PlatformTell(file.get()) : -1;
+        file.reset();
+        if (size < 0 || PlatformGetFileTime(path.c_str(), &item.fileTime) != 0)
+            return Refuse(c->report, kPackCannotReadSource, item.name);
+        if (size > kPackLimit) return Refuse(c->report, kPackFileTooLarge, item.name);
+    }
+    for (const auto& pair : c->items) ordered->push_back(pair.second);
+    std::sort(ordered->begin(), ordered->end(), ComesBefore);
+    return kPackDone;
+}
+
+// Copies the image (without a package it already carries) to out.
+int CopyImage(const PackRequest& request, FILE* out, PackReport* report) {
+    int64_t imageLength = 0;
+    int carried = 0;
+    if (FindCarriedPackage(request.updater.c_str(), &imageLength, &carried)) report->replacedEntries = carried;
+    FileHolder image(PlatformOpenFile(request.updater.c_str(), "rb"));
+    if (!image) return Refuse(report, kPackCannotReadImage, request.updater);
+    if (report->replacedEntries < 0) {
+        if (PlatformSeek(image.get(), 0, SEEK_END) != 0) return Refuse(report, kPackCannotReadImage, request.updater);
+        imageLength = PlatformTell(image.get());
+        PlatformSeek(image.get(), 0, SEEK_SET);
+    }
+    if (imageLength > kPackLimit) return Refuse(report, kPackPackageTooLarge, request.updater, "the image itself");
+    std::vector<char> block(kCopyBlock);
+    for (int64_t left = imageLength; left > 0;) {
+        size_t want = left < static_cast<int64_t>(block.size()) ? static_cast<size_t>(left) : block.size();
+        if (fread(block.data(), 1, want, image.get()) != want)
+            return Refuse(report, kPackCannotReadImage, request.updater);
+        if (fwrite(block.data(), 1, want, out) != want) return Refuse(report, kPackCannotWrite, request.output);
+        left -= static_cast<int64_t>(want);
+    }
+    report->imageBytes = imageLength;
+    return kPackDone;
+}
+
+int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out, PackReport* report) {
+    PackageWriter writer;
+    if (BeginPackage(&writer, out, request.level) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+    for (const PackItem& item : items) {
+        int result = kPackageOk;
+        if (item.isFolder) {
+            result = AddFolderEntry(&writer, item.name.c_str());
+            ++report->folders;
+        } else {
+            std::string path = SourcePath(request, item.name);
+            FileHolder in(PlatformOpenFile(path.c_str(), "rb"));
+            if (!in) return Refuse(report, kPackCannotReadSource, item.name);
+            result = AddFileEntryFromStream(&writer, item.name.c_str(), in.get(), item.fileTime);
+            ++report->files;
+        }
+        // The file may have grown since it was measured.
+        if (result == kPackageBadSize) return Refuse(report, kPackFileTooLarge, item.name);
+        if (result == kPackageTruncated) return Refuse(report, kPackCannotReadSource, item.name);
+        if (result != kPackageOk) return Refuse(report, kPackCannotWrite, request.output, DescribePackageResult(result));
+        if (PlatformTell(out) - writer.start + kPackageTail > request.packageLimit)
+            return Refuse(report, kPackPackageTooLarge, item.name);
+    }
+    if (FinishPackage(&writer) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+    report->packageBytes = PlatformTell(out) - writer.start;
+    return kPackDone;
+}
+
+}  // namespace
+
+int PackUpdater(const PackRequest& request, PackReport* report) {
+    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1};
+    Collection collection{&request, {}, report};
+    uint32_t attributes = 0;
+    if (PlatformGetAttributes(request.source.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
+        return Refuse(report, kPackCannotReadSource, request.source);
+    int result = request.listFile.empty() ? CollectFolder(&collection, "") : CollectList(&collection);
+    std::vector<PackItem> ordered;
+    if (result == kPackDone) result = CheckCollection(&collection, &ordered);
+    if (result != kPackDone) return result;
+
+    std::string partial = request.output + kPartialSuffix;
+    FILE* out = PlatformOpenFile(partial.c_str(), "w+b");
+    if (out == nullptr) return Refuse(report, kPackCannotWrite, partial);
+    result = CopyImage(request, out, report);
+    if (result == kPackDone) result = WriteEntries(request, ordered, out, report);
+    if (fclose(out) != 0 && result == kPackDone) result = Refuse(report, kPackCannotWrite, partial);
+    if (result == kPackDone && PlatformGetAttributes(request.output.c_str(), &attributes) == 0 &&
+        PlatformDeleteFile(request.output.c_str()) != 0)
+        result = Refuse(report, kPackCannotWrite, request.output, "the existing file cannot be replaced");
+    if (result != kPackDone) {
+        PlatformDeleteFile(partial.c_str());
+        return result;
+    }
+    // The old output is gone by now; a finished package is not thrown away too.
+    if (PlatformMoveFile(partial.c_str(), request.output.c_str()) != 0)
+        return Refuse(report, kPackCannotWrite, request.output, "the finished file is left with .partial added");
+    return kPackDone;
+}
+
+std::string DescribePackReport(const PackReport& report) {
+    char text[1024];
+    const char* e = report.entry.c_str();
+    switch (report.refusal) {
+        case kPackDone:
+            snprintf(text, sizeof(text), "packed %d files and %d folders: image %" PRId64 " bytes, package %" PRId64 " bytes%s",
+                     report.files, report.folders, report.imageBytes, report.packageBytes,
+                     report.replacedEntries >= 0 ? " (the package the image carried was replaced)" : "");
+            break;
+        case kPackCannotReadImage: snprintf(text, sizeof(text), "cannot read the updater image %s", e); break;
+        case kPackCannotReadSource: snprintf(text, sizeof(text), "cannot read %s", e); break;
+        case kPackBadListLine: snprintf(text, sizeof(text), "list file, %s: %s", e, report.detail.c_str()); break;
+        case kPackBadName:
+            snprintf(text, sizeof(text), "\"%s\": the updater refuses this name: %s", e, report.detail.c_str());
+            break;
+        case kPackNoShiftJis:
+            snprintf(text, sizeof(text), "\"%s\": the name has no Shift-JIS form, the updater cannot name it", e);
+            break;
+        case kPackReservedName:
+            snprintf(text, sizeof(text), "\"%s\": the name %s is the updater's own staging folder", e, kStagingFolderName);
+            break;
+        case kPackCaseClash:
+            snprintf(text, sizeof(text), "\"%s\" and \"%s\" differ only in letter case; Windows sees one name", e,
+                     report.other.c_str());
+            break;
+        case kPackStartupInFolder:
+            snprintf(text, sizeof(text),
+                     "\"%s\": a name with insttscr.rct, install.env or .txt inside a folder makes the updater fail at start",
+                     e);
+            break;
+        case kPackNoInstallEnv:
+            snprintf(text, sizeof(text), "no install.env at the top of the source folder; the updater cannot start without it");
+            break;
+        case kPackFileTooLarge: snprintf(text, sizeof(text), "\"%s\": the file is 2 GiB or more", e); break;
+        case kPackPackageTooLarge:
+            snprintf(text, sizeof(text), "\"%s\": %s reaches 2 GiB, beyond what the updater reads", e,
+                     report.detail.empty() ? "the package" : report.detail.c_str());
+            break;
+        case kPackCannotWrite:
+            snprintf(text, sizeof(text), "cannot write %s%s%s", e, report.detail.empty() ? "" : ": ", report.detail.c_str());
+            break;
+        default: snprintf(text, sizeof(text), "unknown failure"); break;
+    }
+    return text;
+}
+
+int PackCommand(const PackRequest& request, FILE* out, FILE* err) {
+    PackReport report;
+    int result = PackUpdater(request, &report);
+    fprintf(result == kPackDone ? out : err, "%s%s\n", result == kPackDone ? "" : "patchtool: refused: ",
+            DescribePackReport(report).c_str());
+    return result == kPackDone ? 0 : 1;
+}

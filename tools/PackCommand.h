@@ -1,0 +1,66 @@
+// The pack command: copies an updater image, appends a package built from a
+// folder (or from a list of paths under it) and the trailer, and refuses,
+// before anything is written, a package that the updater would reject or
+// mis-handle. The output appears under its name only once it is complete.
+//
+// Entry order: the top-level start-up files first (Boot mode reads only the
+// top of the package), then every folder ("save\"), parents before children,
+// then every other file; names compared without letter case.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// What pack did; every value but kPackDone names its entry in the report.
+enum PackRefusal {
+    kPackDone = 0,
+    kPackCannotReadImage,   // the updater image cannot be read
+    kPackCannotReadSource,  // the source folder, the list file or a file in it cannot be read
+    kPackBadListLine,       // a list line that is not UTF-8, has no Shift-JIS form, or names nothing
+    kPackBadName,           // a name the updater refuses (too long, device name, trailing dot...)
+    kPackNoShiftJis,        // a file or folder whose name has no exact Shift-JIS form
+    kPackReservedName,      // the updater's staging folder name at the top level
+    kPackCaseClash,         // two names that differ only in ASCII letter case
+    kPackStartupInFolder,   // a start-up-pattern file inside a folder, which Boot mode cannot make
+    kPackNoInstallEnv,      // no top-level install.env, without which the updater cannot start
+    kPackFileTooLarge,      // a file of 2 GiB or more
+    kPackPackageTooLarge,   // the package, or the image before it, would reach 2 GiB
+    kPackCannotWrite,       // the output cannot be written or put in place
+};
+
+// The updater reads sizes and offsets below 2^31.
+constexpr int64_t kPackLimit = 0x7FFFFFFF;
+// The level a maker gets without asking: the package is written once and read often.
+constexpr int kDefaultPackLevel = 9;
+
+struct PackRequest {
+    std::string updater;   // Shift-JIS paths
+    std::string output;
+    std::string source;
+    std::string listFile;  // "" packs the whole source folder
+    int level;             // zlib level 0-9
+    int64_t packageLimit;  // kPackLimit; tests lower it to reach the limit cheaply
+};
+
+struct PackReport {
+    int refusal;          // a PackRefusal
+    std::string entry;    // the entry, file or list line concerned, as UTF-8
+    std::string other;    // the second name of a case clash
+    std::string detail;   // why a name is bad
+    int files;
+    int folders;
+    int64_t imageBytes;   // the updater image copied
+    int64_t packageBytes; // package and trailer appended
+    int replacedEntries;  // entries of a package the image already carried, or -1
+};
+
+// Builds the output as the request says. Returns the refusal (kPackDone on
+// success); on failure the output is untouched and no temporary file stays.
+int PackUpdater(const PackRequest& request, PackReport* report);
+
+// The report as one line for the maker, without a final newline.
+std::string DescribePackReport(const PackReport& report);
+
+// Runs pack and prints the outcome. Returns the exit code, 0 or 1.
+int PackCommand(const PackRequest& request, FILE* out, FILE* err);

@@ -1,0 +1,83 @@
+// patchtool: the makers' command-line tool. It builds an updater by appending
+// a package to the updater image, and lists, verifies and extracts finished
+// updaters. It never shows a box; everything goes to the console.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/InspectCommands.h"
+#include "tools/PackCommand.h"
+#include "tools/ToolText.h"
+
+namespace {
+
+// Exit code for a command line the tool does not understand.
+constexpr int kUsageExit = 2;
+
+const char* const kUsage =
+    "usage:\n"
+    "  patchtool pack UPDATER.exe OUT.exe SOURCE [--level N] [--list FILE]\n"
+    "      copy UPDATER.exe to OUT.exe with a package of the folder SOURCE\n"
+    "      (or of the paths under SOURCE that FILE lists, one a line, UTF-8);\n"
+    "      zlib level 0-9, default 9\n"
+    "  patchtool list FILE.exe      one line per entry: kind, size, packed size, time (UTC), name\n"
+    "  patchtool verify FILE.exe    inflate every entry in memory and check it\n"
+    "  patchtool extract FILE.exe DEST\n"
+    "      extract everything into DEST as the updater's update does\n";
+
+int Usage(const char* problem) {
+    if (problem != nullptr) fprintf(stderr, "patchtool: %s\n", problem);
+    fputs(kUsage, stderr);
+    return kUsageExit;
+}
+
+// Parses "0".."9"; false for anything else.
+bool ParseLevel(const std::string& text, int* level) {
+    if (text.size() != 1 || text[0] < '0' || text[0] > '9') return false;
+    *level = text[0] - '0';
+    return true;
+}
+
+int RunPack(const std::vector<std::string>& args) {
+    PackRequest request{"", "", "", "", kDefaultPackLevel, kPackLimit};
+    std::vector<std::string> positional;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--level") {
+            if (i + 1 >= args.size() || !ParseLevel(args[i + 1], &request.level))
+                return Usage("--level takes a number from 0 to 9");
+            ++i;
+        } else if (args[i] == "--list") {
+            if (i + 1 >= args.size()) return Usage("--list takes a file");
+            request.listFile = args[++i];
+        } else if (args[i].compare(0, 2, "--") == 0) {
+            return Usage("unknown option");
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 3) return Usage("pack takes UPDATER.exe OUT.exe SOURCE");
+    request.updater = positional[0];
+    request.output = positional[1];
+    request.source = positional[2];
+    return PackCommand(request, stdout, stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    PrepareTerminal();
+    std::vector<std::string> args;
+    std::string bad;
+    if (!ToolArguments(argc, argv, &args, &bad)) {
+        fprintf(stderr, "patchtool: the argument \"%s\" has no Shift-JIS form\n", bad.c_str());
+        return kUsageExit;
+    }
+    if (args.size() < 2) return Usage(nullptr);
+    const std::string& command = args[1];
+    if (command == "pack") return RunPack(args);
+    if (command == "list" && args.size() == 3) return ListCommand(args[2].c_str(), stdout, stderr);
+    if (command == "verify" && args.size() == 3) return VerifyCommand(args[2].c_str(), stdout, stderr);
+    if (command == "extract" && args.size() == 4)
+        return ExtractCommand(args[2].c_str(), args[3].c_str(), stdout, stderr);
+    return Usage("unknown command or wrong number of arguments");
+}
