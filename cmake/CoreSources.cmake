@@ -4,6 +4,9 @@ set(UPDATER_CORE_SOURCES
   shell/FileSearch.cpp
   shell/WorkingFolder.cpp
   services/MessageBoxes.cpp
+  services/DataFileOpener.cpp
+  settings/SettingsFile.cpp
+  settings/SectionLists.cpp
   package/ByteReader.cpp
   package/PackageFormat.cpp
   package/Staging.cpp
@@ -28,6 +31,7 @@ set(UPDATER_WIN32_SOURCES
 set(UPDATER_CORE_TESTS
   tests/support/PackageBuilder.cpp
   tests/support/TempFolder.cpp
+  tests/support/BoxReport.cpp
   tests/shell/PathRulesTest.cpp
   tests/shell/FileSearchTest.cpp
   tests/shell/WorkingFolderTest.cpp
@@ -35,4 +39,7 @@ set(UPDATER_CORE_TESTS
   tests/package/PackageFormatTest.cpp
   tests/package/ExtractTest.cpp
   tests/services/MessageBoxesTest.cpp
+  tests/services/DataFileOpenerTest.cpp
+  tests/settings/SettingsFileTest.cpp
+  tests/settings/SectionListsTest.cpp
 )

@@ -60,3 +60,10 @@ void PlatformFindClose(PlatformFind* find);
 
 // Milliseconds since the system started, wrapping at 2^32.
 uint32_t PlatformTickCount();
+
+// A lock for one section of code at a time; null when none could be made.
+struct PlatformLock;
+PlatformLock* PlatformCreateLock();
+void PlatformEnterLock(PlatformLock* lock);
+void PlatformLeaveLock(PlatformLock* lock);
+void PlatformDeleteLock(PlatformLock* lock);

@@ -4,6 +4,7 @@
 #include "services/Platform.h"
 
 #include <dirent.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <iconv.h>
@@ -241,4 +242,23 @@ uint32_t PlatformTickCount() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint32_t>(static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000);
+}
+
+struct PlatformLock {
+    pthread_mutex_t mutex;
+};
+
+PlatformLock* PlatformCreateLock() {
+    PlatformLock* lock = new (std::nothrow) PlatformLock;
+    if (lock != nullptr) pthread_mutex_init(&lock->mutex, nullptr);
+    return lock;
+}
+
+void PlatformEnterLock(PlatformLock* lock) { pthread_mutex_lock(&lock->mutex); }
+void PlatformLeaveLock(PlatformLock* lock) { pthread_mutex_unlock(&lock->mutex); }
+
+void PlatformDeleteLock(PlatformLock* lock) {
+    if (lock == nullptr) return;
+    pthread_mutex_destroy(&lock->mutex);
+    delete lock;
 }

@@ -168,3 +168,22 @@ void PlatformFindClose(PlatformFind* find) {
 }
 
 uint32_t PlatformTickCount() { return timeGetTime(); }
+
+struct PlatformLock {
+    CRITICAL_SECTION section;
+};
+
+PlatformLock* PlatformCreateLock() {
+    PlatformLock* lock = new (std::nothrow) PlatformLock;
+    if (lock != nullptr) InitializeCriticalSection(&lock->section);
+    return lock;
+}
+
+void PlatformEnterLock(PlatformLock* lock) { EnterCriticalSection(&lock->section); }
+void PlatformLeaveLock(PlatformLock* lock) { LeaveCriticalSection(&lock->section); }
+
+void PlatformDeleteLock(PlatformLock* lock) {
+    if (lock == nullptr) return;
+    DeleteCriticalSection(&lock->section);
+    delete lock;
+}

@@ -39,7 +39,12 @@ void BoxBringOwnerToFront() {}
 
 int BoxShow(const char* text, const char* caption, unsigned flags, bool owned) {
     s_shown.push_back(ShownBox{text, caption, flags, owned});
-    if (s_answers.empty()) return kAnswerOk;
+    if (s_answers.empty()) {
+        // The careful answer: give up rather than retry, decline rather than agree.
+        if ((flags & 0x0F) == kBoxRetryCancel) return kAnswerCancel;
+        if ((flags & 0x0F) == kBoxYesNo) return kAnswerNo;
+        return kAnswerOk;
+    }
     int answer = s_answers.front();
     s_answers.pop_front();
     return answer;

@@ -13,7 +13,8 @@ struct ShownBox {
     bool owned;
 };
 
-// Queues the answer for the next box; with none queued a box answers OK (1).
+// Queues the answer for the next box. With none queued, a box answers OK,
+// Cancel or No, by its buttons.
 void QueueBoxAnswer(int answer);
 // The boxes shown since the last reset, oldest first.
 const std::vector<ShownBox>& ShownBoxes();

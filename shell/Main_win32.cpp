@@ -1,6 +1,7 @@
 // Entry point of the updater. Until the main window exists it runs the
-// start-up slice: working folder, start-up extraction, the settings-file check,
-// then reports what it prepared and cleans up.
+// start-up steps that exist: working folder, start-up extraction, the
+// settings-file check and both settings passes, then reports what it prepared
+// and cleans up.
 #include <windows.h>
 #include <objbase.h>
 
@@ -8,19 +9,20 @@
 #include <string>
 
 #include "package/Extract.h"
+#include "services/DataFileOpener.h"
 #include "services/MessageBoxes.h"
-#include "services/Platform.h"
+#include "settings/SectionLists.h"
+#include "settings/SettingsFile.h"
 #include "shell/FileSearch.h"
 #include "shell/PathRules.h"
 #include "shell/WorkingFolder.h"
 
 namespace {
 
-constexpr const char* kSettingsFile = "install.env";
 constexpr const char* kMissingStartupFiles =
     "起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。";
-// Caption and text of the report shown in place of the main window.
-constexpr const char* kStartupReadyCaption = "アップデータ";
+// Text of the report shown in place of the main window, captioned with the
+// updater's title.
 constexpr const char* kStartupReadyText = "起動ファイルを展開しました。";
 
 void UninitializeCom() { CoUninitialize(); }
@@ -34,7 +36,7 @@ void ReportStartupFiles() {
             AppendText(text, sizeof(text), name);
         }
     }
-    BoxShow(text, kStartupReadyCaption, MB_OK | MB_ICONINFORMATION, false);
+    BoxShow(text, UpdaterTitle(), MB_OK | MB_ICONINFORMATION, false);
 }
 
 }  // namespace
@@ -42,13 +44,15 @@ void ReportStartupFiles() {
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     CoInitialize(nullptr);
     atexit(UninitializeCom);
+    SetDirectOpenAllowed(1);
     CreateWorkingFolder();
     ExtractPackage(WorkingFolderPath(), kBootMode);
-    uint32_t attributes = 0;
-    if (PlatformGetAttributes(kSettingsFile, &attributes) != 0) {
+    if (!DataFileExists(kSettingsFileName)) {
         ShowError(kMissingStartupFiles);
         shell::FatalExit(-1);
     }
+    LoadSettingsTable(kSettingsFileName);
+    LoadSectionLists(kSettingsFileName);
     ReportStartupFiles();
     RemoveWorkingFolder();
     return 0;

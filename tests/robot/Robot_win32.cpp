@@ -27,12 +27,16 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
 
 DWORD WINAPI AnswerThread(LPVOID context) {
     BoxAnswerer* a = static_cast<BoxAnswerer*>(context);
-    HWND box = WaitForDialog(a->processId, L"", a->timeoutMs);
-    if (box == nullptr) return 0;
-    a->text = MessageBoxText(box);
-    a->caption = WindowText(box);
-    ClickButton(box, a->answer);
-    a->answered = WaitForWindowGone(box, a->timeoutMs);
+    for (int answer : a->answers) {
+        HWND box = WaitForDialog(a->processId, L"", a->timeoutMs);
+        if (box == nullptr) return 0;
+        a->text = MessageBoxText(box);
+        a->caption = WindowText(box);
+        a->texts.push_back(a->text);
+        ClickButton(box, answer);
+        if (!WaitForWindowGone(box, a->timeoutMs)) return 0;
+    }
+    a->answered = true;
     return 0;
 }
 
@@ -108,11 +112,17 @@ std::string ClipboardBytes() {
 }
 
 void StartBoxAnswerer(BoxAnswerer* answerer, DWORD processId, int answer, DWORD timeoutMs) {
+    StartBoxSequence(answerer, processId, std::vector<int>{answer}, timeoutMs);
+}
+
+void StartBoxSequence(BoxAnswerer* answerer, DWORD processId, const std::vector<int>& answers,
+                      DWORD timeoutMs) {
     answerer->processId = processId;
-    answerer->answer = answer;
+    answerer->answers = answers;
     answerer->timeoutMs = timeoutMs;
     answerer->text.clear();
     answerer->caption.clear();
+    answerer->texts.clear();
     answerer->answered = false;
     answerer->thread = CreateThread(nullptr, 0, AnswerThread, answerer, 0, nullptr);
 }

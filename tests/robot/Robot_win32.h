@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Waits up to timeoutMs for a visible top-level dialog window (class #32770)
 // of process processId whose title contains titlePart (any when empty).
@@ -24,19 +25,22 @@ std::wstring ClipboardUnicode();
 // Current clipboard CF_TEXT bytes as the system offers them.
 std::string ClipboardBytes();
 
-// A box answered on a background thread: the thread waits for the next box of
-// processId, records its text and caption, and presses answer.
+// Boxes answered on a background thread: the thread waits for each next box of
+// processId in turn, records its text and caption, and presses the answer.
 struct BoxAnswerer {
     DWORD processId;
-    int answer;
+    std::vector<int> answers;
     DWORD timeoutMs;
-    std::wstring text;
+    std::wstring text;  // of the last box answered
     std::wstring caption;
-    bool answered;
+    std::vector<std::wstring> texts;  // of every box answered
+    bool answered;  // every answer was given
     HANDLE thread;
 };
 void StartBoxAnswerer(BoxAnswerer* answerer, DWORD processId, int answer, DWORD timeoutMs = 20000);
-// Waits for the answerer thread; returns whether a box was answered.
+void StartBoxSequence(BoxAnswerer* answerer, DWORD processId, const std::vector<int>& answers,
+                      DWORD timeoutMs = 20000);
+// Waits for the answerer thread; returns whether every box was answered.
 bool FinishBoxAnswerer(BoxAnswerer* answerer);
 
 // UTF-16 text of a Shift-JIS literal, for comparing with what windows show.

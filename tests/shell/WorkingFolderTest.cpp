@@ -29,7 +29,7 @@ TEST(WorkingFolderTest, CreatedUnderTempAndRemovedWithItsFilesButNotSubfolders) 
     TempFolder temp;
     TempFolder start;
     CurrentFolderGuard cwd;
-    PointTempPathAt(temp.Path());
+    TempPathOverride tempPath(temp.Path());
     ASSERT_EQ(0, PlatformSetCurrentFolder(start.Path().c_str()));
 
     CreateWorkingFolder();
@@ -72,7 +72,7 @@ TEST(WorkingFolderTest, TempPathTooLongLeavesNoWorkingFolder) {
         deep += "\\dddddddddd";
         ASSERT_EQ(0, PlatformCreateFolder(deep.c_str()));
     }
-    PointTempPathAt(deep);
+    TempPathOverride tempPath(deep);
     CreateWorkingFolder();
     EXPECT_STREQ("", WorkingFolderPath());
     EXPECT_TRUE(ListFolder(deep).empty());
@@ -87,7 +87,7 @@ void MarkExitHandlerRan() { WriteFileBytes(s_marker, ToBytes("ran")); }
 TEST(WorkingFolderDeathTest, FatalExitRemovesTheFolderAndRunsExitHandlers) {
     std::string temp = FixedTestFolder("updtest_fatal_exit");
     CurrentFolderGuard cwd;
-    PointTempPathAt(temp);
+    TempPathOverride tempPath(temp);
     s_marker = temp + "\\marker";
     EXPECT_EXIT(
         {

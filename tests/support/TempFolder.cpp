@@ -131,7 +131,7 @@ void HandDownTestBase() {
     GetTempPathW(1024, native);
     SetEnvironmentVariableW(L"UPDATER_TEST_TEMP", native);
 }
-void PointTempPathAt(const std::string& folder) {
+static void PointTempPathAt(const std::string& folder) {
     CurrentFolderGuard guard;
     PlatformSetCurrentFolder(folder.c_str());
     wchar_t native[1024];
@@ -152,7 +152,7 @@ void HandDownTestBase() {
     EnsureTrailingBackslash(sjis, sizeof(sjis));
     setenv("UPDATER_TEST_BASE_SJIS", sjis, 1);
 }
-void PointTempPathAt(const std::string& folder) {
+static void PointTempPathAt(const std::string& folder) {
     CurrentFolderGuard guard;
     PlatformSetCurrentFolder(folder.c_str());
     char native[1024];
@@ -186,4 +186,15 @@ TreeSnapshot SnapshotTree(const std::string& folder) {
         tree[name] = {bytes, time};
     }
     return tree;
+}
+
+TempPathOverride::TempPathOverride(const std::string& folder) {
+    TestTempBase();  // taken before the first change
+    PointTempPathAt(folder);
+}
+
+TempPathOverride::~TempPathOverride() {
+    std::string base = TestTempBase();
+    if (base.size() > 3 && (base.back() == '\\' || base.back() == '/')) base.pop_back();
+    PointTempPathAt(base);
 }

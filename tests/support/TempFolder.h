@@ -39,8 +39,12 @@ using TreeSnapshot = std::map<std::string, std::pair<std::vector<uint8_t>, uint6
 TreeSnapshot SnapshotTree(const std::string& folder);
 bool IsFolder(const std::string& path);
 
-// Makes the user's temporary folder, as the platform reports it, be folder.
-void PointTempPathAt(const std::string& folder);
+// Makes the user's temporary folder, as the platform reports it, be folder
+// for as long as it lives; then the tests' own temporary folder again.
+struct TempPathOverride {
+    explicit TempPathOverride(const std::string& folder);
+    ~TempPathOverride();
+};
 // Keeps the current folder and restores it at scope exit.
 struct CurrentFolderGuard {
     CurrentFolderGuard();

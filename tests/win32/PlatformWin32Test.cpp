@@ -61,7 +61,7 @@ TEST(PlatformWin32Test, WorkingFolderUnderAJapaneseTempFolder) {
     std::string temp = dir / "一時表";
     ASSERT_EQ(0, PlatformCreateFolder(temp.c_str()));
     CurrentFolderGuard cwd;
-    PointTempPathAt(temp);
+    TempPathOverride tempPath(temp);
     CreateWorkingFolder();
     std::string working = WorkingFolderPath();
     EXPECT_EQ(0u, working.find(temp + "\\TempGPInstallFolder_"));

@@ -33,8 +33,9 @@ class UpdaterProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
         image_ = UpdaterImage();
-        PointTempPathAt(temp_.Path());
+        tempPath_ = new TempPathOverride(temp_.Path());
     }
+    void TearDown() override { delete tempPath_; }
     // Starts the updater built from entries (or from raw file bytes).
     void Start(const Bytes& programFile) {
         std::string exe = programs_ / "更新.exe";
@@ -63,6 +64,7 @@ protected:
     Bytes image_;
     TempFolder temp_;
     TempFolder programs_;
+    TempPathOverride* tempPath_ = nullptr;
     PROCESS_INFORMATION process_{};
 };
 
@@ -124,6 +126,38 @@ TEST_F(UpdaterProcessTest, PackageWithoutSettingsFileIsRefused) {
               answerer.text);
     EXPECT_EQ(-1, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(UpdaterProcessTest, SettingsAreLoadedAndNameTheReport) {
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("TITLEBAR\tサンプル|ソフト\r\n[ini]\r\na\tb\r\n-\r\n"));
+    Start(MakeProgramFile(image_, entries));
+    HWND box = WaitForDialog(process_.dwProcessId, L"", kProcessTimeoutMs);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(Wide("サンプル ソフト アップデータ"), WindowText(box));
+    ClickButton(box, IDOK);
+    EXPECT_EQ(0, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+}
+
+TEST_F(UpdaterProcessTest, UnterminatedSectionEndsWithMinusOneAndLeavesTheWorkingFolder) {
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("TITLEBAR x\r\n[reg]\r\nKey\tValue\r\n[EOF]\r\n"));
+    AppendFile(&entries, "readme.txt", ToBytes("r"));
+    BoxAnswerer answerer{};
+    Start(MakeProgramFile(image_, entries));
+    StartBoxAnswerer(&answerer, process_.dwProcessId, IDRETRY, kProcessTimeoutMs);
+    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
+    EXPECT_EQ(Wide("[設定.env]の[reg]が終了していません"), answerer.text);
+    EXPECT_EQ(L"", answerer.caption);
+    EXPECT_EQ(-1, Finish());
+    std::vector<std::string> folders = WorkingFolders();
+    ASSERT_EQ(1u, folders.size());
+    EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListTree(temp_ / folders[0]));
 }
 
 }  // namespace
