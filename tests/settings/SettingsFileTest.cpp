@@ -5,7 +5,9 @@
 #include <string>
 
 #include "services/DataFileOpener.h"
+#include "services/MessageBoxes.h"
 #include "services/ScriptedBoxes.h"
+#include "tests/support/BoxReport.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -127,6 +129,27 @@ TEST_F(SettingsFileTest, AccessorsDefaultsAndCaching) {
     EXPECT_EQ(3, ChkRegVerSetting());  // -1 means "not read yet", so it is read again
     EXPECT_STREQ("新しい アップデータ", UpdaterTitle());
     EXPECT_STREQ("k.dat", KeyFileSetting());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SettingsFileDeathTest, AnExhaustedHeapEndsTheProgramAfterItsBox) {
+    TempFolder dir;
+    std::string path = dir / "install.env";
+    ASSERT_TRUE(WriteFileBytes(path, ToBytes("TITLEBAR a\nEXENAME b\n")));
+    SetDirectOpenAllowed(1);
+    for (int allocations : {0, 1, 2, 4}) {
+        EXPECT_EXIT(
+            {
+                ReportBoxesAtExit();
+                FailAllocationsAfter(allocations);
+                LoadSettingsTable(path.c_str());
+            },
+            ::testing::ExitedWithCode(kExitCodeMinusOne), "box 16: メモリ容量が不足しています")
+            << allocations;
+    }
 }
 
 }  // namespace
