@@ -12,6 +12,8 @@ set(UPDATER_CORE_SOURCES
   package/Staging.cpp
   package/Extract.cpp
   package/PackageWriter.cpp
+  picture/RctFormat.cpp
+  picture/RctFile.cpp
 )
 
 # The platform layer of each build.
@@ -25,6 +27,7 @@ set(UPDATER_WIN32_SOURCES
   services/TextCodec_win32.cpp
   services/MessageBoxes_win32.cpp
   package/CopyProgress_win32.cpp
+  picture/Picture_win32.cpp
 )
 
 # Tests of the portable core, run natively and under Wine.
@@ -42,4 +45,5 @@ set(UPDATER_CORE_TESTS
   tests/services/DataFileOpenerTest.cpp
   tests/settings/SettingsFileTest.cpp
   tests/settings/SectionListsTest.cpp
+  tests/picture/RctFormatTest.cpp
 )
