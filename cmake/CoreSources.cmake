@@ -5,6 +5,7 @@ set(UPDATER_CORE_SOURCES
   shell/WorkingFolder.cpp
   services/MessageBoxes.cpp
   services/DataFileOpener.cpp
+  services/Registry.cpp
   settings/SettingsFile.cpp
   settings/SectionLists.cpp
   package/ByteReader.cpp
@@ -20,12 +21,14 @@ set(UPDATER_CORE_SOURCES
 set(UPDATER_POSIX_SOURCES
   services/Platform_posix.cpp
   services/ScriptedBoxes.cpp
+  services/Registry_file.cpp
   package/CopyProgress_none.cpp
 )
 set(UPDATER_WIN32_SOURCES
   services/Platform_win32.cpp
   services/TextCodec_win32.cpp
   services/MessageBoxes_win32.cpp
+  services/Registry_win32.cpp
   package/CopyProgress_win32.cpp
   picture/Picture_win32.cpp
 )
@@ -35,6 +38,7 @@ set(UPDATER_CORE_TESTS
   tests/support/PackageBuilder.cpp
   tests/support/TempFolder.cpp
   tests/support/BoxReport.cpp
+  tests/support/RegistryStore.cpp
   tests/shell/PathRulesTest.cpp
   tests/shell/FileSearchTest.cpp
   tests/shell/WorkingFolderTest.cpp
@@ -43,6 +47,7 @@ set(UPDATER_CORE_TESTS
   tests/package/ExtractTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/DataFileOpenerTest.cpp
+  tests/services/RegistryTest.cpp
   tests/settings/SettingsFileTest.cpp
   tests/settings/SectionListsTest.cpp
   tests/picture/RctFormatTest.cpp

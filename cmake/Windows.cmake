@@ -9,7 +9,7 @@ add_library(updatercore STATIC ${UPDATER_CORE_SOURCES} ${UPDATER_WIN32_SOURCES})
 target_include_directories(updatercore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(updatercore PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_compile_options(updatercore PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(updatercore PUBLIC ${MINGW_ZLIB} comctl32 winmm ole32 shell32 user32 gdi32)
+target_link_libraries(updatercore PUBLIC ${MINGW_ZLIB} comctl32 winmm ole32 shell32 user32 gdi32 advapi32)
 
 # Binary resources come from generators in the tree, compiled for the machine
 # that builds (not for Windows).
@@ -47,11 +47,12 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # The core tests answer their boxes from a script, as natively, while files and
 # folders go through the real Win32 layer.
 add_library(updatercore_scripted STATIC ${UPDATER_CORE_SOURCES} services/Platform_win32.cpp
-  services/TextCodec_win32.cpp services/ScriptedBoxes.cpp package/CopyProgress_none.cpp)
+  services/TextCodec_win32.cpp services/ScriptedBoxes.cpp services/Registry_win32.cpp
+  package/CopyProgress_none.cpp)
 target_include_directories(updatercore_scripted PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(updatercore_scripted PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_compile_options(updatercore_scripted PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(updatercore_scripted PUBLIC ${MINGW_ZLIB} winmm)
+target_link_libraries(updatercore_scripted PUBLIC ${MINGW_ZLIB} winmm advapi32)
 
 add_executable(core_tests ${UPDATER_CORE_TESTS})
 target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
@@ -61,7 +62,7 @@ target_link_libraries(core_tests PRIVATE updatercore_scripted gtest gtest_main)
 # dialogs and the animation come from the real templates.
 file(GLOB WIN32_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
 add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cpp
-  tests/support/TempFolder.cpp tests/robot/Robot_win32.cpp resources/app.rc)
+  tests/support/TempFolder.cpp tests/support/RegistryStore.cpp tests/robot/Robot_win32.cpp resources/app.rc)
 target_include_directories(win32_tests PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(win32_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(win32_tests PRIVATE updatercore gtest gtest_main)
