@@ -19,7 +19,8 @@
 //
 // Error policy: nothing in a file is trusted. A header with a size below 1 or
 // an image beyond kMaxRctImageBytes, a command that would write past the
-// image, a copy from before its first pixel, or a stream that ends before the
+// image, a copy from before its first pixel or from a pixel not yet written
+// (narrow pictures), or a stream that ends before the
 // image is complete rejects the whole picture; nothing is read outside the
 // stream or written outside the image.
 #pragma once

@@ -157,6 +157,8 @@ TEST(RctFormatTest, MalformedStreamsAreRejected) {
         {"long copy past the end", Pixels({1, 1, 1, 0x83, 0xFF, 0xFF}), 3, 3, kRctCorrupt},
         {"copy from above the first row", Pixels({1, 1, 1, 0xA4}), 2, 2, kRctCorrupt},
         {"copy from before the first pixel", Pixels({1, 1, 1, 0x84}), 3, 1, kRctCorrupt},
+        {"copy from below, width 1", Pixels({1, 1, 1, 0x98}), 1, 2, kRctCorrupt},
+        {"copy from the pixel itself, width 3", Pixels({1, 1, 1, 0x01, 2, 2, 2, 3, 3, 3, 0x98}), 3, 2, kRctCorrupt},
         {"stream ends before the image", Pixels({1, 1, 1}), 2, 1, kRctTruncated},
         {"literal cut short", Pixels({1, 1, 1, 1, 2, 2, 2, 3, 3}), 3, 1, kRctTruncated},
         {"long count cut short", Pixels({1, 1, 1, 0x83, 0x00}), 9, 1, kRctTruncated},

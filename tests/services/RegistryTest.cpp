@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/support/RegistryStore.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -15,8 +16,7 @@ constexpr const char* kGlobal = "VornelUpdaterTest";
 class RegistryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* temp = getenv("TMPDIR");
-        UseFreshRegistry(temp != nullptr ? temp : "/tmp");
+        UseFreshRegistry(files_.Path());
         DeleteGlobalKey(kGlobal);
         local_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     }
@@ -30,6 +30,7 @@ protected:
     void PutString(const char* name, const std::string& text) {
         StoreRawValue(kGlobal, local_, name, 1, std::vector<uint8_t>(text.c_str(), text.c_str() + text.size() + 1));
     }
+    TempFolder files_;
     std::string local_;
 };
 

@@ -43,11 +43,17 @@ void DeleteGlobalKey(const std::string& global) {
     RegDeleteKeyW(HKEY_CURRENT_USER, WideOf("Software\\" + global).c_str());
 }
 #else
+#include <unistd.h>
+
 #include "services/RegistryFile.h"
 
 void UseFreshRegistry(const std::string& folder) {
+    // One file per process and call, so that test runs side by side never share one.
     static unsigned s_count = 0;
-    SetRegistryFile(folder + "/registry-" + std::to_string(++s_count) + ".txt");
+    std::string native = folder;  // the tests' folders are ASCII: only the separators differ
+    for (char& c : native)
+        if (c == '\\') c = '/';
+    SetRegistryFile(native + "/registry-" + std::to_string(getpid()) + "-" + std::to_string(++s_count) + ".txt");
 }
 
 void StoreRawValue(const std::string& global, const std::string& local, const std::string& name, uint32_t type,
