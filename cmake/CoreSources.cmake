@@ -14,6 +14,7 @@ set(UPDATER_CORE_SOURCES
   package/Extract.cpp
   package/PackageWriter.cpp
   picture/RctFormat.cpp
+  picture/RctEncoder.cpp
   picture/RctFile.cpp
 )
 
@@ -51,4 +52,5 @@ set(UPDATER_CORE_TESTS
   tests/settings/SettingsFileTest.cpp
   tests/settings/SectionListsTest.cpp
   tests/picture/RctFormatTest.cpp
+  tests/picture/RctEncoderTest.cpp
 )
