@@ -33,12 +33,25 @@ LANG=C.UTF-8 wine reg add 'HKCU\Software\VORNEL\SampleGame' /v IsInst /d 1 /f >/
 LANG=C.UTF-8 wine reg add 'HKCU\Software\VORNEL\SampleGame' /v InstTo /d 'C:\Games\サンプルゲーム' /f >/dev/null 2>&1
 
 # The patch: settings, readme, new data.
-cat >"$demo/patch/install.env" <<'ENV'
-TITLEBAR=サンプルゲーム
-REG_GLOBAL=VORNEL
-REG_LOCAL=SampleGame
-EXEFILE=sample.exe
-INSTREADME=readme.txt
+cat <<'ENV' | iconv -f UTF-8 -t CP932 >"$demo/patch/install.env"
+// サンプルゲーム 更新版の設定
+TITLEBAR	サンプルゲーム
+REG_GLOBAL	VORNEL
+REG_LOCAL	SampleGame
+INSTTO	サンプルゲーム
+EXENAME	sample.exe
+INSTREADME	更新内容を読む
+INSTREADMEFL	readme.txt
+[ini]
+Version	1.01
+-	// end of [ini]
+[reg]
+Version	101
+-	// end of [reg]
+[delfiles_afterinst]
+data\scene00.dat
+-	// end of [delfiles_afterinst]
+[EOF]
 ENV
 printf 'サンプルゲーム 更新版 1.01\r\nシナリオの誤字を直しました。\r\n' | iconv -f UTF-8 -t CP932 >"$demo/patch/readme.txt"
 printf 'new data\n' >"$demo/patch/data/scene01.dat"

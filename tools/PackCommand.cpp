@@ -10,8 +10,10 @@
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
 #include "services/Platform.h"
+#include "settings/SettingsFile.h"
 #include "shell/PathRules.h"
 #include "tools/PackageCursor.h"
+#include "tools/RctCommand.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -34,6 +36,7 @@ struct PackItem {
     std::string name;  // Shift-JIS, '\' separated, a folder without its final '\'
     bool isFolder;
     uint64_t fileTime;
+    std::vector<uint8_t> converted;  // packed instead of the file: a background picture made RCT
 };
 
 struct Collection {
@@ -113,7 +116,7 @@ int AddItem(Collection* c, const std::string& name, bool isFolder) {
     std::string entryName = isFolder ? name + "\\" : name;
     const char* why = ExplainBadName(entryName.c_str(), isFolder);
     if (why != nullptr) return Refuse(c->report, kPackBadName, entryName, why);
-    c->items[name] = PackItem{name, isFolder, 0};
+    c->items[name] = PackItem{name, isFolder, 0, {}};
     return kPackDone;
 }
 
@@ -212,11 +215,57 @@ int CollectList(Collection* c) {
     return kPackDone;
 }
 
-// The checks that need every entry: letter case, start-up files, install.env,
-// then each file's size and time.
+// Reads install.env as the updater will, against the top-level files the
+// package will carry; an error there would stop the updater at start.
+int CheckInstallEnv(Collection* c, const std::string& name) {
+    std::vector<std::string> topFiles;
+    for (const auto& pair : c->items)
+        if (!pair.second.isFolder && IsTopLevel(pair.first)) topFiles.push_back(pair.first);
+    SettingsCheck check;
+    if (!CheckSettingsFile(SourcePath(*c->request, name).c_str(), &topFiles, &check))
+        return Refuse(c->report, kPackCannotReadSource, name);
+    c->report->settingsFindings = check.findings;
+    for (const CheckFinding& f : check.findings) {
+        if (f.severity != kCheckError) continue;
+        char where[32];
+        snprintf(where, sizeof(where), "line %d: ", f.line);
+        Refuse(c->report, kPackSettingsError, name);
+        c->report->detail = where + f.text;
+        return kPackSettingsError;
+    }
+    return kPackDone;
+}
+
+// A background picture given as insttscr.png, .bmp or .ppm goes into the
+// package as insttscr.rct, converted now so that a picture the updater could
+// not show stops the pack before anything is written.
+int ConvertStartupPicture(Collection* c) {
+    std::vector<std::string> topFiles;
+    for (const auto& pair : c->items)
+        if (!pair.second.isFolder && IsTopLevel(pair.first)) topFiles.push_back(pair.first);
+    std::string picture, other;
+    int found = FindStartupPicture(topFiles, &picture, &other);
+    if (found == kNoStartupPicture) return kPackDone;
+    if (found == kStartupPictureClash) {
+        Refuse(c->report, kPackPictureClash, picture);
+        c->report->other = PrintableName(other.c_str());
+        return kPackPictureClash;
+    }
+    PackItem item{kStartupPictureName, false, 0, {}};
+    std::string path = SourcePath(*c->request, picture), problem;
+    if (!ConvertPictureToRct(path, &item.converted, &problem))
+        return Refuse(c->report, kPackBadPicture, picture, problem.c_str());
+    if (PlatformGetFileTime(path.c_str(), &item.fileTime) != 0) return Refuse(c->report, kPackCannotReadSource, picture);
+    c->items.erase(picture);
+    c->items[item.name] = std::move(item);
+    return kPackDone;
+}
+
+// The checks that need every entry: letter case, start-up files, install.env
+// and what it says, then each file's size and time.
 int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     std::map<std::string, std::string> folded;
-    bool hasInstallEnv = false;
+    std::string installEnv;
     for (const auto& pair : c->items) {
         const PackItem& item = pair.second;
         auto inserted = folded.emplace(Fold(item.name), item.name);
@@ -227,12 +276,16 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
         }
         if (!item.isFolder && !IsTopLevel(item.name) && IsStartupFile(item.name.c_str()))
             return Refuse(c->report, kPackStartupInFolder, item.name);
-        if (!item.isFolder && Fold(item.name) == "install.env") hasInstallEnv = true;
+        if (!item.isFolder && Fold(item.name) == kSettingsFileName) installEnv = item.name;
     }
-    if (!hasInstallEnv) return Refuse(c->report, kPackNoInstallEnv, "install.env");
+    int picture = ConvertStartupPicture(c);
+    if (picture != kPackDone) return picture;
+    if (installEnv.empty()) return Refuse(c->report, kPackNoInstallEnv, kSettingsFileName);
+    int settings = CheckInstallEnv(c, installEnv);
+    if (settings != kPackDone) return settings;
     for (auto& pair : c->items) {
         PackItem& item = pair.second;
-        if (item.isFolder) continue;
+        if (item.isFolder || !item.converted.empty()) continue;
         std::string path = SourcePath(*c->request, item.name);
         FileHolder file(PlatformOpenFile(path.c_str(), "rb"));
         int64_t size = file && PlatformSeek(file.get(), 0, SEEK_END) == 0 ? PlatformTell(file.get()) : -1;
@@ -279,6 +332,9 @@ int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items,
         if (item.isFolder) {
             result = AddFolderEntry(&writer, item.name.c_str());
             ++report->folders;
+        } else if (!item.converted.empty()) {
+            result = AddFileEntry(&writer, item.name.c_str(), item.converted.data(), item.converted.size(), item.fileTime);
+            ++report->files;
         } else {
             std::string path = SourcePath(request, item.name);
             FileHolder in(PlatformOpenFile(path.c_str(), "rb"));
@@ -301,7 +357,7 @@ int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items,
 }  // namespace
 
 int PackUpdater(const PackRequest& request, PackReport* report) {
-    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1};
+    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, {}};
     Collection collection{&request, {}, report};
     uint32_t attributes = 0;
     if (PlatformGetAttributes(request.source.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
@@ -363,6 +419,9 @@ std::string DescribePackReport(const PackReport& report) {
         case kPackNoInstallEnv:
             snprintf(text, sizeof(text), "no install.env at the top of the source folder; the updater cannot start without it");
             break;
+        case kPackSettingsError:
+            snprintf(text, sizeof(text), "%s, %s", e, report.detail.c_str());
+            break;
         case kPackFileTooLarge: snprintf(text, sizeof(text), "\"%s\": the file is 2 GiB or more", e); break;
         case kPackPackageTooLarge:
             snprintf(text, sizeof(text), "\"%s\": %s reaches 2 GiB, beyond what the updater reads", e,
@@ -370,6 +429,14 @@ std::string DescribePackReport(const PackReport& report) {
             break;
         case kPackCannotWrite:
             snprintf(text, sizeof(text), "cannot write %s%s%s", e, report.detail.empty() ? "" : ": ", report.detail.c_str());
+            break;
+        case kPackPictureClash:
+            snprintf(text, sizeof(text), "\"%s\" and \"%s\" are both the background picture; keep one", e,
+                     report.other.c_str());
+            break;
+        case kPackBadPicture:
+            snprintf(text, sizeof(text), "\"%s\": the background picture cannot become insttscr.rct: %s", e,
+                     report.detail.c_str());
             break;
         default: snprintf(text, sizeof(text), "unknown failure"); break;
     }
@@ -379,6 +446,7 @@ std::string DescribePackReport(const PackReport& report) {
 int PackCommand(const PackRequest& request, FILE* out, FILE* err) {
     PackReport report;
     int result = PackUpdater(request, &report);
+    PrintFindings(report.settingsFindings, kSettingsFileName, err);
     fprintf(result == kPackDone ? out : err, "%s%s\n", result == kPackDone ? "" : "patchtool: refused: ",
             DescribePackReport(report).c_str());
     return result == kPackDone ? 0 : 1;

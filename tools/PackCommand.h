@@ -1,7 +1,9 @@
 // The pack command: copies an updater image, appends a package built from a
 // folder (or from a list of paths under it) and the trailer, and refuses,
 // before anything is written, a package that the updater would reject or
-// mis-handle. The output appears under its name only once it is complete.
+// mis-handle, an install.env it would refuse to start with included (the
+// check command's warnings are passed on). The output appears under its name
+// only once it is complete.
 //
 // Entry order: the top-level start-up files first (Boot mode reads only the
 // top of the package), then every folder ("save\"), parents before children,
@@ -11,6 +13,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
+
+#include "tools/CheckCommand.h"
 
 // What pack did; every value but kPackDone names its entry in the report.
 enum PackRefusal {
@@ -24,9 +29,12 @@ enum PackRefusal {
     kPackCaseClash,         // two names that differ only in ASCII letter case
     kPackStartupInFolder,   // a start-up-pattern file inside a folder, which Boot mode cannot make
     kPackNoInstallEnv,      // no top-level install.env, without which the updater cannot start
+    kPackSettingsError,     // the install.env check found an error: the updater would refuse to start
     kPackFileTooLarge,      // a file of 2 GiB or more
     kPackPackageTooLarge,   // the package, or the image before it, would reach 2 GiB
     kPackCannotWrite,       // the output cannot be written or put in place
+    kPackPictureClash,      // the background picture twice: insttscr.rct and insttscr.png/.bmp/.ppm, or two of those
+    kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot be read or converted to RCT
 };
 
 // The updater reads sizes and offsets below 2^31.
@@ -53,6 +61,7 @@ struct PackReport {
     int64_t imageBytes;   // the updater image copied
     int64_t packageBytes; // package and trailer appended
     int replacedEntries;  // entries of a package the image already carried, or -1
+    std::vector<CheckFinding> settingsFindings;  // the install.env check, warnings included
 };
 
 // Builds the output as the request says. Returns the refusal (kPackDone on
@@ -62,5 +71,6 @@ int PackUpdater(const PackRequest& request, PackReport* report);
 // The report as one line for the maker, without a final newline.
 std::string DescribePackReport(const PackReport& report);
 
-// Runs pack and prints the outcome. Returns the exit code, 0 or 1.
+// Runs pack and prints the install.env findings and the outcome. Returns the
+// exit code, 0 or 1.
 int PackCommand(const PackRequest& request, FILE* out, FILE* err);

@@ -1,12 +1,15 @@
 // patchtool: the makers' command-line tool. It builds an updater by appending
-// a package to the updater image, and lists, verifies and extracts finished
-// updaters. It never shows a box; everything goes to the console.
+// a package to the updater image, lists, verifies and extracts finished
+// updaters, and checks an install.env the way the updater will read it. It
+// never shows a box; everything goes to the console.
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tools/CheckCommand.h"
 #include "tools/InspectCommands.h"
 #include "tools/PackCommand.h"
+#include "tools/RctCommand.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -23,7 +26,17 @@ const char* const kUsage =
     "  patchtool list FILE.exe      one line per entry: kind, size, packed size, time (UTC), name\n"
     "  patchtool verify FILE.exe    inflate every entry in memory and check it\n"
     "  patchtool extract FILE.exe DEST\n"
-    "      extract everything into DEST as the updater's update does\n";
+    "      extract everything into DEST as the updater's update does\n"
+    "  patchtool check INSTALL.ENV [--package-folder DIR]\n"
+    "      read INSTALL.ENV as the updater will: warn where it would quietly differ\n"
+    "      from what the file seems to say, then show every setting and section;\n"
+    "      with DIR (the folder to be packed), also check that the readme is there\n"
+    "  patchtool rct encode IN.(png|bmp|ppm) OUT.rct [--tc01 NAME]\n"
+    "  patchtool rct decode IN.rct OUT.(png|bmp|ppm)\n"
+    "  patchtool rct info IN.rct\n"
+    "      make, undo and inspect the RCT background picture (PNG with the native\n"
+    "      tool only); pack turns a top-level insttscr.png, .bmp or .ppm into\n"
+    "      insttscr.rct by itself\n";
 
 int Usage(const char* problem) {
     if (problem != nullptr) fprintf(stderr, "patchtool: %s\n", problem);
@@ -62,6 +75,25 @@ int RunPack(const std::vector<std::string>& args) {
     return PackCommand(request, stdout, stderr);
 }
 
+int RunCheck(const std::vector<std::string>& args) {
+    std::string packageFolder;
+    bool withFolder = false;
+    std::vector<std::string> positional;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--package-folder") {
+            if (i + 1 >= args.size()) return Usage("--package-folder takes a folder");
+            packageFolder = args[++i];
+            withFolder = true;
+        } else if (args[i].compare(0, 2, "--") == 0) {
+            return Usage("unknown option");
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 1) return Usage("check takes one INSTALL.ENV");
+    return CheckCommand(positional[0].c_str(), withFolder ? packageFolder.c_str() : nullptr, stdout, stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +107,8 @@ int main(int argc, char** argv) {
     if (args.size() < 2) return Usage(nullptr);
     const std::string& command = args[1];
     if (command == "pack") return RunPack(args);
+    if (command == "check") return RunCheck(args);
+    if (command == "rct") return RctCommand(args, stdout, stderr);
     if (command == "list" && args.size() == 3) return ListCommand(args[2].c_str(), stdout, stderr);
     if (command == "verify" && args.size() == 3) return VerifyCommand(args[2].c_str(), stdout, stderr);
     if (command == "extract" && args.size() == 4)
