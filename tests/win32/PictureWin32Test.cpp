@@ -9,7 +9,9 @@
 #include "picture/Picture_win32.h"
 #include "picture/RctFormat.h"
 #include "services/DataFileOpener.h"
+#include "services/MessageBoxes.h"
 #include "services/Platform.h"
+#include "tests/robot/Robot_win32.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -92,6 +94,19 @@ TEST_F(PictureWin32Test, ListKeepFlagAndMalformedFiles) {
         ASSERT_TRUE(WriteFileBytes("insttscr.rct", c.file));
         EXPECT_EQ(nullptr, LoadRctPicture("insttscr.rct")) << c.what;
         EXPECT_EQ(nullptr, NewestPicture()) << c.what;
+    }
+}
+
+TEST_F(PictureWin32Test, AFailedAllocationGivesNoPicture) {
+    for (int allocations : {0, 1}) {
+        BoxAnswerer answerer{};
+        StartBoxAnswerer(&answerer, GetCurrentProcessId(), IDOK);
+        FailAllocationsAfter(allocations);
+        EXPECT_EQ(nullptr, CreatePicture(4, 4, 0)) << allocations;
+        FailAllocationsAfter(-1);
+        ASSERT_TRUE(FinishBoxAnswerer(&answerer));
+        EXPECT_EQ(L"malloc", answerer.caption);
+        EXPECT_EQ(nullptr, NewestPicture());
     }
 }
 
