@@ -33,7 +33,7 @@ int PlatformGetCurrentFolder(char* buffer, size_t capacity);
 int PlatformSetCurrentFolder(const char* path);
 // The user's temporary folder, as the system reports it (usually with a final '\').
 int PlatformGetTempPath(char* buffer, size_t capacity);
-// Full path of the running program file.
+// Full path of the running program file (POSIX: UPDATER_PROGRAM_FILE when set).
 int PlatformGetModulePath(char* buffer, size_t capacity);
 
 int PlatformCreateFolder(const char* path);
@@ -57,6 +57,14 @@ PlatformFind* PlatformFindFirst(const char* pattern, PlatformFindData* data);
 // Fills the next entry; nonzero when there are no more.
 int PlatformFindNext(PlatformFind* find, PlatformFindData* data);
 void PlatformFindClose(PlatformFind* find);
+
+// The Windows folder (on POSIX: the value of UPDATER_WINDOWS_FOLDER, else "C:\WINDOWS").
+int PlatformGetWindowsFolder(char* buffer, size_t capacity);
+// Type of the drive whose root is given ("E:\"), as Windows numbers it: 5 is a
+// CD-ROM drive, 1 no such drive. POSIX has no drives and answers 1, unless
+// UPDATER_CDROM_DRIVE names a letter that then counts as a CD-ROM drive.
+int PlatformDriveType(const char* root);
+constexpr int kDriveCdRom = 5;
 
 // Milliseconds since the system started, wrapping at 2^32.
 uint32_t PlatformTickCount();

@@ -16,6 +16,8 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <strings.h>
+#include <vector>
 
 namespace {
 
@@ -112,6 +114,10 @@ int PlatformGetTempPath(char* buffer, size_t capacity) {
 }
 
 int PlatformGetModulePath(char* buffer, size_t capacity) {
+    // Tests of the start-up and update flows name the program file whose
+    // package they extract; a native program carries none of its own.
+    const char* program = getenv("UPDATER_PROGRAM_FILE");
+    if (program != nullptr && *program != '\0') return FromNative(program, buffer, capacity) ? 0 : 1;
     char native[kNativePathBuffer];
     ssize_t n = readlink("/proc/self/exe", native, sizeof(native) - 1);
     if (n <= 0) return 1;
@@ -261,4 +267,18 @@ void PlatformDeleteLock(PlatformLock* lock) {
     if (lock == nullptr) return;
     pthread_mutex_destroy(&lock->mutex);
     delete lock;
+}
+
+int PlatformGetWindowsFolder(char* buffer, size_t capacity) {
+    const char* folder = getenv("UPDATER_WINDOWS_FOLDER");
+    std::string s = folder != nullptr && *folder != '\0' ? folder : "C:\\WINDOWS";
+    if (s.size() + 1 > capacity) return 1;
+    memcpy(buffer, s.c_str(), s.size() + 1);
+    return 0;
+}
+
+int PlatformDriveType(const char* root) {
+    const char* cd = getenv("UPDATER_CDROM_DRIVE");
+    if (cd != nullptr && *cd != '\0' && (root[0] == cd[0] || root[0] == cd[0] - 'a' + 'A')) return kDriveCdRom;
+    return 1;
 }

@@ -187,3 +187,15 @@ void PlatformDeleteLock(PlatformLock* lock) {
     DeleteCriticalSection(&lock->section);
     delete lock;
 }
+
+int PlatformGetWindowsFolder(char* buffer, size_t capacity) {
+    wchar_t w[kWidePath];
+    UINT n = GetWindowsDirectoryW(w, kWidePath);
+    if (n == 0 || n >= kWidePath) return 1;
+    return FromWide(w, buffer, capacity);
+}
+
+int PlatformDriveType(const char* root) {
+    WidePath w(root);
+    return w.ok ? static_cast<int>(GetDriveTypeW(w.text)) : DRIVE_NO_ROOT_DIR;
+}
