@@ -6,6 +6,7 @@ set(UPDATER_CORE_SOURCES
   services/MessageBoxes.cpp
   services/DataFileOpener.cpp
   services/Registry.cpp
+  services/ProfileWriter.cpp
   settings/SettingsFile.cpp
   settings/SectionLists.cpp
   package/ByteReader.cpp
@@ -16,6 +17,10 @@ set(UPDATER_CORE_SOURCES
   picture/RctFormat.cpp
   picture/RctEncoder.cpp
   picture/RctFile.cpp
+  update/UpdateRules.cpp
+  update/FinishDialog.cpp
+  update/InstallFolder.cpp
+  update/RunUpdate.cpp
 )
 
 # The platform layer of each build.
@@ -23,6 +28,8 @@ set(UPDATER_POSIX_SOURCES
   services/Platform_posix.cpp
   services/ScriptedBoxes.cpp
   services/Registry_file.cpp
+  update/UpdateDialogs_script.cpp
+  update/SetupDialog_script.cpp
   package/CopyProgress_none.cpp
 )
 set(UPDATER_WIN32_SOURCES
@@ -32,6 +39,9 @@ set(UPDATER_WIN32_SOURCES
   services/Registry_win32.cpp
   package/CopyProgress_win32.cpp
   picture/Picture_win32.cpp
+  update/FinishDialog_win32.cpp
+  update/Launch_win32.cpp
+  update/SetupDialog_win32.cpp
 )
 
 # Tests of the portable core, run natively and under Wine.
@@ -49,8 +59,13 @@ set(UPDATER_CORE_TESTS
   tests/services/MessageBoxesTest.cpp
   tests/services/DataFileOpenerTest.cpp
   tests/services/RegistryTest.cpp
+  tests/services/ProfileWriterTest.cpp
   tests/settings/SettingsFileTest.cpp
   tests/settings/SectionListsTest.cpp
   tests/picture/RctFormatTest.cpp
+  tests/update/InstallFolderTest.cpp
+  tests/update/RunUpdateTest.cpp
   tests/picture/RctEncoderTest.cpp
+  tests/update/UpdateRulesTest.cpp
+  tests/update/FinishDialogTest.cpp
 )

@@ -48,7 +48,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # folders go through the real Win32 layer.
 add_library(updatercore_scripted STATIC ${UPDATER_CORE_SOURCES} services/Platform_win32.cpp
   services/TextCodec_win32.cpp services/ScriptedBoxes.cpp services/Registry_win32.cpp
-  package/CopyProgress_none.cpp)
+  update/SetupDialog_script.cpp update/UpdateDialogs_script.cpp package/CopyProgress_none.cpp)
 target_include_directories(updatercore_scripted PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(updatercore_scripted PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_compile_options(updatercore_scripted PRIVATE ${UPDATER_TEXT_FLAGS})

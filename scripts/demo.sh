@@ -69,7 +69,7 @@ if [ -n "${UPDATER_KEEP_DISPLAY:-}" ]; then
 else
     rm -f "$demo/box.txt"
     LANG=ja_JP.UTF-8 wine "$demo/robot.exe" run "$(winepath -w "$demo/update.exe")" \
-        --answer 1 --hold 3000 --report "$(winepath -w "$demo/box.txt")" &
+        --answer 7 --hold 3000 --report "$(winepath -w "$demo/box.txt")" &
     robot=$!
     for _ in $(seq 300); do [ -s "$demo/box.txt" ] && break; sleep 0.1; done
     sleep 1

@@ -1,7 +1,7 @@
 // Entry point of the updater. Until the main window exists it runs the
-// start-up steps that exist: working folder, start-up extraction, the
-// settings-file check and both settings passes, then reports what it prepared
-// and cleans up.
+// start-up steps (working folder, start-up extraction, the settings-file
+// check, both settings passes), reports what it prepared and asks, in place
+// of the main window's Update button, whether to update; then cleans up.
 #include <windows.h>
 #include <objbase.h>
 
@@ -16,18 +16,21 @@
 #include "shell/FileSearch.h"
 #include "shell/PathRules.h"
 #include "shell/WorkingFolder.h"
+#include "update/RunUpdate.h"
 
 namespace {
 
 constexpr const char* kMissingStartupFiles =
     "起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。";
-// Text of the report shown in place of the main window, captioned with the
+// Text of the question shown in place of the main window, captioned with the
 // updater's title.
 constexpr const char* kStartupReadyText = "起動ファイルを展開しました。";
+constexpr const char* kStartUpdateQuestion = "\nアップデートを開始しますか？";
 
 void UninitializeCom() { CoUninitialize(); }
 
-void ReportStartupFiles() {
+// Lists the start-up files and asks whether to update; true for Yes.
+bool AskToUpdate() {
     char text[kMessageBuffer];
     CopyText(text, sizeof(text), kStartupReadyText);
     if (FindFirstMatch("*.*") == 0) {
@@ -36,7 +39,8 @@ void ReportStartupFiles() {
             AppendText(text, sizeof(text), name);
         }
     }
-    BoxShow(text, UpdaterTitle(), MB_OK | MB_ICONINFORMATION, false);
+    AppendText(text, sizeof(text), kStartUpdateQuestion);
+    return BoxShow(text, UpdaterTitle(), MB_YESNO | MB_ICONQUESTION, false) == IDYES;
 }
 
 }  // namespace
@@ -53,7 +57,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     LoadSettingsTable(kSettingsFileName);
     LoadSectionLists(kSettingsFileName);
-    ReportStartupFiles();
+    if (AskToUpdate()) RunUpdate();
     RemoveWorkingFolder();
     return 0;
 }

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <cstdio>
 
 #include "services/Platform.h"
 #include "shell/PathRules.h"
 
 std::string InheritedTestBase();
-void HandDownTestBase();
+void HandDownTestBase(const char* base);
 
 std::string TestTempBase() {
     // Taken once, before any test points the temp path elsewhere, and handed
@@ -20,8 +21,9 @@ std::string TestTempBase() {
             CopyText(s_base, sizeof(s_base), inherited.c_str());
         } else {
             PlatformGetTempPath(s_base, sizeof(s_base));
-            EnsureTrailingBackslash(s_base, sizeof(s_base));
-            HandDownTestBase();
+            size_t n = strlen(s_base);
+            if (n == 0 || s_base[n - 1] != '/') EnsureTrailingBackslash(s_base, sizeof(s_base));
+            HandDownTestBase(s_base);
         }
     }
     return s_base;
@@ -126,9 +128,9 @@ std::string InheritedTestBase() {
     WideCharToMultiByte(932, 0, native, -1, sjis, sizeof(sjis), nullptr, nullptr);
     return sjis;
 }
-void HandDownTestBase() {
+void HandDownTestBase(const char* base) {
     wchar_t native[1024];
-    GetTempPathW(1024, native);
+    MultiByteToWideChar(932, 0, base, -1, native, 1024);
     SetEnvironmentVariableW(L"UPDATER_TEST_TEMP", native);
 }
 static void PointTempPathAt(const std::string& folder) {
@@ -146,12 +148,7 @@ std::string InheritedTestBase() {
     const char* base = getenv("UPDATER_TEST_BASE_SJIS");
     return base != nullptr ? base : "";
 }
-void HandDownTestBase() {
-    char sjis[kMaxPath];
-    PlatformGetTempPath(sjis, sizeof(sjis));
-    EnsureTrailingBackslash(sjis, sizeof(sjis));
-    setenv("UPDATER_TEST_BASE_SJIS", sjis, 1);
-}
+void HandDownTestBase(const char* base) { setenv("UPDATER_TEST_BASE_SJIS", base, 1); }
 static void PointTempPathAt(const std::string& folder) {
     CurrentFolderGuard guard;
     PlatformSetCurrentFolder(folder.c_str());

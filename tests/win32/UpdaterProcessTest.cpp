@@ -9,6 +9,8 @@
 
 #include "package/Extract.h"
 #include "services/Platform.h"
+#include "services/Registry.h"
+#include "tests/support/RegistryStore.h"
 #include "tests/robot/Robot_win32.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
@@ -88,7 +90,7 @@ TEST_F(UpdaterProcessTest, BootExtractionTakesOnlyStartupFilesAndCleansUp) {
     ASSERT_EQ(0, PlatformGetFileTime((working + "\\表ソ説明.txt").c_str(), &t));
     EXPECT_EQ(kTestFileTime, t);
     EXPECT_NE(std::wstring::npos, MessageBoxText(box).find(Wide("表ソ説明.txt")));
-    ClickButton(box, IDOK);
+    ClickButton(box, IDNO);
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
 }
@@ -139,7 +141,7 @@ TEST_F(UpdaterProcessTest, SettingsAreLoadedAndNameTheReport) {
     HWND box = WaitForDialog(process_.dwProcessId, L"", kProcessTimeoutMs);
     ASSERT_NE(nullptr, box);
     EXPECT_EQ(Wide("サンプル ソフト アップデータ"), WindowText(box));
-    ClickButton(box, IDOK);
+    ClickButton(box, IDNO);
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
 }
@@ -158,6 +160,62 @@ TEST_F(UpdaterProcessTest, UnterminatedSectionEndsWithMinusOneAndLeavesTheWorkin
     std::vector<std::string> folders = WorkingFolders();
     ASSERT_EQ(1u, folders.size());
     EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListTree(temp_ / folders[0]));
+}
+
+}  // namespace
+
+namespace {
+
+// The whole update, answered by the robot: the game key in Wine's registry
+// names the folder, the package lands in it, the [ini] and [reg] lines and
+// the deletes are applied, and the finish dialog closes the run.
+TEST_F(UpdaterProcessTest, UpdateFoundThroughTheRegistryIsApplied) {
+    TempFolder game;
+    TempFolder other;
+    ASSERT_TRUE(WriteFileBytes(game / "game.dat", ToBytes("old")));
+    ASSERT_EQ(0, PlatformCreateFolder((game / "data").c_str()));
+    ASSERT_TRUE(WriteFileBytes(game / "data\\old.dat", ToBytes("stale")));
+    DeleteGlobalKey("VornelUpdaterTest");
+    ASSERT_EQ(0, RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1"));
+    ASSERT_EQ(0, RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game.Path().c_str()));
+    std::string ini = other / "設定.ini";
+    std::string settings = "REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nINI_FILE " + ini +
+                           "\r\nINI_SECTION 表示\r\nINSTREADME 読む\r\n"
+                           "[ini]\r\nパス=REP_INSTALL\\save\r\n-\r\n"
+                           "[reg]\r\n\"InstallDir\"=\"REP_INSTALL\"\r\n-\r\n"
+                           "[delfiles_afterinst]\r\ndata\\old.dat\r\n-\r\n";
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes(settings));
+    AppendFile(&entries, "game.dat", ToBytes("new"));
+    AppendFile(&entries, "ソフト表.dat", Bytes(300000, 's'));
+    Start(MakeProgramFile(image_, entries));
+
+    BoxAnswerer answerer{};
+    StartBoxSequence(&answerer, process_.dwProcessId, {IDYES, IDYES}, kProcessTimeoutMs);
+    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
+    EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), answerer.texts[1]);
+    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, finish);
+    EXPECT_EQ(Wide("読む"), WindowText(GetDlgItem(finish, 1007)));
+    EXPECT_EQ(BST_CHECKED, SendDlgItemMessageW(finish, 1009, BM_GETCHECK, 0, 0));
+    SendDlgItemMessageW(finish, 1009, BM_SETCHECK, BST_UNCHECKED, 0);
+    ClickButton(finish, IDOK);
+    EXPECT_EQ(0, Finish());
+
+    Bytes bytes;
+    ASSERT_TRUE(ReadFileBytes(game / "game.dat", &bytes));
+    EXPECT_EQ(ToBytes("new"), bytes);
+    EXPECT_TRUE(Exists(game / "ソフト表.dat"));
+    EXPECT_FALSE(Exists(game / "data"));
+    ASSERT_TRUE(ReadFileBytes(ini, &bytes));
+    std::string text(bytes.begin(), bytes.end());
+    EXPECT_NE(std::string::npos, text.find("[表示]")) << text;
+    EXPECT_NE(std::string::npos, text.find("パス=" + game.Path() + "\\save")) << text;
+    char value[260];
+    ASSERT_EQ(0, RegReadString("VornelUpdaterTest", "Flow", "InstallDir", "", value, sizeof(value)));
+    EXPECT_EQ(game.Path(), std::string(value));
+    EXPECT_TRUE(WorkingFolders().empty());
+    DeleteGlobalKey("VornelUpdaterTest");
 }
 
 }  // namespace

@@ -1,0 +1,148 @@
+// The whole update with scripted answers. Natively only: it extracts the
+// package of a program file named through UPDATER_PROGRAM_FILE, which a
+// Windows program cannot; under Windows the updater itself runs this flow.
+#ifndef _WIN32
+#include "update/RunUpdate.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "services/DataFileOpener.h"
+#include "services/MessageBoxes.h"
+#include "services/Platform.h"
+#include "services/Registry.h"
+#include "services/ScriptedBoxes.h"
+#include "settings/SectionLists.h"
+#include "settings/SettingsFile.h"
+#include "shell/PathRules.h"
+#include "tests/support/PackageBuilder.h"
+#include "tests/support/RegistryStore.h"
+#include "tests/support/TempFolder.h"
+#include "update/ScriptedUpdateDialogs.h"
+
+namespace {
+
+constexpr const char* kGlobal = "VornelUpdaterTest";
+constexpr const char* kLocal = "RunUpdate";
+
+class RunUpdateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetSettingsForTesting();
+        for (int i = 0; i < kSectionCount; ++i) ClearStringList(const_cast<StringList*>(SectionList(i)));
+        ResetScriptedBoxes();
+        ResetScriptedUpdateDialogs();
+        SetDirectOpenAllowed(1);
+        UseFreshRegistry(files_.Path());
+        ASSERT_EQ(0, PlatformSetCurrentFolder(files_.Path().c_str()));
+        ASSERT_TRUE(WriteFileBytes(game_ / "game.exe", ToBytes("old")));
+        ASSERT_EQ(0, PlatformCreateFolder((game_ / "data").c_str()));
+        ASSERT_TRUE(WriteFileBytes(game_ / "data\\old.dat", ToBytes("stale")));
+        Bytes entries;
+        AppendFile(&entries, "game.exe", ToBytes("new"));
+        AppendFile(&entries, "追加.dat", ToBytes("added"));
+        std::string program = files_ / "update.exe";
+        ASSERT_TRUE(WriteFileBytes(program, MakeProgramFile(ToBytes("MZ"), entries)));
+        setenv("UPDATER_PROGRAM_FILE", program.c_str(), 1);
+    }
+    void TearDown() override {
+        unsetenv("UPDATER_PROGRAM_FILE");
+        ResetSettingsForTesting();
+    }
+    void Settings(const std::string& extra) {
+        std::string text = std::string("REG_GLOBAL ") + kGlobal + "\nREG_LOCAL " + kLocal +
+                           "\nEXENAME game.exe\nINI_FILE " + (files_ / "game.ini") + "\nINI_SECTION 設定\n" + extra;
+        std::string path = files_ / "install.env";
+        ASSERT_TRUE(WriteFileBytes(path, ToBytes(text)));
+        ASSERT_EQ(0, LoadSettingsTable(path.c_str()));
+        LoadSectionLists(path.c_str());
+    }
+    std::vector<std::string> Texts() {
+        std::vector<std::string> t;
+        for (const ShownBox& b : ShownBoxes()) t.push_back(b.text);
+        return t;
+    }
+    TempFolder files_;
+    TempFolder game_;
+    CurrentFolderGuard cwd_;
+};
+
+TEST_F(RunUpdateTest, FoundConfirmedAppliedAndLaunched) {
+    Settings("INSTREADME 読む\n"
+             "[ini]\nPath=REP_INSTALL\\save\nnot an entry\n-\n"
+             "[reg]\n\"InstallDir\"=\"REP_INSTALL\"\n\"Old\"=\"C:\\\\Old\\\\表\"\n-\n"
+             "[delfiles_afterinst]\ndata\\old.dat\n-\n");
+    RegWriteString(kGlobal, kLocal, "IsInst", "1");
+    RegWriteString(kGlobal, kLocal, "InstTo", game_.Path().c_str());
+    QueueBoxAnswer(kAnswerYes);
+    QueueFinishAnswer(true, true);
+    ASSERT_EQ(0, RunUpdate());
+
+    Bytes game;
+    ASSERT_TRUE(ReadFileBytes(game_ / "game.exe", &game));
+    EXPECT_EQ(ToBytes("new"), game);
+    EXPECT_TRUE(Exists(game_ / "追加.dat"));
+    EXPECT_FALSE(Exists(game_ / "data"));  // emptied by the deletes, then removed
+    Bytes ini;
+    ASSERT_TRUE(ReadFileBytes(files_ / "game.ini", &ini));
+    EXPECT_EQ("[設定]\r\nPath=" + game_.Path() + "\\save\r\n", std::string(ini.begin(), ini.end()));
+    char value[260];
+    ASSERT_EQ(0, RegReadString(kGlobal, kLocal, "InstallDir", "", value, sizeof(value)));
+    EXPECT_EQ(game_.Path(), std::string(value));
+    ASSERT_EQ(0, RegReadString(kGlobal, kLocal, "Old", "", value, sizeof(value)));
+    EXPECT_STREQ("C:\\Old\\表", value);
+    EXPECT_EQ((std::vector<std::string>{"game.exe"}), StartedPrograms());
+    EXPECT_EQ((std::vector<std::string>{"readme.txt"}), OpenedDocuments());
+    EXPECT_EQ((std::vector<std::string>{"読む"}), FinishLabels());
+    char current[kMaxPath];
+    ASSERT_EQ(0, PlatformGetCurrentFolder(current, sizeof(current)));
+    EXPECT_TRUE(std::string(current).find(game_.Path().substr(game_.Path().rfind('\\') + 1)) != std::string::npos);
+}
+
+TEST_F(RunUpdateTest, AbandonedUpdatesChangeNothing) {
+    Settings("CHKREG Ver\nCHKREGVERHIGH 3\n[reg]\n\"A\"=\"b\"\n-\n");
+    // Not installed, and the manual choice declined.
+    QueueBoxAnswer(kAnswerOk);
+    QueueBoxAnswer(kAnswerNo);
+    EXPECT_EQ(-1, RunUpdate());
+    // Refused by the version gate: no manual choice is offered.
+    RegWriteString(kGlobal, kLocal, "Ver", "4");
+    EXPECT_EQ(-1, RunUpdate());
+    EXPECT_EQ((std::vector<std::string>{
+                  "本体がインストールされていません",
+                  "[ ＶＯＲＮＥＬ アプリケーション ] 本体のインストール先を特定できませんでした。\nインストール先を手動で指定しますか？",
+                  "アップデートを中止しました", "既にアップデート適応済みです", "アップデートを中止しました"}),
+              Texts());
+    Bytes game;
+    ASSERT_TRUE(ReadFileBytes(game_ / "game.exe", &game));
+    EXPECT_EQ(ToBytes("old"), game);
+    char value[260];
+    EXPECT_EQ(-1, RegReadString(kGlobal, kLocal, "A", "", value, sizeof(value)));
+    EXPECT_TRUE(StartedPrograms().empty());
+}
+
+TEST_F(RunUpdateTest, ChosenByHandWithoutReadmeOrRegistryWrites) {
+    Settings("[reg]\n\"A\"=\"b\"\n-\n");
+    ResetSettingsForTesting();  // REG_GLOBAL falls back to "-": no [reg] writes
+    std::string path = files_ / "install2.env";
+    ASSERT_TRUE(WriteFileBytes(path, ToBytes("EXENAME game.exe\n")));
+    ASSERT_EQ(0, LoadSettingsTable(path.c_str()));
+    // A native folder has no drive: a Windows folder without one puts none in front.
+    setenv("UPDATER_WINDOWS_FOLDER", "/windows", 1);
+    QueueBoxAnswer(kAnswerOk);   // not installed
+    QueueBoxAnswer(kAnswerYes);  // choose by hand
+    QueueSetupAnswer(game_.Path());
+    QueueBoxAnswer(kAnswerYes);  // confirm
+    QueueFinishAnswer(true, true);
+    ASSERT_EQ(0, RunUpdate());
+    EXPECT_EQ((std::vector<std::string>{"(short)"}), FinishLabels());
+    EXPECT_EQ((std::vector<std::string>{"game.exe"}), StartedPrograms());
+    EXPECT_TRUE(OpenedDocuments().empty());
+    EXPECT_FALSE(GameKeyExists("-", "-"));
+    unsetenv("UPDATER_WINDOWS_FOLDER");
+}
+
+}  // namespace
+#endif

@@ -1,0 +1,89 @@
+// The SETUP dialog: the user names the folder to update, typing it or
+// choosing it in the shell's folder browser.
+#include <windows.h>
+#include <shlobj.h>
+
+#include "resources/resource.h"
+#include "services/TextCodec_win32.h"
+#include "services/Window_win32.h"
+#include "shell/PathRules.h"
+#include "update/UpdateDialogs.h"
+
+namespace {
+
+constexpr const char* kBrowseTitle = "フォルダを作成する場所を選択してください";
+// Only file-system folders, and nothing below the domain level.
+constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
+
+char* s_path = nullptr;
+size_t s_capacity = 0;
+
+void ShowPath(HWND dialog) {
+    wchar_t wide[MAX_PATH + 1];
+    SjisToWide(s_path, wide, MAX_PATH + 1);
+    SetDlgItemTextW(dialog, IDC_INSTALL_PATH, wide);
+}
+
+// Lets the user pick a folder; a picked folder's path goes into the path buffer.
+void BrowseForFolder(HWND owner) {
+    wchar_t title[kWideTextBuffer];
+    SjisToWide(kBrowseTitle, title, kWideTextBuffer);
+    wchar_t displayName[MAX_PATH];
+    BROWSEINFOW info = {};
+    info.hwndOwner = owner;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = title;
+    info.ulFlags = kBrowseFlags;
+    LPITEMIDLIST item = SHBrowseForFolderW(&info);
+    if (item == nullptr) return;
+    wchar_t chosen[MAX_PATH];
+    char sjis[MAX_PATH * 2];
+    if (SHGetPathFromIDListW(item, chosen) && WideToSjis(chosen, sjis, sizeof(sjis)))
+        CopyText(s_path, s_capacity, sjis);
+    IMalloc* allocator = nullptr;
+    if (SUCCEEDED(SHGetMalloc(&allocator))) {
+        allocator->Free(item);
+        allocator->Release();
+    }
+}
+
+INT_PTR CALLBACK SetupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+    if (message == WM_INITDIALOG) {
+        CenterOnScreen(dialog);
+        ShowPath(dialog);
+        return TRUE;
+    }
+    if (message != WM_COMMAND) return FALSE;
+    switch (LOWORD(wParam)) {
+        case IDC_BROWSE:
+            BrowseForFolder(dialog);
+            ShowPath(dialog);
+            return TRUE;
+        case IDOK: {
+            wchar_t wide[MAX_PATH + 1];
+            GetDlgItemTextW(dialog, IDC_INSTALL_PATH, wide, MAX_PATH + 1);
+            // Converted roomily, then cut to the path buffer at a character boundary.
+            char sjis[(MAX_PATH + 1) * 2];
+            if (!WideToSjis(wide, sjis, sizeof(sjis))) sjis[0] = '\0';
+            CopyText(s_path, s_capacity, sjis);
+            EndDialog(dialog, IDOK);
+            return TRUE;
+        }
+        case IDCANCEL:
+            EndDialog(dialog, IDCANCEL);
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+bool RunSetupDialog(char* path, size_t capacity) {
+    s_path = path;
+    s_capacity = capacity;
+    HWND owner = OwnerWindow();
+    HINSTANCE instance = owner != nullptr ? reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE))
+                                          : GetModuleHandleW(nullptr);
+    return DialogBoxParamW(instance, IDD_SETUP, owner, SetupProc, 0) == IDOK;
+}
