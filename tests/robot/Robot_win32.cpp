@@ -142,3 +142,30 @@ std::wstring Wide(const char* sjis) {
     MultiByteToWideChar(932, 0, sjis, -1, buffer.data(), n);
     return buffer.data();
 }
+
+namespace {
+
+struct TitleSearch {
+    std::wstring titlePart;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTitle(HWND window, LPARAM context) {
+    TitleSearch* s = reinterpret_cast<TitleSearch*>(context);
+    if (!IsWindowVisible(window) || WindowText(window).find(s->titlePart) == std::wstring::npos) return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+HWND WaitForAnyWindow(const std::wstring& titlePart, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        TitleSearch s{titlePart, nullptr};
+        EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&s));
+        if (s.found != nullptr) return s.found;
+        if (GetTickCount() - start > timeoutMs) return nullptr;
+        Sleep(kPollMs);
+    }
+}

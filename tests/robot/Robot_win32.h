@@ -45,3 +45,7 @@ bool FinishBoxAnswerer(BoxAnswerer* answerer);
 
 // UTF-16 text of a Shift-JIS literal, for comparing with what windows show.
 std::wstring Wide(const char* sjis);
+
+// Waits for a visible top-level window of any process whose title contains
+// titlePart; null on timeout.
+HWND WaitForAnyWindow(const std::wstring& titlePart, DWORD timeoutMs);

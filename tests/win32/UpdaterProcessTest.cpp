@@ -219,3 +219,115 @@ TEST_F(UpdaterProcessTest, UpdateFoundThroughTheRegistryIsApplied) {
 }
 
 }  // namespace
+
+namespace {
+
+// One more update run of the updater, for the ways it can go.
+class UpdateFlowTest : public UpdaterProcessTest {
+protected:
+    void SetUp() override {
+        UpdaterProcessTest::SetUp();
+        DeleteGlobalKey("VornelUpdaterTest");
+        ASSERT_TRUE(WriteFileBytes(game_ / "game.dat", ToBytes("old")));
+    }
+    void TearDown() override {
+        DeleteGlobalKey("VornelUpdaterTest");
+        UpdaterProcessTest::TearDown();
+    }
+    void StartUpdater(const std::string& extraSettings) {
+        std::string settings = "REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n" + extraSettings;
+        Bytes entries;
+        AppendFile(&entries, "install.env", ToBytes(settings));
+        AppendFile(&entries, "readme.txt", ToBytes("read me"));
+        AppendFile(&entries, "game.dat", ToBytes("new"));
+        AppendFile(&entries, "game.bat", ToBytes("@echo ran> launched.txt\r\n"));
+        Start(MakeProgramFile(image_, entries));
+    }
+    // Answers the next boxes in turn and returns their texts.
+    std::vector<std::wstring> Answer(const std::vector<int>& answers) {
+        BoxAnswerer answerer{};
+        StartBoxSequence(&answerer, process_.dwProcessId, answers, kProcessTimeoutMs);
+        EXPECT_TRUE(FinishBoxAnswerer(&answerer));
+        return answerer.texts;
+    }
+    std::string GameData() {
+        Bytes b;
+        ReadFileBytes(game_ / "game.dat", &b);
+        return std::string(b.begin(), b.end());
+    }
+    TempFolder game_;
+};
+
+TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
+    struct Case {
+        const char* what;
+        const char* isInst;
+        const char* version;
+        std::vector<int> answers;
+        const char* firstBox;
+    } cases[] = {
+        {"not installed, no manual choice", nullptr, nullptr, {IDYES, IDOK, IDNO, IDOK}, "本体がインストールされていません"},
+        {"found but declined", "1", nullptr, {IDYES, IDNO, IDOK}, nullptr},
+        {"refused by the version gate", "1", "9", {IDYES, IDOK, IDOK}, "既にアップデート適応済みです"},
+    };
+    for (const Case& c : cases) {
+        DeleteGlobalKey("VornelUpdaterTest");
+        if (c.isInst != nullptr) {
+            RegWriteString("VornelUpdaterTest", "Flow", "IsInst", c.isInst);
+            RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+        }
+        if (c.version != nullptr) RegWriteString("VornelUpdaterTest", "Flow", "Ver", c.version);
+        StartUpdater("CHKREG Ver\r\nCHKREGVERHIGH 5\r\n");
+        std::vector<std::wstring> texts = Answer(c.answers);
+        ASSERT_EQ(c.answers.size(), texts.size()) << c.what;
+        if (c.firstBox != nullptr) {
+            EXPECT_EQ(Wide(c.firstBox), texts[1]) << c.what;
+        }
+        EXPECT_EQ(Wide("アップデートを中止しました"), texts.back()) << c.what;
+        EXPECT_EQ(0, Finish()) << c.what;
+        EXPECT_EQ("old", GameData()) << c.what;
+        EXPECT_TRUE(WorkingFolders().empty()) << c.what;
+    }
+}
+
+// Lets the shell open .txt files with the system's editor, as a player's
+// system would; a fresh test prefix has no such association.
+void AssociateTextFiles(bool on) {
+    if (!on) {
+        RegDeleteTreeW(HKEY_CLASSES_ROOT, L"vornel.testtext");
+        RegSetValueW(HKEY_CLASSES_ROOT, L".txt", REG_SZ, L"txtfile", 0);
+        return;
+    }
+    RegSetValueW(HKEY_CLASSES_ROOT, L".txt", REG_SZ, L"vornel.testtext", 0);
+    RegSetValueW(HKEY_CLASSES_ROOT, L"vornel.testtext\\shell\\open\\command", REG_SZ,
+                 L"notepad.exe \"%1\"", 0);
+}
+
+TEST_F(UpdateFlowTest, ChosenByHandThenTheGameLaunchedAndTheReadmeOpened) {
+    AssociateTextFiles(true);
+    StartUpdater("EXENAME game.bat\r\nINSTREADME 説明\r\n");
+    std::vector<std::wstring> texts = Answer({IDYES, IDOK, IDYES});
+    ASSERT_EQ(3u, texts.size());
+    HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, setup);
+    SetDlgItemTextW(setup, 1000, Wide(game_.Path().c_str()).c_str());
+    ClickButton(setup, IDOK);
+    texts = Answer({IDYES});
+    EXPECT_EQ(Wide(("[" + game_.Path() + "]をアップデートします").c_str()), texts[0]);
+    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, finish);
+    SendDlgItemMessageW(finish, 1007, BM_SETCHECK, BST_CHECKED, 0);
+    ClickButton(finish, IDOK);
+    EXPECT_EQ(0, Finish());
+    EXPECT_EQ("new", GameData());
+    // The game ran in the install folder; the readme opened in the shell's editor.
+    bool launched = false;
+    for (int i = 0; i < 100 && !launched; ++i, Sleep(100)) launched = Exists(game_ / "launched.txt");
+    EXPECT_TRUE(launched);
+    HWND readme = WaitForAnyWindow(L"readme", kProcessTimeoutMs);
+    EXPECT_NE(nullptr, readme);
+    if (readme != nullptr) PostMessageW(readme, WM_CLOSE, 0, 0);
+    AssociateTextFiles(false);
+}
+
+}  // namespace
