@@ -78,3 +78,4 @@ add_executable(robot tests/robot/RobotMain_win32.cpp tests/robot/Robot_win32.cpp
 target_compile_definitions(robot PRIVATE UNICODE _UNICODE)
 target_include_directories(robot PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_options(robot PRIVATE -municode)
+target_compile_options(robot PRIVATE ${UPDATER_TEXT_FLAGS})

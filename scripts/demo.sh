@@ -28,6 +28,7 @@ game="$WINEPREFIX/drive_c/Games/サンプルゲーム"
 mkdir -p "$game/data"
 printf 'old game program\n' >"$game/sample.exe"
 printf 'old data\n' >"$game/data/scene01.dat"
+printf 'scene removed by the update\n' >"$game/data/scene00.dat"
 printf 'save slot\n' >"$game/save01.sav"
 LANG=C.UTF-8 wine reg add 'HKCU\Software\VORNEL\SampleGame' /v IsInst /d 1 /f >/dev/null 2>&1
 LANG=C.UTF-8 wine reg add 'HKCU\Software\VORNEL\SampleGame' /v InstTo /d 'C:\Games\サンプルゲーム' /f >/dev/null 2>&1
@@ -42,11 +43,15 @@ INSTTO	サンプルゲーム
 EXENAME	sample.exe
 INSTREADME	更新内容を読む
 INSTREADMEFL	readme.txt
+INI_FILE	C:\Games\サンプルゲーム\game.ini
+INI_SECTION	設定
 [ini]
-Version	1.01
+Version=1.01
+SaveFolder=REP_INSTALL\save
 -	// end of [ini]
 [reg]
-Version	101
+"Version"="101"
+"InstallDir"="REP_INSTALL"
 -	// end of [reg]
 [delfiles_afterinst]
 data\scene00.dat
@@ -62,25 +67,42 @@ head -c 3000000 /dev/urandom >"$demo/patch/data/voice.arc"
 "$build/native/tools/patchtool" pack "$build/win/updater.exe" "$demo/update.exe" "$demo/patch"
 "$build/native/tools/patchtool" list "$demo/update.exe" | tee "$demo/package.txt"
 
-# Run the sample updater.
+# Run the sample updater: with a display the user answers it; without one the
+# robot says Yes to updating, Yes to the folder found, and OK to the finish
+# dialog, holding each window for a screenshot.
 cp "$build/win/robot.exe" "$demo/robot.exe"
+before=$(cd "$game" && find . -type f -printf '%p %s\n' | sort)
 if [ -n "${UPDATER_KEEP_DISPLAY:-}" ]; then
     LANG=ja_JP.UTF-8 wine "$demo/update.exe" && code=0 || code=$?
 else
     rm -f "$demo/box.txt"
     LANG=ja_JP.UTF-8 wine "$demo/robot.exe" run "$(winepath -w "$demo/update.exe")" \
-        --answer 7 --hold 3000 --report "$(winepath -w "$demo/box.txt")" &
+        --answers 6,6 --finish --hold 2500 --report "$(winepath -w "$demo/box.txt")" &
     robot=$!
-    for _ in $(seq 300); do [ -s "$demo/box.txt" ] && break; sleep 0.1; done
-    sleep 1
-    import -window root "$demo/shots/startup.png" 2>/dev/null || true
+    shots=0
+    for _ in $(seq 600); do
+        lines=0
+        [ -f "$demo/box.txt" ] && lines=$(wc -l <"$demo/box.txt")
+        if [ "$lines" -gt "$shots" ]; then
+            shots=$lines
+            sleep 1
+            import -window root "$demo/shots/step$shots.png" 2>/dev/null || true
+        fi
+        kill -0 $robot 2>/dev/null || break
+        sleep 0.1
+    done
     wait $robot && code=0 || code=$?
 fi
+after=$(cd "$game" && find . -type f -printf '%p %s\n' | sort)
 
 {
     echo "Sample updater: $demo/update.exe"
     echo "Exit code: $code"
     [ -f "$demo/box.txt" ] && cat "$demo/box.txt"
+    echo "Game folder before the update:"; echo "$before"
+    echo "Game folder after the update:"; echo "$after"
+    echo "game.ini:"; iconv -f CP932 -t UTF-8 "$game/game.ini" 2>/dev/null || echo "(none)"
+    echo "Registry:"; LANG=ja_JP.UTF-8 wine reg query 'HKCU\Software\VORNEL\SampleGame' 2>/dev/null | iconv -f CP932 -t UTF-8 | tr -d '\r'
     echo "Working folders left in the temporary folder:"
     find "$WINEPREFIX/drive_c/users" -maxdepth 5 -name 'TempGPInstallFolder_*' 2>/dev/null || true
     echo "Screenshots: $(ls "$demo/shots" 2>/dev/null | tr '\n' ' ')"

@@ -1,15 +1,18 @@
-// robot.exe: starts a program, waits for its box, reports what it shows,
-// holds it long enough for a screenshot, then presses a button.
+// robot.exe: starts a program and answers its boxes and dialogs as a person
+// would, reporting what each showed and holding each long enough for a
+// screenshot.
 //
-//   robot.exe run PROGRAM --answer ID --hold MS --report FILE
+//   robot.exe run PROGRAM [--answers ID,ID,...] [--finish] [--hold MS] [--report FILE]
 //
-// The report (UTF-8) has the box's caption and text; the exit code is the
-// program's.
+// Each answer presses that button in the next box; --finish then presses OK in
+// the finish dialog. The report (UTF-8) gets one line per window, written when
+// the window appears. The exit code is the program's.
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "tests/robot/Robot_win32.h"
 
@@ -24,21 +27,46 @@ void WriteUtf8(FILE* f, const std::wstring& text) {
     fputs(out.c_str(), f);
 }
 
+void Report(const std::wstring& path, HWND window) {
+    FILE* f = path.empty() ? stdout : _wfopen(path.c_str(), L"ab");
+    if (f == nullptr) return;
+    std::wstring text = MessageBoxText(window);
+    for (wchar_t& c : text)
+        if (c == L'\n') c = L' ';
+    fputs("window: ", f);
+    WriteUtf8(f, WindowText(window));
+    fputs(" | ", f);
+    WriteUtf8(f, text);
+    fputs("\n", f);
+    if (f != stdout) fclose(f);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3 || wcscmp(argv[1], L"run") != 0) {
-        fwprintf(stderr, L"usage: robot run PROGRAM --answer ID --hold MS --report FILE\n");
+        fwprintf(stderr, L"usage: robot run PROGRAM [--answers ID,...] [--finish] [--hold MS] [--report FILE]\n");
         return 2;
     }
     std::wstring program = argv[2];
-    int answer = IDOK;
+    std::vector<int> answers;
+    bool finish = false;
     DWORD hold = 0;
     std::wstring report;
-    for (int i = 3; i + 1 < argc; i += 2) {
-        if (wcscmp(argv[i], L"--answer") == 0) answer = _wtoi(argv[i + 1]);
-        else if (wcscmp(argv[i], L"--hold") == 0) hold = static_cast<DWORD>(_wtoi(argv[i + 1]));
-        else if (wcscmp(argv[i], L"--report") == 0) report = argv[i + 1];
+    for (int i = 3; i < argc; ++i) {
+        if (wcscmp(argv[i], L"--finish") == 0) {
+            finish = true;
+        } else if (i + 1 < argc && wcscmp(argv[i], L"--answers") == 0) {
+            for (const wchar_t* p = argv[++i]; *p != L'\0';) {
+                answers.push_back(_wtoi(p));
+                while (*p != L'\0' && *p != L',') ++p;
+                if (*p == L',') ++p;
+            }
+        } else if (i + 1 < argc && wcscmp(argv[i], L"--hold") == 0) {
+            hold = static_cast<DWORD>(_wtoi(argv[++i]));
+        } else if (i + 1 < argc && wcscmp(argv[i], L"--report") == 0) {
+            report = argv[++i];
+        }
     }
     STARTUPINFOW si{};
     si.cb = sizeof(si);
@@ -48,19 +76,21 @@ int wmain(int argc, wchar_t** argv) {
         fwprintf(stderr, L"cannot start the program\n");
         return 2;
     }
-    HWND box = WaitForDialog(pi.dwProcessId, L"", kWaitMs);
-    if (box != nullptr) {
-        FILE* f = report.empty() ? stdout : _wfopen(report.c_str(), L"wb");
-        if (f != nullptr) {
-            fputs("caption: ", f);
-            WriteUtf8(f, WindowText(box));
-            fputs("\ntext: ", f);
-            WriteUtf8(f, MessageBoxText(box));
-            fputs("\n", f);
-            if (f != stdout) fclose(f);
-        }
+    for (int answer : answers) {
+        HWND box = WaitForDialog(pi.dwProcessId, L"", kWaitMs);
+        if (box == nullptr) break;
+        Report(report, box);
         Sleep(hold);
         ClickButton(box, answer);
+        WaitForWindowGone(box, kWaitMs);
+    }
+    if (finish) {
+        HWND dialog = WaitForDialog(pi.dwProcessId, Wide("インストール終了"), kWaitMs);
+        if (dialog != nullptr) {
+            Report(report, dialog);
+            Sleep(hold);
+            ClickButton(dialog, IDOK);
+        }
     }
     WaitForSingleObject(pi.hProcess, kWaitMs);
     DWORD code = 0;
