@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "resources/resource.h"
 #include "tests/robot/Robot_win32.h"
@@ -22,13 +24,36 @@ struct SetupScript {
     bool defaultButton;
     RECT editRect, browseRect;
     bool done;
+    // Every control in template order: id, class, text, rectangle in dialog units mapped.
+    std::vector<std::wstring> controls;
+    bool hasSystemMenu;
 };
+
+BOOL CALLBACK CollectControl(HWND control, LPARAM context) {
+    SetupScript* s = reinterpret_cast<SetupScript*>(context);
+    HWND dialog = GetParent(control);
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    // Back to dialog units, so that the template's numbers can be compared.
+    RECT unit = {0, 0, 4, 8};
+    MapDialogRect(dialog, &unit);
+    wchar_t line[512];
+    swprintf(line, 512, L"%d %ls [%ls] %ld,%ld,%ld,%ld", GetDlgCtrlID(control), ClassName(control).c_str(),
+             WindowText(control).c_str(), (r.left * 4 + unit.right / 2) / unit.right,
+             (r.top * 8 + unit.bottom / 2) / unit.bottom, ((r.right - r.left) * 4 + unit.right / 2) / unit.right,
+             ((r.bottom - r.top) * 8 + unit.bottom / 2) / unit.bottom);
+    s->controls.push_back(line);
+    return TRUE;
+}
 
 DWORD WINAPI DriveSetup(LPVOID context) {
     SetupScript* s = static_cast<SetupScript*>(context);
     HWND dialog = WaitForDialog(GetCurrentProcessId(), Wide("アップデート先のフォルダの指定"), kWaitMs);
     if (dialog == nullptr) return 0;
     s->title = WindowText(dialog);
+    s->hasSystemMenu = (GetWindowLongW(dialog, GWL_STYLE) & WS_SYSMENU) != 0;
+    EnumChildWindows(dialog, CollectControl, reinterpret_cast<LPARAM>(s));
     s->shownAtStart = WindowText(GetDlgItem(dialog, IDC_INSTALL_PATH));
     s->defaultButton = (SendMessageW(dialog, DM_GETDEFID, 0, 0) >> 16) == DC_HASDEFID &&
                        (GetWindowLongW(GetDlgItem(dialog, IDOK), GWL_STYLE) & BS_DEFPUSHBUTTON) != 0;
@@ -70,7 +95,7 @@ bool RunScripted(SetupScript* script, char* path, size_t capacity) {
 
 TEST(SetupDialogWin32Test, NextTakesTheTypedFolder) {
     char path[260] = "C:\\Program Files\\ゲーム";
-    SetupScript script{Wide("D:\\ゲーム\\表示"), false, IDOK, {}, {}, {}, true, {}, {}, false};
+    SetupScript script{Wide("D:\\ゲーム\\表示"), false, IDOK, {}, {}, {}, true, {}, {}, false, {}, false};
     EXPECT_TRUE(RunScripted(&script, path, sizeof(path)));
     ASSERT_TRUE(script.done);
     EXPECT_EQ(Wide("アップデート先のフォルダの指定"), script.title);
@@ -79,11 +104,23 @@ TEST(SetupDialogWin32Test, NextTakesTheTypedFolder) {
     EXPECT_EQ(script.editRect.left, script.browseRect.left);
     EXPECT_EQ(script.editRect.top, script.browseRect.top);
     EXPECT_STREQ("D:\\ゲーム\\表示", path);
+    EXPECT_TRUE(script.hasSystemMenu);
+    std::vector<std::wstring> expected = {
+        L"1 Button [" + Wide("次へ") + L"] 115,75,40,14",
+        L"2 Button [" + Wide("ｷｬﾝｾﾙ") + L"] 160,75,40,14",
+        L"1000 Edit [" + Wide("C:\\Program Files\\ゲーム") + L"] 10,26,130,12",
+        L"1021 Button [" + Wide("参照(&B)") + L"] 145,25,50,14",
+        L"65535 Button [] 5,15,195,30",
+        L"65535 Static [" + Wide("[参照]ボタンで、既存のフォルダを参照できます\n[次へ]ボタンでインストールを開始します") +
+            L"] 5,50,191,20",
+        L"65535 Static [" + Wide("アップデート先フォルダを指定してください") + L"] 10,5,190,8",
+    };
+    EXPECT_EQ(expected, script.controls);
 }
 
 TEST(SetupDialogWin32Test, CancelKeepsThePathAndBrowseCancelledRestoresTheProposal) {
     char path[260] = "C:\\Program Files\\Proposal";
-    SetupScript script{L"", true, IDCANCEL, {}, {}, {}, true, {}, {}, false};
+    SetupScript script{L"", true, IDCANCEL, {}, {}, {}, true, {}, {}, false, {}, false};
     EXPECT_FALSE(RunScripted(&script, path, sizeof(path)));
     ASSERT_TRUE(script.done);
     EXPECT_EQ(L"C:\\Program Files\\Proposal", script.shownAfterBrowse);
