@@ -27,6 +27,20 @@ add_dependencies(avi_tests filecopy_avi)
 add_test(NAME avi_tests COMMAND avi_tests)
 set_tests_properties(avi_tests PROPERTIES ENVIRONMENT "UPDATER_AVI=${CMAKE_BINARY_DIR}/filecopy.avi")
 
+# The program icon's generator, and a test that reads what it generates.
+add_executable(makeicon resources/MakeIcon.cpp)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/app.ico
+  COMMAND makeicon ${CMAKE_BINARY_DIR}/app.ico
+  DEPENDS makeicon
+  COMMENT "Generating the program icon")
+add_custom_target(app_ico ALL DEPENDS ${CMAKE_BINARY_DIR}/app.ico)
+add_executable(icon_tests tests/resources/IconTest.cpp)
+target_link_libraries(icon_tests PRIVATE GTest::gtest GTest::gtest_main)
+add_dependencies(icon_tests app_ico)
+add_test(NAME icon_tests COMMAND icon_tests)
+set_tests_properties(icon_tests PROPERTIES ENVIRONMENT "UPDATER_ICON=${CMAKE_BINARY_DIR}/app.ico")
+
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)
 endif()

@@ -26,13 +26,23 @@ add_custom_command(
   COMMAND ${GENERATED_DIR}/makeavi ${GENERATED_DIR}/filecopy.avi
   DEPENDS ${GENERATED_DIR}/makeavi
   COMMENT "Generating the copy animation")
-add_custom_target(generated_resources DEPENDS ${GENERATED_DIR}/filecopy.avi)
+add_custom_command(
+  OUTPUT ${GENERATED_DIR}/makeicon
+  COMMAND ${HOST_CXX} -std=c++17 -O2 -o ${GENERATED_DIR}/makeicon ${CMAKE_SOURCE_DIR}/resources/MakeIcon.cpp
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/MakeIcon.cpp
+  COMMENT "Building the icon generator")
+add_custom_command(
+  OUTPUT ${GENERATED_DIR}/app.ico
+  COMMAND ${GENERATED_DIR}/makeicon ${GENERATED_DIR}/app.ico
+  DEPENDS ${GENERATED_DIR}/makeicon
+  COMMENT "Generating the program icon")
+add_custom_target(generated_resources DEPENDS ${GENERATED_DIR}/filecopy.avi ${GENERATED_DIR}/app.ico)
 
 file(GLOB UPDATER_RC_PARTS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h)
 set_source_files_properties(resources/app.rc PROPERTIES
-  OBJECT_DEPENDS "${GENERATED_DIR}/filecopy.avi;${UPDATER_RC_PARTS}")
+  OBJECT_DEPENDS "${GENERATED_DIR}/filecopy.avi;${GENERATED_DIR}/app.ico;${UPDATER_RC_PARTS}")
 
-add_executable(updater WIN32 shell/Main_win32.cpp resources/app.rc)
+add_executable(updater WIN32 shell/Main_win32.cpp shell/MainWindow_win32.cpp resources/app.rc)
 target_include_directories(updater PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(updater PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(updater PRIVATE updatercore)

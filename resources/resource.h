@@ -4,12 +4,14 @@
 #pragma once
 
 #ifdef RC_INVOKED
+#define IDD_MAINDIALOG MAINDIALOG
 #define IDD_SETUP SETUP
 #define IDD_COPYINGDELUX COPYINGDELUX
 #define IDD_ENDINSTALL ENDINSTALL
 #define IDD_ENDINSTALL_SHORT ENDINSTALL_SHORT
 #define IDR_AVI_FILECOPY AVI_FILECOPY
 #else
+#define IDD_MAINDIALOG L"MAINDIALOG"
 #define IDD_SETUP L"SETUP"
 #define IDD_COPYINGDELUX L"COPYINGDELUX"
 #define IDD_ENDINSTALL L"ENDINSTALL"
@@ -33,3 +35,6 @@
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif
+
+// The main window's button slots: slot 0 (bottom of the column) to slot 8.
+#define IDC_SLOT_FIRST 1000

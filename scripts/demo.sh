@@ -61,15 +61,16 @@ ENV
 printf 'サンプルゲーム 更新版 1.01\r\nシナリオの誤字を直しました。\r\n' | iconv -f UTF-8 -t CP932 >"$demo/patch/readme.txt"
 printf 'new data\n' >"$demo/patch/data/scene01.dat"
 # The background picture: pack turns the PNG into the updater's own format.
-convert -size 320x240 gradient:'#1d2b53'-'#7ec8e3' -fill white -pointsize 22 \
-    -annotate +20+210 'Sample Game 1.01' "$demo/patch/insttscr.png"
+convert -size 280x280 gradient:'#1d2b53'-'#7ec8e3' -fill white -pointsize 22 \
+    -annotate +20+260 'Sample Game 1.01' "$demo/patch/insttscr.png"
 head -c 3000000 /dev/urandom >"$demo/patch/data/voice.arc"
 "$build/native/tools/patchtool" pack "$build/win/updater.exe" "$demo/update.exe" "$demo/patch"
 "$build/native/tools/patchtool" list "$demo/update.exe" | tee "$demo/package.txt"
 
 # Run the sample updater: with a display the user answers it; without one the
-# robot says Yes to updating, Yes to the folder found, and OK to the finish
-# dialog, holding each window for a screenshot.
+# robot presses Update (above Exit and the readme button), says Yes to the
+# folder found and OK to the finish dialog, holding each window for a
+# screenshot.
 cp "$build/win/robot.exe" "$demo/robot.exe"
 before=$(cd "$game" && find . -type f -printf '%p %s\n' | sort)
 if [ -n "${UPDATER_KEEP_DISPLAY:-}" ]; then
@@ -77,7 +78,7 @@ if [ -n "${UPDATER_KEEP_DISPLAY:-}" ]; then
 else
     rm -f "$demo/box.txt"
     LANG=ja_JP.UTF-8 wine "$demo/robot.exe" run "$(winepath -w "$demo/update.exe")" \
-        --answers 6,6 --finish --hold 2500 --report "$(winepath -w "$demo/box.txt")" &
+        --press 1002 --answers 6 --finish --hold 2500 --report "$(winepath -w "$demo/box.txt")" &
     robot=$!
     shots=0
     for _ in $(seq 600); do

@@ -40,10 +40,10 @@ run_suite() {
 }
 
 for t in $(find "$build/native" -maxdepth 2 -name '*_tests' -type f -perm -u+x | sort); do
-    UPDATER_AVI="$build/native/filecopy.avi" run_suite "native-$(basename "$t")" "$t"
+    UPDATER_AVI="$build/native/filecopy.avi" UPDATER_ICON="$build/native/app.ico" run_suite "native-$(basename "$t")" "$t"
 done
 for t in $(find "$build/sanitize" -maxdepth 2 -name '*_tests' -type f -perm -u+x | sort); do
-    UPDATER_AVI="$build/sanitize/filecopy.avi" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    UPDATER_AVI="$build/sanitize/filecopy.avi" UPDATER_ICON="$build/sanitize/app.ico" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_suite "sanitize-$(basename "$t")" "$t"
 done
 

@@ -1,51 +1,55 @@
-// Entry point of the updater. Until the main window exists it runs the
-// start-up steps (working folder, start-up extraction, the settings-file
-// check, both settings passes), reports what it prepared and asks, in place
-// of the main window's Update button, whether to update; then cleans up.
+// Entry point of the updater: prepares the process, creates the working
+// folder and extracts the start-up files into it, loads the settings, makes
+// sure only one copy with the same title runs, and runs the main window.
+//
+// Exit codes: 0 when the main window closed, or when another copy runs or the
+// guard cannot be had; -1 for every failure; a quit message's own code when one
+// reaches the extraction's message pump.
 #include <windows.h>
 #include <objbase.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "package/Extract.h"
 #include "services/DataFileOpener.h"
 #include "services/MessageBoxes.h"
+#include "services/TextCodec_win32.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
-#include "shell/FileSearch.h"
-#include "shell/PathRules.h"
+#include "shell/MainWindow_win32.h"
 #include "shell/WorkingFolder.h"
-#include "update/RunUpdate.h"
 
 namespace {
 
 constexpr const char* kMissingStartupFiles =
     "起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。";
-// Text of the question shown in place of the main window, captioned with the
-// updater's title.
-constexpr const char* kStartupReadyText = "起動ファイルを展開しました。";
-constexpr const char* kStartUpdateQuestion = "\nアップデートを開始しますか？";
+constexpr const char* kAlreadyRunning = "[ %s ] は既に起動中です";
+// The main window could not be made (its template missing, say): told once.
+constexpr const char* kNoMainWindow = "メインウィンドウを作成できませんでした。";
 
 void UninitializeCom() { CoUninitialize(); }
 
-// Lists the start-up files and asks whether to update; true for Yes.
-bool AskToUpdate() {
-    char text[kMessageBuffer];
-    CopyText(text, sizeof(text), kStartupReadyText);
-    if (FindFirstMatch("*.*") == 0) {
-        for (const char* name = FindNextMatch(); name != nullptr; name = FindNextMatch()) {
-            AppendText(text, sizeof(text), "\n");
-            AppendText(text, sizeof(text), name);
-        }
+// Takes the named mutex of this title; ends the program with 0 when it cannot
+// be made or another copy holds it.
+void TakeSingleInstanceGuard() {
+    char name[kTitleBuffer];
+    snprintf(name, sizeof(name), "%s", UpdaterTitle());
+    wchar_t wideName[kWideTextBuffer];
+    if (!SjisToWide(name, wideName, kWideTextBuffer)) shell::FatalExit(0);
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, wideName);
+    if (mutex == nullptr) shell::FatalExit(0);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        char text[kMessageBuffer];
+        snprintf(text, sizeof(text), kAlreadyRunning, name);
+        BoxShow(text, TitleBarSetting(), MB_ICONERROR | MB_OK, false);
+        shell::FatalExit(0);
     }
-    AppendText(text, sizeof(text), kStartUpdateQuestion);
-    return BoxShow(text, UpdaterTitle(), MB_YESNO | MB_ICONQUESTION, false) == IDYES;
 }
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     CoInitialize(nullptr);
     atexit(UninitializeCom);
     SetDirectOpenAllowed(1);
@@ -57,7 +61,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     }
     LoadSettingsTable(kSettingsFileName);
     LoadSectionLists(kSettingsFileName);
-    if (AskToUpdate()) RunUpdate();
-    RemoveWorkingFolder();
+    TakeSingleInstanceGuard();
+    if (RunMainWindow(instance) == -1) {
+        ShowError(kNoMainWindow);
+        shell::FatalExit(-1);
+    }
     return 0;
 }

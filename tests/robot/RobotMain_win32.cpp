@@ -2,9 +2,10 @@
 // would, reporting what each showed and holding each long enough for a
 // screenshot.
 //
-//   robot.exe run PROGRAM [--answers ID,ID,...] [--finish] [--hold MS] [--report FILE]
+//   robot.exe run PROGRAM [--press ID] [--answers ID,ID,...] [--finish] [--hold MS] [--report FILE]
 //
-// Each answer presses that button in the next box; --finish then presses OK in
+// --press clicks that button of the main window first. Each answer presses
+// that button in the next box; --finish then presses OK in
 // the finish dialog. The report (UTF-8) gets one line per window, written when
 // the window appears. The exit code is the program's.
 #include <windows.h>
@@ -45,12 +46,13 @@ void Report(const std::wstring& path, HWND window) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3 || wcscmp(argv[1], L"run") != 0) {
-        fwprintf(stderr, L"usage: robot run PROGRAM [--answers ID,...] [--finish] [--hold MS] [--report FILE]\n");
+        fwprintf(stderr, L"usage: robot run PROGRAM [--press ID] [--answers ID,...] [--finish] [--hold MS] [--report FILE]\n");
         return 2;
     }
     std::wstring program = argv[2];
     std::vector<int> answers;
     bool finish = false;
+    int press = 0;
     DWORD hold = 0;
     std::wstring report;
     for (int i = 3; i < argc; ++i) {
@@ -62,6 +64,8 @@ int wmain(int argc, wchar_t** argv) {
                 while (*p != L'\0' && *p != L',') ++p;
                 if (*p == L',') ++p;
             }
+        } else if (i + 1 < argc && wcscmp(argv[i], L"--press") == 0) {
+            press = _wtoi(argv[++i]);
         } else if (i + 1 < argc && wcscmp(argv[i], L"--hold") == 0) {
             hold = static_cast<DWORD>(_wtoi(argv[++i]));
         } else if (i + 1 < argc && wcscmp(argv[i], L"--report") == 0) {
@@ -76,8 +80,17 @@ int wmain(int argc, wchar_t** argv) {
         fwprintf(stderr, L"cannot start the program\n");
         return 2;
     }
+    HWND main = nullptr;
+    if (press != 0) {
+        main = WaitForDialog(pi.dwProcessId, Wide("アップデータ"), kWaitMs);
+        if (main != nullptr) {
+            Report(report, main);
+            Sleep(hold);
+            ClickButton(main, press);
+        }
+    }
     for (int answer : answers) {
-        HWND box = WaitForDialog(pi.dwProcessId, L"", kWaitMs);
+        HWND box = WaitForDialogExcept(pi.dwProcessId, main, kWaitMs);
         if (box == nullptr) break;
         Report(report, box);
         Sleep(hold);

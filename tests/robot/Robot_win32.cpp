@@ -12,13 +12,14 @@ struct Search {
     DWORD processId;
     std::wstring titlePart;
     HWND found;
+    HWND except;
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
     Search* s = reinterpret_cast<Search*>(context);
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    if (pid != s->processId || !IsWindowVisible(window)) return TRUE;
+    if (pid != s->processId || !IsWindowVisible(window) || window == s->except) return TRUE;
     if (ClassName(window) != L"#32770") return TRUE;
     if (!s->titlePart.empty() && WindowText(window).find(s->titlePart) == std::wstring::npos) return TRUE;
     s->found = window;
@@ -28,7 +29,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
 DWORD WINAPI AnswerThread(LPVOID context) {
     BoxAnswerer* a = static_cast<BoxAnswerer*>(context);
     for (int answer : a->answers) {
-        HWND box = WaitForDialog(a->processId, L"", a->timeoutMs);
+        HWND box = WaitForDialogExcept(a->processId, a->except, a->timeoutMs);
         if (box == nullptr) return 0;
         a->text = MessageBoxText(box);
         a->caption = WindowText(box);
@@ -42,10 +43,21 @@ DWORD WINAPI AnswerThread(LPVOID context) {
 
 }  // namespace
 
+HWND WaitForDialogExcept(DWORD processId, HWND except, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        Search s{processId, L"", nullptr, except};
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&s));
+        if (s.found != nullptr) return s.found;
+        if (GetTickCount() - start > timeoutMs) return nullptr;
+        Sleep(kPollMs);
+    }
+}
+
 HWND WaitForDialog(DWORD processId, const std::wstring& titlePart, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
-        Search s{processId, titlePart, nullptr};
+        Search s{processId, titlePart, nullptr, nullptr};
         EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&s));
         if (s.found != nullptr) return s.found;
         if (GetTickCount() - start > timeoutMs) return nullptr;
@@ -116,7 +128,8 @@ void StartBoxAnswerer(BoxAnswerer* answerer, DWORD processId, int answer, DWORD 
 }
 
 void StartBoxSequence(BoxAnswerer* answerer, DWORD processId, const std::vector<int>& answers,
-                      DWORD timeoutMs) {
+                      DWORD timeoutMs, HWND except) {
+    answerer->except = except;
     answerer->processId = processId;
     answerer->answers = answers;
     answerer->timeoutMs = timeoutMs;

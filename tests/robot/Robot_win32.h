@@ -10,6 +10,8 @@
 // Waits up to timeoutMs for a visible top-level dialog window (class #32770)
 // of process processId whose title contains titlePart (any when empty).
 HWND WaitForDialog(DWORD processId, const std::wstring& titlePart, DWORD timeoutMs);
+// The same, passing over one window (the main window, which owns the boxes).
+HWND WaitForDialogExcept(DWORD processId, HWND except, DWORD timeoutMs);
 // Waits until window is gone; false on timeout.
 bool WaitForWindowGone(HWND window, DWORD timeoutMs);
 
@@ -36,10 +38,11 @@ struct BoxAnswerer {
     std::vector<std::wstring> texts;  // of every box answered
     bool answered;  // every answer was given
     HANDLE thread;
+    HWND except;    // a dialog that is never taken for a box
 };
 void StartBoxAnswerer(BoxAnswerer* answerer, DWORD processId, int answer, DWORD timeoutMs = 20000);
 void StartBoxSequence(BoxAnswerer* answerer, DWORD processId, const std::vector<int>& answers,
-                      DWORD timeoutMs = 20000);
+                      DWORD timeoutMs = 20000, HWND except = nullptr);
 // Waits for the answerer thread; returns whether every box was answered.
 bool FinishBoxAnswerer(BoxAnswerer* answerer);
 

@@ -19,6 +19,13 @@ namespace {
 
 constexpr DWORD kProcessTimeoutMs = 30000;
 
+// A 64 x 64 background picture of one colour: the first pixel, then one long
+// copy of the pixel before for the other 4095.
+Bytes TinyPicture() {
+    return Bytes{0x98, 0x5A, 0x92, 0x9A, 0x54, 0x43, 0x30, 0x30, 64, 0, 0, 0, 64, 0,
+                 0,    0,    6,    0,    0,    0,    0x40, 0x80, 0xC0, 0x83, 0xFB, 0x0F};
+}
+
 Bytes UpdaterImage() {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -73,6 +80,7 @@ protected:
 TEST_F(UpdaterProcessTest, BootExtractionTakesOnlyStartupFilesAndCleansUp) {
     Bytes entries;
     AppendFile(&entries, "install.env", ToBytes("TITLEBAR=テスト\r\n"));
+    AppendFile(&entries, "insttscr.rct", TinyPicture());
     AppendFile(&entries, "表ソ説明.txt", ToBytes("readme"));
     AppendFile(&entries, "data.arc", Bytes(300000, 'd'));
     AppendFolder(&entries, "save\\");
@@ -85,12 +93,11 @@ TEST_F(UpdaterProcessTest, BootExtractionTakesOnlyStartupFilesAndCleansUp) {
     std::vector<std::string> folders = WorkingFolders();
     ASSERT_EQ(1u, folders.size());
     std::string working = temp_ / folders[0];
-    EXPECT_EQ((std::vector<std::string>{"install.env", "表ソ説明.txt"}), ListTree(working));
+    EXPECT_EQ((std::vector<std::string>{"install.env", "insttscr.rct", "表ソ説明.txt"}), ListTree(working));
     uint64_t t = 0;
     ASSERT_EQ(0, PlatformGetFileTime((working + "\\表ソ説明.txt").c_str(), &t));
     EXPECT_EQ(kTestFileTime, t);
-    EXPECT_NE(std::wstring::npos, MessageBoxText(box).find(Wide("表ソ説明.txt")));
-    ClickButton(box, IDNO);
+    ClickButton(box, 1000);  // Exit
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
 }
@@ -137,11 +144,12 @@ namespace {
 TEST_F(UpdaterProcessTest, SettingsAreLoadedAndNameTheReport) {
     Bytes entries;
     AppendFile(&entries, "install.env", ToBytes("TITLEBAR\tサンプル|ソフト\r\n[ini]\r\na\tb\r\n-\r\n"));
+    AppendFile(&entries, "insttscr.rct", TinyPicture());
     Start(MakeProgramFile(image_, entries));
     HWND box = WaitForDialog(process_.dwProcessId, L"", kProcessTimeoutMs);
     ASSERT_NE(nullptr, box);
     EXPECT_EQ(Wide("サンプル ソフト アップデータ"), WindowText(box));
-    ClickButton(box, IDNO);
+    ClickButton(box, 1000);  // Exit
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
 }
@@ -186,14 +194,18 @@ TEST_F(UpdaterProcessTest, UpdateFoundThroughTheRegistryIsApplied) {
                            "[delfiles_afterinst]\r\ndata\\old.dat\r\n-\r\n";
     Bytes entries;
     AppendFile(&entries, "install.env", ToBytes(settings));
+    AppendFile(&entries, "insttscr.rct", TinyPicture());
     AppendFile(&entries, "game.dat", ToBytes("new"));
     AppendFile(&entries, "ソフト表.dat", Bytes(300000, 's'));
     Start(MakeProgramFile(image_, entries));
 
+    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, main);
+    ClickButton(main, 1002);  // Exit 1000, the readme 1001, Update 1002
     BoxAnswerer answerer{};
-    StartBoxSequence(&answerer, process_.dwProcessId, {IDYES, IDYES}, kProcessTimeoutMs);
+    StartBoxSequence(&answerer, process_.dwProcessId, {IDYES}, kProcessTimeoutMs, main);
     ASSERT_TRUE(FinishBoxAnswerer(&answerer));
-    EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), answerer.texts[1]);
+    EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), answerer.texts[0]);
     HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, finish);
     EXPECT_EQ(Wide("読む"), WindowText(GetDlgItem(finish, 1007)));
@@ -238,15 +250,22 @@ protected:
         std::string settings = "REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n" + extraSettings;
         Bytes entries;
         AppendFile(&entries, "install.env", ToBytes(settings));
+        AppendFile(&entries, "insttscr.rct", TinyPicture());
         AppendFile(&entries, "readme.txt", ToBytes("read me"));
         AppendFile(&entries, "game.dat", ToBytes("new"));
         AppendFile(&entries, "game.bat", ToBytes("@echo ran> launched.txt\r\n"));
         Start(MakeProgramFile(image_, entries));
     }
+    // Presses a button of the main window.
+    void Press(int id) {
+        main_ = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+        ASSERT_NE(nullptr, main_);
+        ClickButton(main_, id);
+    }
     // Answers the next boxes in turn and returns their texts.
     std::vector<std::wstring> Answer(const std::vector<int>& answers) {
         BoxAnswerer answerer{};
-        StartBoxSequence(&answerer, process_.dwProcessId, answers, kProcessTimeoutMs);
+        StartBoxSequence(&answerer, process_.dwProcessId, answers, kProcessTimeoutMs, main_);
         EXPECT_TRUE(FinishBoxAnswerer(&answerer));
         return answerer.texts;
     }
@@ -256,6 +275,7 @@ protected:
         return std::string(b.begin(), b.end());
     }
     TempFolder game_;
+    HWND main_ = nullptr;
 };
 
 TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
@@ -266,9 +286,9 @@ TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
         std::vector<int> answers;
         const char* firstBox;
     } cases[] = {
-        {"not installed, no manual choice", nullptr, nullptr, {IDYES, IDOK, IDNO, IDOK}, "本体がインストールされていません"},
-        {"found but declined", "1", nullptr, {IDYES, IDNO, IDOK}, nullptr},
-        {"refused by the version gate", "1", "9", {IDYES, IDOK, IDOK}, "既にアップデート適応済みです"},
+        {"not installed, no manual choice", nullptr, nullptr, {IDOK, IDNO, IDOK}, "本体がインストールされていません"},
+        {"found but declined", "1", nullptr, {IDNO, IDOK}, nullptr},
+        {"refused by the version gate", "1", "9", {IDOK, IDOK}, "既にアップデート適応済みです"},
     };
     for (const Case& c : cases) {
         DeleteGlobalKey("VornelUpdaterTest");
@@ -278,12 +298,16 @@ TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
         }
         if (c.version != nullptr) RegWriteString("VornelUpdaterTest", "Flow", "Ver", c.version);
         StartUpdater("CHKREG Ver\r\nCHKREGVERHIGH 5\r\n");
+        Press(1001);  // Update, above Exit
         std::vector<std::wstring> texts = Answer(c.answers);
         ASSERT_EQ(c.answers.size(), texts.size()) << c.what;
         if (c.firstBox != nullptr) {
-            EXPECT_EQ(Wide(c.firstBox), texts[1]) << c.what;
+            EXPECT_EQ(Wide(c.firstBox), texts[0]) << c.what;
         }
         EXPECT_EQ(Wide("アップデートを中止しました"), texts.back()) << c.what;
+        // The main window stays after an abandoned update; Exit ends the program.
+        EXPECT_TRUE(IsWindowVisible(main_)) << c.what;
+        ClickButton(main_, 1000);
         EXPECT_EQ(0, Finish()) << c.what;
         EXPECT_EQ("old", GameData()) << c.what;
         EXPECT_TRUE(WorkingFolders().empty()) << c.what;
@@ -306,8 +330,9 @@ void AssociateTextFiles(bool on) {
 TEST_F(UpdateFlowTest, ChosenByHandThenTheGameLaunchedAndTheReadmeOpened) {
     AssociateTextFiles(true);
     StartUpdater("EXENAME game.bat\r\nINSTREADME 説明\r\n");
-    std::vector<std::wstring> texts = Answer({IDYES, IDOK, IDYES});
-    ASSERT_EQ(3u, texts.size());
+    Press(1002);  // Exit 1000, the readme 1001, Update 1002
+    std::vector<std::wstring> texts = Answer({IDOK, IDYES});
+    ASSERT_EQ(2u, texts.size());
     HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, setup);
     SetDlgItemTextW(setup, 1000, Wide(game_.Path().c_str()).c_str());
