@@ -240,7 +240,7 @@ TEST_F(UpdateRulesTest, IniLinesThatDoNotFitAreSkipped) {
     EXPECT_STREQ("", key);
     EXPECT_STREQ("", value);
 
-    // Buffers smaller than the parts: skipped, never cut.
+    // Buffers smaller than the key or the value: the line is skipped, never cut.
     char small[4];
     EXPECT_EQ(-1, SplitIniLine("long key=v", small, sizeof(small), value, sizeof(value)));
     EXPECT_STREQ("", small);
