@@ -13,33 +13,25 @@ target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(core_tests PRIVATE updatercore GTest::gtest GTest::gtest_main)
 add_test(NAME core_tests COMMAND core_tests)
 
-# The copy animation's generator, and a test that reads what it generates.
-add_executable(makeavi resources/MakeAvi.cpp)
-add_custom_command(
-  OUTPUT ${CMAKE_BINARY_DIR}/filecopy.avi
-  COMMAND makeavi ${CMAKE_BINARY_DIR}/filecopy.avi
-  DEPENDS makeavi
-  COMMENT "Generating the copy animation")
-add_custom_target(filecopy_avi ALL DEPENDS ${CMAKE_BINARY_DIR}/filecopy.avi)
-add_executable(avi_tests tests/resources/AviTest.cpp)
-target_link_libraries(avi_tests PRIVATE GTest::gtest GTest::gtest_main)
-add_dependencies(avi_tests filecopy_avi)
-add_test(NAME avi_tests COMMAND avi_tests)
-set_tests_properties(avi_tests PROPERTIES ENVIRONMENT "UPDATER_AVI=${CMAKE_BINARY_DIR}/filecopy.avi")
+# A binary resource's generator, what it generates, and the test that reads
+# it, told where the file is by an environment variable.
+function(add_generated_resource generator source output test testSource variable)
+  add_executable(${generator} ${source})
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/${output}
+    COMMAND ${generator} ${CMAKE_BINARY_DIR}/${output}
+    DEPENDS ${generator}
+    COMMENT "Generating ${output}")
+  add_custom_target(${generator}_output ALL DEPENDS ${CMAKE_BINARY_DIR}/${output})
+  add_executable(${test} ${testSource})
+  target_link_libraries(${test} PRIVATE GTest::gtest GTest::gtest_main)
+  add_dependencies(${test} ${generator}_output)
+  add_test(NAME ${test} COMMAND ${test})
+  set_tests_properties(${test} PROPERTIES ENVIRONMENT "${variable}=${CMAKE_BINARY_DIR}/${output}")
+endfunction()
 
-# The program icon's generator, and a test that reads what it generates.
-add_executable(makeicon resources/MakeIcon.cpp)
-add_custom_command(
-  OUTPUT ${CMAKE_BINARY_DIR}/app.ico
-  COMMAND makeicon ${CMAKE_BINARY_DIR}/app.ico
-  DEPENDS makeicon
-  COMMENT "Generating the program icon")
-add_custom_target(app_ico ALL DEPENDS ${CMAKE_BINARY_DIR}/app.ico)
-add_executable(icon_tests tests/resources/IconTest.cpp)
-target_link_libraries(icon_tests PRIVATE GTest::gtest GTest::gtest_main)
-add_dependencies(icon_tests app_ico)
-add_test(NAME icon_tests COMMAND icon_tests)
-set_tests_properties(icon_tests PROPERTIES ENVIRONMENT "UPDATER_ICON=${CMAKE_BINARY_DIR}/app.ico")
+add_generated_resource(makeavi resources/MakeAvi.cpp filecopy.avi avi_tests tests/resources/AviTest.cpp UPDATER_AVI)
+add_generated_resource(makeicon resources/MakeIcon.cpp app.ico icon_tests tests/resources/IconTest.cpp UPDATER_ICON)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)

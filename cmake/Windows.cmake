@@ -16,26 +16,22 @@ target_link_libraries(updatercore PUBLIC ${MINGW_ZLIB} comctl32 winmm ole32 shel
 set(HOST_CXX c++ CACHE STRING "C++ compiler for the build machine's generators")
 set(GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 file(MAKE_DIRECTORY ${GENERATED_DIR})
-add_custom_command(
-  OUTPUT ${GENERATED_DIR}/makeavi
-  COMMAND ${HOST_CXX} -std=c++17 -O2 -o ${GENERATED_DIR}/makeavi ${CMAKE_SOURCE_DIR}/resources/MakeAvi.cpp
-  DEPENDS ${CMAKE_SOURCE_DIR}/resources/MakeAvi.cpp
-  COMMENT "Building the animation generator")
-add_custom_command(
-  OUTPUT ${GENERATED_DIR}/filecopy.avi
-  COMMAND ${GENERATED_DIR}/makeavi ${GENERATED_DIR}/filecopy.avi
-  DEPENDS ${GENERATED_DIR}/makeavi
-  COMMENT "Generating the copy animation")
-add_custom_command(
-  OUTPUT ${GENERATED_DIR}/makeicon
-  COMMAND ${HOST_CXX} -std=c++17 -O2 -o ${GENERATED_DIR}/makeicon ${CMAKE_SOURCE_DIR}/resources/MakeIcon.cpp
-  DEPENDS ${CMAKE_SOURCE_DIR}/resources/MakeIcon.cpp
-  COMMENT "Building the icon generator")
-add_custom_command(
-  OUTPUT ${GENERATED_DIR}/app.ico
-  COMMAND ${GENERATED_DIR}/makeicon ${GENERATED_DIR}/app.ico
-  DEPENDS ${GENERATED_DIR}/makeicon
-  COMMENT "Generating the program icon")
+# Builds generator from source with the host compiler and runs it to make output.
+function(generate_on_host generator source output)
+  add_custom_command(
+    OUTPUT ${GENERATED_DIR}/${generator}
+    COMMAND ${HOST_CXX} -std=c++17 -O2 -o ${GENERATED_DIR}/${generator} ${CMAKE_SOURCE_DIR}/${source}
+    DEPENDS ${CMAKE_SOURCE_DIR}/${source} ${CMAKE_SOURCE_DIR}/resources/GeneratedFile.h
+    COMMENT "Building ${generator}")
+  add_custom_command(
+    OUTPUT ${GENERATED_DIR}/${output}
+    COMMAND ${GENERATED_DIR}/${generator} ${GENERATED_DIR}/${output}
+    DEPENDS ${GENERATED_DIR}/${generator}
+    COMMENT "Generating ${output}")
+endfunction()
+
+generate_on_host(makeavi resources/MakeAvi.cpp filecopy.avi)
+generate_on_host(makeicon resources/MakeIcon.cpp app.ico)
 add_custom_target(generated_resources DEPENDS ${GENERATED_DIR}/filecopy.avi ${GENERATED_DIR}/app.ico)
 
 file(GLOB UPDATER_RC_PARTS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h)

@@ -25,6 +25,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "GeneratedFile.h"
+
 namespace {
 
 constexpr int kWidth = 260;
@@ -337,18 +339,5 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: makeavi OUT.avi\n");
         return 2;
     }
-    std::vector<uint8_t> avi = BuildAvi();
-    FILE* file = fopen(argv[1], "wb");
-    if (file == nullptr) {
-        fprintf(stderr, "makeavi: cannot create %s\n", argv[1]);
-        return 1;
-    }
-    bool written = fwrite(avi.data(), 1, avi.size(), file) == avi.size();
-    if (fclose(file) != 0) written = false;
-    if (!written) {
-        fprintf(stderr, "makeavi: cannot write %s\n", argv[1]);
-        remove(argv[1]);
-        return 1;
-    }
-    return 0;
+    return WriteGeneratedFile("makeavi", argv[1], BuildAvi());
 }

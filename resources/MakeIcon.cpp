@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "GeneratedFile.h"
+
 namespace {
 
 constexpr int kPaletteSize = 16;
@@ -195,18 +197,5 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: makeicon OUT.ico\n");
         return 2;
     }
-    std::vector<uint8_t> icon = BuildIcon();
-    FILE* file = fopen(argv[1], "wb");
-    if (file == nullptr) {
-        fprintf(stderr, "makeicon: cannot create %s\n", argv[1]);
-        return 1;
-    }
-    bool written = fwrite(icon.data(), 1, icon.size(), file) == icon.size();
-    if (fclose(file) != 0) written = false;
-    if (!written) {
-        fprintf(stderr, "makeicon: cannot write %s\n", argv[1]);
-        remove(argv[1]);
-        return 1;
-    }
-    return 0;
+    return WriteGeneratedFile("makeicon", argv[1], BuildIcon());
 }
