@@ -72,7 +72,7 @@ add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cp
 target_include_directories(win32_tests PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(win32_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(win32_tests PRIVATE updatercore gtest gtest_main)
-add_dependencies(win32_tests generated_resources updater)
+add_dependencies(win32_tests generated_resources updater robot)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)

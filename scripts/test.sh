@@ -50,14 +50,24 @@ done
 . "$root/scripts/wine-env.sh"
 wine_env_start "$build/win"
 trap wine_env_stop EXIT
+# The end-to-end tests leave screenshots of the updater's windows here.
+shots="$build/test-artifacts/shots"
+rm -rf "$shots"
 for locale in ja_JP.UTF-8 C.UTF-8; do
+    mkdir -p "$shots/$locale"
+    shots_win=$(winepath -w "$shots/$locale" 2>/dev/null)
     for t in "$build"/win/*_tests.exe; do
-        run_suite "wine-$locale-$(basename "$t" .exe)" env LANG="$locale" LC_ALL="$locale" timeout 900 wine "$t"
+        run_suite "wine-$locale-$(basename "$t" .exe)" env LANG="$locale" LC_ALL="$locale" \
+            UPDATER_SHOTS="$shots_win" timeout 900 wine "$t"
         wineserver -k 2>/dev/null || true
     done
 done
 wine_env_stop
 trap - EXIT
+for bmp in "$shots"/*/*.bmp; do
+    [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+echo "Screenshots: $(cd "$shots" && ls */*.png 2>/dev/null | tr '\n' ' ')(in $shots)"
 
 echo
 if [ ${#failures[@]} -gt 0 ]; then echo "Failed suites: ${failures[*]}"; fi

@@ -19,6 +19,11 @@ wine_env_start() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         LANG=ja_JP.UTF-8 wineboot -i >/dev/null 2>&1 || true
     fi
+    # Wine draws the frames and title bars itself, as there is no window
+    # manager to do it: screenshots then show whole windows.
+    if ! grep -q '"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+        LANG=C.UTF-8 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
+    fi
     LANG=C.UTF-8 wineserver -w 2>/dev/null || true
 }
 

@@ -8,6 +8,10 @@
 // that button in the next box; --finish then presses OK in
 // the finish dialog. The report (UTF-8) gets one line per window, written when
 // the window appears. The exit code is the program's.
+//
+// Started with no arguments at all, it stands in for a program that the
+// updater launches: it leaves a file named after itself with ".ran" added
+// beside itself, so a test can see that it ran, and ends with 0.
 #include <windows.h>
 
 #include <cstdio>
@@ -45,6 +49,16 @@ void Report(const std::wstring& path, HWND window) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 1) {
+        wchar_t self[MAX_PATH];
+        DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) return 1;
+        std::wstring marker = std::wstring(self) + L".ran";
+        HANDLE f = CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (f == INVALID_HANDLE_VALUE) return 1;
+        CloseHandle(f);
+        return 0;
+    }
     if (argc < 3 || wcscmp(argv[1], L"run") != 0) {
         fwprintf(stderr, L"usage: robot run PROGRAM [--press ID] [--answers ID,...] [--finish] [--hold MS] [--report FILE]\n");
         return 2;

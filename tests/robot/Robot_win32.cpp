@@ -182,3 +182,55 @@ HWND WaitForAnyWindow(const std::wstring& titlePart, DWORD timeoutMs) {
         Sleep(kPollMs);
     }
 }
+
+bool SaveShot(HWND window, const wchar_t* name, DWORD settleMs) {
+    wchar_t folder[MAX_PATH];
+    DWORD n = GetEnvironmentVariableW(L"UPDATER_SHOTS", folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return true;
+    Sleep(settleMs);
+    RECT r;
+    if (!GetWindowRect(window, &r)) return false;
+    int width = r.right - r.left;
+    int height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return false;
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof(info);
+    info.biWidth = width;
+    info.biHeight = height;  // bottom row first, as a BMP file keeps it
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (memory != nullptr && bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        ok = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY | CAPTUREBLT) != 0;
+        SelectObject(memory, old);
+    }
+    DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    DWORD imageBytes = stride * static_cast<DWORD>(height);
+    std::wstring path = std::wstring(folder) + L"\\" + name + L".bmp";
+    CreateDirectoryW(folder, nullptr);
+    HANDLE file = ok ? CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                     : INVALID_HANDLE_VALUE;
+    if (file != INVALID_HANDLE_VALUE) {
+        BITMAPFILEHEADER header{};
+        header.bfType = 0x4D42;  // "BM"
+        header.bfOffBits = sizeof(header) + sizeof(info);
+        header.bfSize = header.bfOffBits + imageBytes;
+        DWORD written = 0;
+        ok = WriteFile(file, &header, sizeof(header), &written, nullptr) && written == sizeof(header) &&
+             WriteFile(file, &info, sizeof(info), &written, nullptr) && written == sizeof(info) &&
+             WriteFile(file, bits, imageBytes, &written, nullptr) && written == imageBytes;
+        ok = CloseHandle(file) && ok;
+    } else {
+        ok = false;
+    }
+    if (bitmap != nullptr) DeleteObject(bitmap);
+    if (memory != nullptr) DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return ok;
+}

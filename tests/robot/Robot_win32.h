@@ -52,3 +52,9 @@ std::wstring Wide(const char* sjis);
 // Waits for a visible top-level window of any process whose title contains
 // titlePart; null on timeout.
 HWND WaitForAnyWindow(const std::wstring& titlePart, DWORD timeoutMs);
+
+// Saves what the screen shows of window as NAME.bmp in the folder that the
+// UPDATER_SHOTS environment variable names, for a person to look at later.
+// The window is first given settleMs to paint. Does nothing when the variable
+// is not set; false when the file could not be written.
+bool SaveShot(HWND window, const wchar_t* name, DWORD settleMs = 400);

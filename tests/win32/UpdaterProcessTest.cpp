@@ -14,68 +14,9 @@
 #include "tests/robot/Robot_win32.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
+#include "tests/win32/UpdaterProcess.h"
 
 namespace {
-
-constexpr DWORD kProcessTimeoutMs = 30000;
-
-// A 64 x 64 background picture of one colour: the first pixel, then one long
-// copy of the pixel before for the other 4095.
-Bytes TinyPicture() {
-    return Bytes{0x98, 0x5A, 0x92, 0x9A, 0x54, 0x43, 0x30, 0x30, 64, 0, 0, 0, 64, 0,
-                 0,    0,    6,    0,    0,    0,    0x40, 0x80, 0xC0, 0x83, 0xFB, 0x0F};
-}
-
-Bytes UpdaterImage() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    path = path.substr(0, path.find_last_of(L"\\/") + 1) + L"updater.exe";
-    char sjis[MAX_PATH * 2];
-    WideCharToMultiByte(932, 0, path.c_str(), -1, sjis, sizeof(sjis), nullptr, nullptr);
-    Bytes image;
-    EXPECT_TRUE(ReadFileBytes(sjis, &image)) << "updater.exe beside the tests";
-    return image;
-}
-
-class UpdaterProcessTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        image_ = UpdaterImage();
-        tempPath_ = new TempPathOverride(temp_.Path());
-    }
-    void TearDown() override { delete tempPath_; }
-    // Starts the updater built from entries (or from raw file bytes).
-    void Start(const Bytes& programFile) {
-        std::string exe = programs_ / "更新.exe";
-        ASSERT_TRUE(WriteFileBytes(exe, programFile));
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        std::wstring command = L"\"" + Wide(exe.c_str()) + L"\"";
-        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                                   &process_));
-        CloseHandle(process_.hThread);
-    }
-    int Finish() {
-        DWORD code = 0x1234;
-        if (WaitForSingleObject(process_.hProcess, kProcessTimeoutMs) != WAIT_OBJECT_0)
-            TerminateProcess(process_.hProcess, 99);
-        GetExitCodeProcess(process_.hProcess, &code);
-        CloseHandle(process_.hProcess);
-        return static_cast<int>(code);
-    }
-    std::vector<std::string> WorkingFolders() {
-        std::vector<std::string> found;
-        for (const std::string& n : ListFolder(temp_.Path()))
-            if (n.find("TempGPInstallFolder_") == 0) found.push_back(n);
-        return found;
-    }
-    Bytes image_;
-    TempFolder temp_;
-    TempFolder programs_;
-    TempPathOverride* tempPath_ = nullptr;
-    PROCESS_INFORMATION process_{};
-};
 
 TEST_F(UpdaterProcessTest, BootExtractionTakesOnlyStartupFilesAndCleansUp) {
     Bytes entries;
@@ -234,6 +175,10 @@ TEST_F(UpdaterProcessTest, UpdateFoundThroughTheRegistryIsApplied) {
 
 namespace {
 
+// Zeros for a large file, and how long its progress window is given to paint.
+constexpr size_t kLargeFileBytes = 160u << 20;
+constexpr DWORD kProgressShotSettleMs = 100;
+
 // One more update run of the updater, for the ways it can go.
 class UpdateFlowTest : public UpdaterProcessTest {
 protected:
@@ -246,7 +191,7 @@ protected:
         DeleteGlobalKey("VornelUpdaterTest");
         UpdaterProcessTest::TearDown();
     }
-    void StartUpdater(const std::string& extraSettings) {
+    void StartUpdater(const std::string& extraSettings, size_t extraBytes = 0) {
         std::string settings = "REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n" + extraSettings;
         Bytes entries;
         AppendFile(&entries, "install.env", ToBytes(settings));
@@ -254,6 +199,7 @@ protected:
         AppendFile(&entries, "readme.txt", ToBytes("read me"));
         AppendFile(&entries, "game.dat", ToBytes("new"));
         AppendFile(&entries, "game.bat", ToBytes("@echo ran> launched.txt\r\n"));
+        if (extraBytes != 0) AppendFile(&entries, "voice.arc", Bytes(extraBytes, 0));
         Start(MakeProgramFile(image_, entries));
     }
     // Presses a button of the main window.
@@ -329,18 +275,24 @@ void AssociateTextFiles(bool on) {
 
 TEST_F(UpdateFlowTest, ChosenByHandThenTheGameLaunchedAndTheReadmeOpened) {
     AssociateTextFiles(true);
-    StartUpdater("EXENAME game.bat\r\nINSTREADME 説明\r\n");
+    // A large file keeps the progress window up long enough to be seen.
+    StartUpdater("EXENAME game.bat\r\nINSTREADME 説明\r\n", kLargeFileBytes);
     Press(1002);  // Exit 1000, the readme 1001, Update 1002
     std::vector<std::wstring> texts = Answer({IDOK, IDYES});
     ASSERT_EQ(2u, texts.size());
     HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, setup);
     SetDlgItemTextW(setup, 1000, Wide(game_.Path().c_str()).c_str());
+    EXPECT_TRUE(SaveShot(setup, L"setup-dialog"));
     ClickButton(setup, IDOK);
     texts = Answer({IDYES});
     EXPECT_EQ(Wide(("[" + game_.Path() + "]をアップデートします").c_str()), texts[0]);
+    HWND progress = WaitForDialog(process_.dwProcessId, Wide("ファイルのコピー中"), kProcessTimeoutMs);
+    EXPECT_NE(nullptr, progress);
+    if (progress != nullptr) SaveShot(progress, L"progress-window", kProgressShotSettleMs);
     HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, finish);
+    EXPECT_TRUE(SaveShot(finish, L"finish-dialog"));
     SendDlgItemMessageW(finish, 1007, BM_SETCHECK, BST_CHECKED, 0);
     ClickButton(finish, IDOK);
     EXPECT_EQ(0, Finish());

@@ -1,0 +1,422 @@
+// The main window as a player meets it: its buttons as the settings and the
+// working folder make them, its layout against the template, the picture's
+// place, the guard that keeps a running update from being re-entered or
+// closed, the single running copy, and Cancel in a retry box.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "picture/RctEncoder.h"
+#include "resources/resource.h"
+#include "services/Registry.h"
+#include "tests/robot/Robot_win32.h"
+#include "tests/support/RegistryStore.h"
+#include "tests/win32/UpdaterProcess.h"
+
+namespace {
+
+constexpr int kPictureSide = 256;
+// The picture's one colour, as the file stores it (blue, green, red) and as
+// the screen reports it.
+constexpr uint8_t kBlue = 0x30, kGreen = 0x90, kRed = 0xD0;
+constexpr COLORREF kPictureColour = RGB(kRed, kGreen, kBlue);
+// A start-up file large enough that its extraction gives the test time to act
+// in the fresh working folder before the main window looks into it.
+constexpr size_t kSlowStartupFileBytes = 48u << 20;
+// How long a window is watched for something that must not happen.
+constexpr DWORD kQuietMs = 1500;
+
+struct TemplateButton {
+    int id;
+    RECT rect;  // dialog units: left, top, right, bottom
+};
+// MAINDIALOG's buttons, in template (and tab) order.
+const TemplateButton kTemplateButtons[] = {
+    {1007, {155, 55, 230, 69}},   {1006, {155, 70, 230, 84}},   {1005, {155, 85, 230, 99}},
+    {1004, {155, 100, 230, 114}}, {1003, {155, 115, 230, 129}}, {1002, {155, 130, 230, 144}},
+    {1001, {155, 145, 230, 159}}, {1000, {155, 160, 230, 174}}, {1008, {177, 7, 227, 21}},
+};
+
+Bytes SquarePicture() {
+    Bytes pixels;
+    for (int i = 0; i < kPictureSide * kPictureSide; ++i) {
+        pixels.push_back(kBlue);
+        pixels.push_back(kGreen);
+        pixels.push_back(kRed);
+    }
+    Bytes rct;
+    EncodeRct(pixels.data(), kPictureSide, kPictureSide, 0, nullptr, &rct);
+    return rct;
+}
+
+// Puts a folder or a file named DirectX into the updater's working folder as
+// soon as it appears, while the start-up extraction is still under way.
+struct DirectXPlanter {
+    std::string temp;
+    bool asFolder;
+    std::string robot;  // copied in as DirectX\dxsetup.exe when a folder
+    std::atomic<bool> planted{false};
+    std::atomic<bool> beforeSettings{false};  // install.env not yet extracted then
+    std::string working;
+    HANDLE thread = nullptr;
+};
+
+DWORD WINAPI PlantDirectX(LPVOID context) {
+    DirectXPlanter* p = static_cast<DirectXPlanter*>(context);
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < kProcessTimeoutMs) {
+        for (const std::string& name : ListFolder(p->temp)) {
+            if (name.find("TempGPInstallFolder_") != 0) continue;
+            p->working = p->temp + "\\" + name;
+            std::string target = p->working + "\\DirectX";
+            bool made = p->asFolder ? PlatformCreateFolder(target.c_str()) == 0
+                                    : WriteFileBytes(target, ToBytes("not a folder"));
+            p->beforeSettings = !Exists(p->working + "\\install.env");
+            if (made && p->asFolder) {
+                Bytes robot;
+                made = ReadFileBytes(p->robot, &robot) && WriteFileBytes(target + "\\dxsetup.exe", robot);
+            }
+            p->planted = made;
+            return 0;
+        }
+        Sleep(1);
+    }
+    return 0;
+}
+
+RECT ScreenRectInClient(HWND parent, HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+COLORREF ClientPixel(HWND window, int x, int y) {
+    POINT p{x, y};
+    ClientToScreen(window, &p);
+    HDC screen = GetDC(nullptr);
+    COLORREF c = GetPixel(screen, p.x, p.y);
+    ReleaseDC(nullptr, screen);
+    return c;
+}
+
+INT_PTR CALLBACK ModelProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+class MainWindowTest : public UpdaterProcessTest {
+protected:
+    // Starts an updater whose working folder gets a DirectX folder (or file)
+    // planted in it, and returns its main window.
+    HWND StartWithDirectX(const std::string& settings, bool asFolder, DirectXPlanter* planter) {
+        Bytes entries;
+        AppendFile(&entries, "aaa_slow.txt", Bytes(kSlowStartupFileBytes, 'x'));
+        AppendFile(&entries, "install.env", ToBytes(settings));
+        AppendFile(&entries, "insttscr.rct", SquarePicture());
+        AppendFile(&entries, "readme.txt", ToBytes("read me"));
+        Bytes program = MakeProgramFile(image_, entries);
+        planter->temp = temp_.Path();
+        planter->asFolder = asFolder;
+        planter->robot = BesideTests("robot.exe");
+        planter->thread = CreateThread(nullptr, 0, PlantDirectX, planter, 0, nullptr);
+        Start(program);
+        WaitForSingleObject(planter->thread, INFINITE);
+        CloseHandle(planter->thread);
+        return WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    }
+};
+
+// Four buttons, stacked from the bottom in their fixed order, placed where the
+// template puts their slots; the unused five gone; the window's own frame,
+// size and place; the picture centred in the square at the left.
+TEST_F(MainWindowTest, FourButtonsMatchTheTemplateAndThePictureIsCentred) {
+    DirectXPlanter planter;
+    HWND main = StartWithDirectX("TITLEBAR 体験版\r\nINSTREADME 説明書を読む\r\n", true, &planter);
+    ASSERT_TRUE(planter.planted);
+    ASSERT_TRUE(planter.beforeSettings) << "the DirectX folder came too late to be seen";
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ(Wide("体験版 アップデータ"), WindowText(main));
+    EXPECT_EQ(L"#32770", ClassName(main));
+
+    // The same template made into a hidden window here gives the sizes that
+    // dialog units come to with this system's fonts.
+    HWND model = CreateDialogParamW(GetModuleHandleW(nullptr), IDD_MAINDIALOG, nullptr, ModelProc, 0);
+    ASSERT_NE(nullptr, model);
+    LONG style = GetWindowLongW(main, GWL_STYLE);
+    const LONG wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
+    EXPECT_EQ(wanted, style & wanted);
+    EXPECT_EQ(0, style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CHILD));
+    EXPECT_EQ(nullptr, GetMenu(main));
+    RECT size{0, 0, 234, 179};
+    MapDialogRect(model, &size);
+    RECT client;
+    GetClientRect(main, &client);
+    EXPECT_EQ(size.right, client.right);
+    EXPECT_EQ(size.bottom, client.bottom);
+    // Centred on the screen.
+    RECT frame, work;
+    GetWindowRect(main, &frame);
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_LE(abs((frame.left + frame.right) - (work.left + work.right)), 2);
+    EXPECT_LE(abs((frame.top + frame.bottom) - (work.top + work.bottom)), 2);
+
+    // The buttons left, in tab order, with their texts and template places;
+    // in the template none is the default button.
+    const wchar_t* labels[] = {L"終了", L"DirectXインストール", L"説明書を読む", L"アップデート"};
+    std::vector<int> order;
+    for (HWND c = GetWindow(main, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+        order.push_back(GetDlgCtrlID(c));
+    EXPECT_EQ((std::vector<int>{1003, 1002, 1001, 1000}), order);
+    int index = 0;
+    for (const TemplateButton& b : kTemplateButtons) {
+        HWND modelButton = GetDlgItem(model, b.id);
+        ASSERT_NE(nullptr, modelButton) << b.id;
+        EXPECT_EQ(L"Button" + std::to_wstring(b.id - 999), WindowText(modelButton));
+        EXPECT_EQ(BS_PUSHBUTTON, GetWindowLongW(modelButton, GWL_STYLE) & BS_TYPEMASK) << b.id;
+        EXPECT_EQ(b.id, GetDlgCtrlID(index == 0 ? GetWindow(model, GW_CHILD)
+                                                : GetWindow(GetDlgItem(model, kTemplateButtons[index - 1].id),
+                                                            GW_HWNDNEXT)));
+        ++index;
+        // Positions and sizes map from dialog units apart, as the dialog
+        // manager maps them.
+        RECT want = b.rect;
+        MapDialogRect(model, &want);
+        RECT modelRect = ScreenRectInClient(model, modelButton);
+        EXPECT_EQ(want.left, modelRect.left) << b.id;
+        EXPECT_EQ(want.top, modelRect.top) << b.id;
+        want = modelRect;
+        HWND button = GetDlgItem(main, b.id);
+        if (b.id > 1003) {
+            EXPECT_EQ(nullptr, button) << b.id;
+            continue;
+        }
+        ASSERT_NE(nullptr, button) << b.id;
+        EXPECT_EQ(L"Button", ClassName(button));
+        EXPECT_EQ(labels[b.id - 1000], WindowText(button)) << b.id;
+        LONG bs = GetWindowLongW(button, GWL_STYLE);
+        EXPECT_EQ(WS_CHILD | WS_VISIBLE | WS_TABSTOP, bs & (WS_CHILD | WS_VISIBLE | WS_TABSTOP)) << b.id;
+        RECT got = ScreenRectInClient(main, button);
+        EXPECT_EQ(want.left, got.left) << b.id;
+        EXPECT_EQ(want.top, got.top) << b.id;
+        EXPECT_EQ(want.right, got.right) << b.id;
+        EXPECT_EQ(want.bottom, got.bottom) << b.id;
+    }
+    DestroyWindow(model);
+
+    // The picture at its own size, centred in the square of the client height
+    // (for 268 pixels: at 6, 6).
+    int at = (client.bottom - kPictureSide) / 2;
+    bool painted = false;
+    for (int i = 0; i < 100 && !painted; ++i, Sleep(50)) painted = ClientPixel(main, at, at) == kPictureColour;
+    EXPECT_TRUE(painted);
+    // Its other corners (the bottom right lies under the buttons), and just
+    // outside them.
+    const int last = at + kPictureSide - 1;
+    EXPECT_EQ(kPictureColour, ClientPixel(main, last, at));
+    EXPECT_EQ(kPictureColour, ClientPixel(main, at, last));
+    EXPECT_NE(kPictureColour, ClientPixel(main, at - 1, at));
+    EXPECT_NE(kPictureColour, ClientPixel(main, at, at - 1));
+    EXPECT_NE(kPictureColour, ClientPixel(main, last + 1, at));
+    EXPECT_NE(kPictureColour, ClientPixel(main, at, last + 1));
+    EXPECT_TRUE(SaveShot(main, L"main-window"));
+
+    // DirectX install starts DirectX\dxsetup.exe from the working folder.
+    ClickButton(main, 1001);
+    bool ran = false;
+    for (int i = 0; i < 100 && !ran; ++i, Sleep(100)) ran = Exists(planter.working + "\\DirectX\\dxsetup.exe.ran");
+    EXPECT_TRUE(ran);
+    ClickButton(main, 1000);
+    EXPECT_EQ(0, Finish());
+    // The working folder's own files are gone; the planted folder is the test's.
+    EXPECT_FALSE(Exists(planter.working + "\\install.env"));
+    RemoveTree(planter.working);
+}
+
+// A file named DirectX makes no button, and a readme label that begins with
+// '-' none either: Exit and Update only.
+TEST_F(MainWindowTest, DirectXFileAndDashedReadmeLeaveExitAndUpdate) {
+    DirectXPlanter planter;
+    HWND main = StartWithDirectX("TITLEBAR 体験版\r\nINSTREADME -説明書\r\n", false, &planter);
+    ASSERT_TRUE(planter.planted);
+    ASSERT_TRUE(planter.beforeSettings) << "the DirectX file came too late to be seen";
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ(L"終了", WindowText(GetDlgItem(main, 1000)));
+    EXPECT_EQ(L"アップデート", WindowText(GetDlgItem(main, 1001)));
+    for (int id = 1002; id <= 1008; ++id) EXPECT_EQ(nullptr, GetDlgItem(main, id)) << id;
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
+    EXPECT_EQ(0, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+}
+
+}  // namespace
+
+namespace {
+
+class MainWindowFlowTest : public UpdaterProcessTest {
+protected:
+    void TearDown() override {
+        DeleteGlobalKey("VornelUpdaterTest");
+        UpdaterProcessTest::TearDown();
+    }
+    // The updater with these settings and picture (none when empty).
+    Bytes Program(const std::string& settings, const Bytes& picture = TinyPicture()) {
+        Bytes entries;
+        AppendFile(&entries, "install.env", ToBytes(settings));
+        if (!picture.empty()) AppendFile(&entries, "insttscr.rct", picture);
+        AppendFile(&entries, "readme.txt", ToBytes("read me"));
+        AppendFile(&entries, "game.dat", ToBytes("new"));
+        return MakeProgramFile(image_, entries);
+    }
+    TempFolder game_;
+};
+
+// While an update runs (here: its question is showing), a second Update, the
+// close box and Esc reach the main window and change nothing; afterwards the
+// window works again.
+TEST_F(MainWindowFlowTest, CommandsCloseAndEscAreIgnoredWhileAnUpdateRuns) {
+    ASSERT_TRUE(WriteFileBytes(game_ / "game.dat", ToBytes("old")));
+    DeleteGlobalKey("VornelUpdaterTest");
+    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
+    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+    Start(Program("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR 二重\r\n"));
+    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, main);
+    ClickButton(main, 1001);  // Update, twice in quick succession
+    ClickButton(main, 1001);
+    HWND question = WaitForDialogExcept(process_.dwProcessId, main, kProcessTimeoutMs);
+    ASSERT_NE(nullptr, question);
+    EXPECT_EQ(Wide(("[" + game_.Path() + "]をアップデートします").c_str()), MessageBoxText(question));
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    ClickButton(main, 1000);  // Exit, too, waits its turn: it is refused
+    Sleep(kQuietMs);
+    EXPECT_TRUE(IsWindowVisible(question));
+    ClickButton(question, IDNO);
+    ASSERT_TRUE(WaitForWindowGone(question, kProcessTimeoutMs));
+    HWND stopped = WaitForDialogExcept(process_.dwProcessId, main, kProcessTimeoutMs);
+    ASSERT_NE(nullptr, stopped);
+    EXPECT_EQ(Wide("アップデートを中止しました"), MessageBoxText(stopped));
+    ClickButton(stopped, IDOK);
+    ASSERT_TRUE(WaitForWindowGone(stopped, kProcessTimeoutMs));
+    // No second run of the update follows, and the window stays.
+    EXPECT_EQ(nullptr, WaitForDialogExcept(process_.dwProcessId, main, kQuietMs));
+    EXPECT_TRUE(IsWindowVisible(main));
+
+    // Esc, pressed on the focused button, does nothing either.
+    HWND focused = GetDlgItem(main, 1001);
+    PostMessageW(focused, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    PostMessageW(focused, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process_.hProcess, kQuietMs));
+    EXPECT_TRUE(IsWindowVisible(main));
+    EXPECT_EQ(nullptr, WaitForDialogExcept(process_.dwProcessId, main, 0));
+
+    // Idle again: the close box ends the program.
+    PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(0, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+    Bytes data;
+    ReadFileBytes(game_ / "game.dat", &data);
+    EXPECT_EQ(ToBytes("old"), data);
+}
+
+// A second copy with the same title finds the first, says so without touching
+// the clipboard, and leaves no working folder; the first goes on, and once it
+// has ended a new copy starts normally.
+TEST_F(MainWindowFlowTest, SecondCopyMeetsTheFirstAndLeaves) {
+    Bytes program = Program("INSTREADME -\r\n");  // the default title
+    Start(program, "first.exe");
+    PROCESS_INFORMATION first = process_;
+    HWND main = WaitForDialog(first.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ(Wide("ＶＯＲＮＥＬ アプリケーション アップデータ"), WindowText(main));
+    std::wstring clipboard = ClipboardUnicode();
+
+    Start(program, "second.exe");
+    BoxAnswerer answerer{};
+    StartBoxAnswerer(&answerer, process_.dwProcessId, IDOK, kProcessTimeoutMs);
+    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
+    EXPECT_EQ(Wide("[ ＶＯＲＮＥＬ アプリケーション アップデータ ] は既に起動中です"), answerer.text);
+    EXPECT_EQ(Wide("ＶＯＲＮＥＬ アプリケーション"), answerer.caption);
+    EXPECT_EQ(0, Finish());
+    EXPECT_EQ(clipboard, ClipboardUnicode());
+    EXPECT_EQ(1u, WorkingFolders().size());  // the first copy's
+
+    process_ = first;
+    EXPECT_TRUE(IsWindowVisible(main));
+    ClickButton(main, 1000);
+    EXPECT_EQ(0, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+
+    Start(program, "second.exe");
+    main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, main);
+    ClickButton(main, 1000);
+    EXPECT_EQ(0, Finish());
+}
+
+// The picture cannot be opened: its retry box, and Cancel there ends the
+// program with -1, leaving the working folder and its start-up files.
+TEST_F(MainWindowFlowTest, CancelInTheRetryBoxEndsWithMinusOneAndLeavesTheWorkingFolder) {
+    Start(Program("TITLEBAR 取消\r\n", Bytes()));
+    BoxAnswerer answerer{};
+    StartBoxSequence(&answerer, process_.dwProcessId, {IDRETRY, IDCANCEL}, kProcessTimeoutMs);
+    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
+    ASSERT_EQ(2u, answerer.texts.size());
+    EXPECT_NE(std::wstring::npos, answerer.texts[0].find(L"insttscr.rct")) << answerer.texts[0].c_str();
+    EXPECT_EQ(answerer.texts[0], answerer.texts[1]);
+    EXPECT_EQ(-1, Finish());
+    std::vector<std::string> folders = WorkingFolders();
+    ASSERT_EQ(1u, folders.size());
+    EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListTree(temp_ / folders[0]));
+}
+
+}  // namespace
+
+namespace {
+
+// An updater whose main window template cannot be found: the failure is told
+// once and the program ends with -1, removing its working folder, instead of
+// trying again and again.
+TEST_F(MainWindowFlowTest, MissingMainWindowTemplateIsReportedOnce) {
+    // The template's name in the resource directory, in UTF-16, renamed.
+    const std::wstring name = L"MAINDIALOG";
+    Bytes wanted(reinterpret_cast<const uint8_t*>(name.data()),
+                 reinterpret_cast<const uint8_t*>(name.data() + name.size()));
+    auto at = std::search(image_.begin(), image_.end(), wanted.begin(), wanted.end());
+    ASSERT_NE(image_.end(), at);
+    at[wanted.size() - 2] = 'X';
+    Start(Program("TITLEBAR 欠落\r\n"));
+    BoxAnswerer answerer{};
+    StartBoxAnswerer(&answerer, process_.dwProcessId, IDOK, kProcessTimeoutMs);
+    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
+    EXPECT_EQ(Wide("メインウィンドウを作成できませんでした。"), answerer.text);
+    EXPECT_EQ(-1, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A picture file that cannot be decoded: the main window comes up and paints
+// its background where the picture would be, and works as ever.
+TEST_F(MainWindowFlowTest, UndecodablePictureLeavesItsPlaceEmpty) {
+    Bytes damaged = TinyPicture();
+    damaged[8] = 65;  // one column wider than its pixel stream fills
+    Start(Program("TITLEBAR 無地\r\n", damaged));
+    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, main);
+    InvalidateRect(main, nullptr, TRUE);
+    Sleep(kQuietMs);
+    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), ClientPixel(main, 20, 20));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process_.hProcess, 0));
+    ClickButton(main, 1000);
+    EXPECT_EQ(0, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+}
+
+}  // namespace
