@@ -10,13 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "ResourceBytes.h"
+
 namespace {
 
 constexpr int kWidth = 260;
 constexpr int kHeight = 40;
 constexpr uint32_t kFrameCount = 17;
 constexpr uint32_t kMicroSecondsPerFrame = 100000;
-constexpr uint32_t kPaletteSize = 16;
 constexpr uint32_t kMainHeaderSize = 56;
 constexpr uint32_t kStreamHeaderSize = 56;
 constexpr uint32_t kBitmapHeaderSize = 40;
@@ -24,22 +25,6 @@ constexpr uint32_t kIndexEntrySize = 16;
 constexpr uint32_t kAvifHasIndex = 0x10;
 constexpr uint32_t kAviifKeyFrame = 0x10;
 constexpr uint32_t kBiRle8 = 1;
-
-// The 16 VGA colours in the order Windows numbers them, as RGBQUADs (B, G, R, 0).
-constexpr uint8_t kVgaPalette[kPaletteSize][4] = {
-    {0x00, 0x00, 0x00, 0}, {0x00, 0x00, 0x80, 0}, {0x00, 0x80, 0x00, 0}, {0x00, 0x80, 0x80, 0},
-    {0x80, 0x00, 0x00, 0}, {0x80, 0x00, 0x80, 0}, {0x80, 0x80, 0x00, 0}, {0xC0, 0xC0, 0xC0, 0},
-    {0x80, 0x80, 0x80, 0}, {0x00, 0x00, 0xFF, 0}, {0x00, 0xFF, 0x00, 0}, {0x00, 0xFF, 0xFF, 0},
-    {0xFF, 0x00, 0x00, 0}, {0xFF, 0x00, 0xFF, 0}, {0xFF, 0xFF, 0x00, 0}, {0xFF, 0xFF, 0xFF, 0},
-};
-
-using Bytes = std::vector<uint8_t>;
-
-uint32_t U32(const Bytes& b, size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 
 std::string FourCc(const Bytes& b, size_t at) { return std::string(b.begin() + at, b.begin() + at + 4); }
 

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "ResourceBytes.h"
+
 namespace {
 
-constexpr uint32_t kPaletteSize = 16;
 constexpr uint32_t kBitmapHeaderSize = 40;
 constexpr size_t kDirectorySize = 6;
 constexpr size_t kEntrySize = 16;
@@ -20,22 +21,6 @@ constexpr int kImageCount = 2;
 constexpr int kSizes[kImageCount] = {32, 16};
 constexpr uint8_t kGreen = 2;
 constexpr uint8_t kLime = 10;
-
-// The 16 VGA colours in the order Windows numbers them, as RGBQUADs (B, G, R, 0).
-constexpr uint8_t kVgaPalette[kPaletteSize][4] = {
-    {0x00, 0x00, 0x00, 0}, {0x00, 0x00, 0x80, 0}, {0x00, 0x80, 0x00, 0}, {0x00, 0x80, 0x80, 0},
-    {0x80, 0x00, 0x00, 0}, {0x80, 0x00, 0x80, 0}, {0x80, 0x80, 0x00, 0}, {0xC0, 0xC0, 0xC0, 0},
-    {0x80, 0x80, 0x80, 0}, {0x00, 0x00, 0xFF, 0}, {0x00, 0xFF, 0x00, 0}, {0x00, 0xFF, 0xFF, 0},
-    {0xFF, 0x00, 0x00, 0}, {0xFF, 0x00, 0xFF, 0}, {0xFF, 0xFF, 0x00, 0}, {0xFF, 0xFF, 0xFF, 0},
-};
-
-using Bytes = std::vector<uint8_t>;
-
-uint32_t U32(const Bytes& b, size_t at) {
-    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 
 void PatchU32(Bytes* b, size_t at, uint32_t value) {
     for (int i = 0; i < 4; ++i) (*b)[at + i] = static_cast<uint8_t>(value >> (8 * i));

@@ -14,6 +14,7 @@
 
 #include "resources/resource.h"
 #include "services/Window_win32.h"
+#include "tests/win32/DialogLayout.h"
 
 namespace {
 
@@ -81,30 +82,6 @@ void ExpectBar(HWND dialog, int id, int high, int position) {
     EXPECT_EQ(0, bar.low) << "bar " << id;
     EXPECT_EQ(high, bar.high) << "bar " << id;
     EXPECT_EQ(position, bar.position) << "bar " << id;
-}
-
-// A control's rectangle in its dialog's client coordinates.
-RECT ClientRectOf(HWND dialog, HWND control) {
-    RECT r;
-    GetWindowRect(control, &r);
-    MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-// Where the dialog manager puts a control given in dialog units: position
-// and size are converted each on their own, as MapDialogRect converts the
-// four numbers of a rectangle.
-RECT DialogUnits(HWND dialog, int x, int y, int width, int height) {
-    RECT r = {x, y, width, height};
-    MapDialogRect(dialog, &r);
-    return {r.left, r.top, r.left + r.right, r.top + r.bottom};
-}
-
-void ExpectRect(const RECT& expected, const RECT& actual, const char* what) {
-    EXPECT_EQ(expected.left, actual.left) << what;
-    EXPECT_EQ(expected.top, actual.top) << what;
-    EXPECT_EQ(expected.right, actual.right) << what;
-    EXPECT_EQ(expected.bottom, actual.bottom) << what;
 }
 
 // The client area of a window as 32-bit pixels, as the screen shows it.

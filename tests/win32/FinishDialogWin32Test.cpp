@@ -12,6 +12,7 @@
 #include "services/Window_win32.h"
 #include "shell/PathRules.h"
 #include "tests/robot/Robot_win32.h"
+#include "tests/win32/DialogLayout.h"
 #include "tests/support/TempFolder.h"
 #include "update/UpdateDialogs.h"
 
@@ -56,20 +57,6 @@ struct FinishRobot {
     bool gone;
     HANDLE thread;
 };
-
-RECT ClientRectOf(HWND dialog, HWND control) {
-    RECT r;
-    GetWindowRect(control, &r);
-    MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
-// Position and size are mapped each on their own, as the dialog manager does.
-RECT DialogUnits(HWND dialog, int x, int y, int width, int height) {
-    RECT r = {x, y, width, height};
-    MapDialogRect(dialog, &r);
-    return {r.left, r.top, r.left + r.right, r.top + r.bottom};
-}
 
 HWND FindControl(HWND dialog, int id) {
     return id == kStaticText ? FindWindowExW(dialog, nullptr, L"Static", nullptr) : GetDlgItem(dialog, id);
@@ -172,13 +159,6 @@ protected:
     }
     HWND owner_ = nullptr;
 };
-
-void ExpectRect(const RECT& expected, const RECT& actual) {
-    EXPECT_EQ(expected.left, actual.left);
-    EXPECT_EQ(expected.top, actual.top);
-    EXPECT_EQ(expected.right, actual.right);
-    EXPECT_EQ(expected.bottom, actual.bottom);
-}
 
 void ExpectCentred(const RECT& frame) {
     HDC screen = GetDC(nullptr);

@@ -16,6 +16,7 @@
 #include "services/Registry.h"
 #include "tests/robot/Robot_win32.h"
 #include "tests/support/RegistryStore.h"
+#include "tests/win32/DialogLayout.h"
 #include "tests/win32/UpdaterProcess.h"
 
 namespace {
@@ -33,13 +34,13 @@ constexpr DWORD kQuietMs = 1500;
 
 struct TemplateButton {
     int id;
-    RECT rect;  // dialog units: left, top, right, bottom
+    int x, y, width, height;  // dialog units
 };
 // MAINDIALOG's buttons, in template (and tab) order.
 const TemplateButton kTemplateButtons[] = {
-    {1007, {155, 55, 230, 69}},   {1006, {155, 70, 230, 84}},   {1005, {155, 85, 230, 99}},
-    {1004, {155, 100, 230, 114}}, {1003, {155, 115, 230, 129}}, {1002, {155, 130, 230, 144}},
-    {1001, {155, 145, 230, 159}}, {1000, {155, 160, 230, 174}}, {1008, {177, 7, 227, 21}},
+    {1007, 155, 55, 75, 14},  {1006, 155, 70, 75, 14},  {1005, 155, 85, 75, 14},
+    {1004, 155, 100, 75, 14}, {1003, 155, 115, 75, 14}, {1002, 155, 130, 75, 14},
+    {1001, 155, 145, 75, 14}, {1000, 155, 160, 75, 14}, {1008, 177, 7, 50, 14},
 };
 
 Bytes SquarePicture() {
@@ -87,13 +88,6 @@ DWORD WINAPI PlantDirectX(LPVOID context) {
         Sleep(1);
     }
     return 0;
-}
-
-RECT ScreenRectInClient(HWND parent, HWND child) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    return r;
 }
 
 COLORREF ClientPixel(HWND window, int x, int y) {
@@ -150,12 +144,9 @@ TEST_F(MainWindowTest, FourButtonsMatchTheTemplateAndThePictureIsCentred) {
     EXPECT_EQ(wanted, style & wanted);
     EXPECT_EQ(0, style & (WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_CHILD));
     EXPECT_EQ(nullptr, GetMenu(main));
-    RECT size{0, 0, 234, 179};
-    MapDialogRect(model, &size);
     RECT client;
     GetClientRect(main, &client);
-    EXPECT_EQ(size.right, client.right);
-    EXPECT_EQ(size.bottom, client.bottom);
+    ExpectRect(DialogUnits(model, 0, 0, 234, 179), client, "client area");
     // Centred on the screen.
     RECT frame, work;
     GetWindowRect(main, &frame);
@@ -170,24 +161,15 @@ TEST_F(MainWindowTest, FourButtonsMatchTheTemplateAndThePictureIsCentred) {
     for (HWND c = GetWindow(main, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
         order.push_back(GetDlgCtrlID(c));
     EXPECT_EQ((std::vector<int>{1003, 1002, 1001, 1000}), order);
-    int index = 0;
+    HWND modelButton = GetWindow(model, GW_CHILD);
     for (const TemplateButton& b : kTemplateButtons) {
-        HWND modelButton = GetDlgItem(model, b.id);
         ASSERT_NE(nullptr, modelButton) << b.id;
+        EXPECT_EQ(b.id, GetDlgCtrlID(modelButton));
         EXPECT_EQ(L"Button" + std::to_wstring(b.id - 999), WindowText(modelButton));
         EXPECT_EQ(BS_PUSHBUTTON, GetWindowLongW(modelButton, GWL_STYLE) & BS_TYPEMASK) << b.id;
-        EXPECT_EQ(b.id, GetDlgCtrlID(index == 0 ? GetWindow(model, GW_CHILD)
-                                                : GetWindow(GetDlgItem(model, kTemplateButtons[index - 1].id),
-                                                            GW_HWNDNEXT)));
-        ++index;
-        // Positions and sizes map from dialog units apart, as the dialog
-        // manager maps them.
-        RECT want = b.rect;
-        MapDialogRect(model, &want);
-        RECT modelRect = ScreenRectInClient(model, modelButton);
-        EXPECT_EQ(want.left, modelRect.left) << b.id;
-        EXPECT_EQ(want.top, modelRect.top) << b.id;
-        want = modelRect;
+        RECT want = DialogUnits(model, b.x, b.y, b.width, b.height);
+        ExpectRect(want, ClientRectOf(model, modelButton), "template");
+        modelButton = GetWindow(modelButton, GW_HWNDNEXT);
         HWND button = GetDlgItem(main, b.id);
         if (b.id > 1003) {
             EXPECT_EQ(nullptr, button) << b.id;
@@ -198,11 +180,7 @@ TEST_F(MainWindowTest, FourButtonsMatchTheTemplateAndThePictureIsCentred) {
         EXPECT_EQ(labels[b.id - 1000], WindowText(button)) << b.id;
         LONG bs = GetWindowLongW(button, GWL_STYLE);
         EXPECT_EQ(WS_CHILD | WS_VISIBLE | WS_TABSTOP, bs & (WS_CHILD | WS_VISIBLE | WS_TABSTOP)) << b.id;
-        RECT got = ScreenRectInClient(main, button);
-        EXPECT_EQ(want.left, got.left) << b.id;
-        EXPECT_EQ(want.top, got.top) << b.id;
-        EXPECT_EQ(want.right, got.right) << b.id;
-        EXPECT_EQ(want.bottom, got.bottom) << b.id;
+        ExpectRect(want, ClientRectOf(main, button), "main window");
     }
     DestroyWindow(model);
 

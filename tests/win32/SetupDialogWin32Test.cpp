@@ -9,6 +9,7 @@
 
 #include "resources/resource.h"
 #include "tests/robot/Robot_win32.h"
+#include "tests/win32/DialogLayout.h"
 #include "update/UpdateDialogs.h"
 
 namespace {
@@ -32,9 +33,7 @@ struct SetupScript {
 BOOL CALLBACK CollectControl(HWND control, LPARAM context) {
     SetupScript* s = reinterpret_cast<SetupScript*>(context);
     HWND dialog = GetParent(control);
-    RECT r;
-    GetWindowRect(control, &r);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+    RECT r = ClientRectOf(dialog, control);
     // Back to dialog units, so that the template's numbers can be compared.
     RECT unit = {0, 0, 4, 8};
     MapDialogRect(dialog, &unit);
@@ -59,10 +58,7 @@ DWORD WINAPI DriveSetup(LPVOID context) {
                        (GetWindowLongW(GetDlgItem(dialog, IDOK), GWL_STYLE) & BS_DEFPUSHBUTTON) != 0;
     s->editRect = RECT{10, 26, 10 + 130, 26 + 12};
     MapDialogRect(dialog, &s->editRect);
-    RECT actual;
-    GetWindowRect(GetDlgItem(dialog, IDC_INSTALL_PATH), &actual);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&actual), 2);
-    s->browseRect = actual;
+    s->browseRect = ClientRectOf(dialog, GetDlgItem(dialog, IDC_INSTALL_PATH));
     if (s->browseThenCancel) {
         SetDlgItemTextW(dialog, IDC_INSTALL_PATH, L"typed before browsing");
         ClickButton(dialog, IDC_BROWSE);
