@@ -336,6 +336,20 @@ TEST_F(MainWindowFlowTest, SecondCopyMeetsTheFirstAndLeaves) {
     EXPECT_EQ(0, Finish());
 }
 
+// Another kind of object already holds the guard's name, so the guard cannot
+// be made: the program ends at once with 0, silently, and removes its
+// working folder.
+TEST_F(MainWindowFlowTest, GuardThatCannotBeMadeEndsSilentlyWithZero) {
+    HANDLE squatter = CreateEventW(nullptr, TRUE, FALSE, Wide("衝突 アップデータ").c_str());
+    ASSERT_NE(nullptr, squatter);
+    Start(Program("TITLEBAR 衝突\r\n"));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process_.hProcess, kProcessTimeoutMs));
+    EXPECT_EQ(nullptr, WaitForDialog(process_.dwProcessId, L"", 0));
+    EXPECT_EQ(0, Finish());
+    EXPECT_TRUE(WorkingFolders().empty());
+    CloseHandle(squatter);
+}
+
 // The picture cannot be opened: its retry box, and Cancel there ends the
 // program with -1, leaving the working folder and its start-up files.
 TEST_F(MainWindowFlowTest, CancelInTheRetryBoxEndsWithMinusOneAndLeavesTheWorkingFolder) {
