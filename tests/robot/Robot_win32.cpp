@@ -13,6 +13,7 @@ struct Search {
     std::wstring titlePart;
     HWND found;
     HWND except;
+    bool boxesOnly;  // message boxes only: dialogs with a box's text control
 };
 
 BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
@@ -22,6 +23,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
     if (pid != s->processId || !IsWindowVisible(window) || window == s->except) return TRUE;
     if (ClassName(window) != L"#32770") return TRUE;
     if (!s->titlePart.empty() && WindowText(window).find(s->titlePart) == std::wstring::npos) return TRUE;
+    if (s->boxesOnly && GetDlgItem(window, kMessageBoxTextId) == nullptr) return TRUE;
     s->found = window;
     return FALSE;
 }
@@ -29,7 +31,7 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM context) {
 DWORD WINAPI AnswerThread(LPVOID context) {
     BoxAnswerer* a = static_cast<BoxAnswerer*>(context);
     for (int answer : a->answers) {
-        HWND box = WaitForDialogExcept(a->processId, a->except, a->timeoutMs);
+        HWND box = WaitForBox(a->processId, a->except, a->timeoutMs);
         if (box == nullptr) return 0;
         a->text = MessageBoxText(box);
         a->caption = WindowText(box);
@@ -43,10 +45,12 @@ DWORD WINAPI AnswerThread(LPVOID context) {
 
 }  // namespace
 
-HWND WaitForDialogExcept(DWORD processId, HWND except, DWORD timeoutMs) {
+namespace {
+
+HWND WaitFor(const Search& wanted, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
-        Search s{processId, L"", nullptr, except};
+        Search s = wanted;
         EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&s));
         if (s.found != nullptr) return s.found;
         if (GetTickCount() - start > timeoutMs) return nullptr;
@@ -54,15 +58,18 @@ HWND WaitForDialogExcept(DWORD processId, HWND except, DWORD timeoutMs) {
     }
 }
 
+}  // namespace
+
+HWND WaitForBox(DWORD processId, HWND except, DWORD timeoutMs) {
+    return WaitFor(Search{processId, L"", nullptr, except, true}, timeoutMs);
+}
+
+HWND WaitForDialogExcept(DWORD processId, HWND except, DWORD timeoutMs) {
+    return WaitFor(Search{processId, L"", nullptr, except, false}, timeoutMs);
+}
+
 HWND WaitForDialog(DWORD processId, const std::wstring& titlePart, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        Search s{processId, titlePart, nullptr, nullptr};
-        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&s));
-        if (s.found != nullptr) return s.found;
-        if (GetTickCount() - start > timeoutMs) return nullptr;
-        Sleep(kPollMs);
-    }
+    return WaitFor(Search{processId, titlePart, nullptr, nullptr, false}, timeoutMs);
 }
 
 bool WaitForWindowGone(HWND window, DWORD timeoutMs) {

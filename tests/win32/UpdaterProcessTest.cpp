@@ -260,6 +260,38 @@ TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
     }
 }
 
+// A package whose start-up files are sound but whose game data is damaged:
+// the start-up passes over the data, the update meets the damage, says so
+// and ends with -1, and the game folder is exactly as it was.
+TEST_F(UpdateFlowTest, DamageFoundDuringTheUpdateLeavesTheGameFolderAsItWas) {
+    ASSERT_EQ(0, PlatformCreateFolder((game_ / "data").c_str()));
+    ASSERT_TRUE(WriteFileBytes(game_ / "data\\scene.dat", ToBytes("old scene")));
+    TreeSnapshot before = SnapshotTree(game_.Path());
+    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
+    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR 破損\r\n"));
+    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    AppendFile(&entries, "game.dat", ToBytes("new"));
+    AppendFolder(&entries, "data\\");
+    size_t damagedEntry = entries.size();
+    Bytes scene;
+    for (int i = 0; i < 200000; ++i) scene.push_back(static_cast<uint8_t>(i * 7 + i / 251));
+    AppendFile(&entries, "data\\scene.dat", scene);
+    size_t middle = damagedEntry + (entries.size() - damagedEntry) / 2;
+    AppendFile(&entries, "after.dat", ToBytes("after the damage"));
+    Bytes program = MakeProgramFile(image_, entries);
+    program[image_.size() + middle] ^= 0x55;
+    Start(program);
+    Press(1001);  // Update, above Exit
+    std::vector<std::wstring> texts = Answer({IDYES, IDOK});
+    ASSERT_EQ(2u, texts.size());
+    EXPECT_EQ(Wide(kDamagedPackageMessage), texts[1]);
+    EXPECT_EQ(-1, Finish());
+    EXPECT_TRUE(SnapshotTree(game_.Path()) == before);
+    EXPECT_TRUE(WorkingFolders().empty());
+}
+
 // Lets the shell open .txt files with the system's editor, as a player's
 // system would; a fresh test prefix has no such association.
 void AssociateTextFiles(bool on) {
