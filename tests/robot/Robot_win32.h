@@ -12,8 +12,9 @@
 HWND WaitForDialog(DWORD processId, const std::wstring& titlePart, DWORD timeoutMs);
 // The same, passing over one window (the main window, which owns the boxes).
 HWND WaitForDialogExcept(DWORD processId, HWND except, DWORD timeoutMs);
-// The same for a message box only (a dialog with a box's text control), so
-// that other dialogs of the process, such as a progress window, are passed over.
+// The same for a message box only: a dialog with a control of id 0xFFFF, as a
+// box's text is. Dialogs without one, such as the progress window, are passed
+// over; a dialog whose static texts have no id of their own still matches.
 HWND WaitForBox(DWORD processId, HWND except, DWORD timeoutMs);
 // Waits until window is gone; false on timeout.
 bool WaitForWindowGone(HWND window, DWORD timeoutMs);

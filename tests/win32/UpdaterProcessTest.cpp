@@ -317,6 +317,8 @@ TEST_F(UpdateFlowTest, ChosenByHandThenTheGameLaunchedAndTheReadmeOpened) {
     SetDlgItemTextW(setup, 1000, Wide(game_.Path().c_str()).c_str());
     EXPECT_TRUE(SaveShot(setup, L"setup-dialog"));
     ClickButton(setup, IDOK);
+    // Its static texts look like a box's to the answerer: let it go first.
+    ASSERT_TRUE(WaitForWindowGone(setup, kProcessTimeoutMs));
     texts = Answer({IDYES});
     EXPECT_EQ(Wide(("[" + game_.Path() + "]をアップデートします").c_str()), texts[0]);
     HWND progress = WaitForDialog(process_.dwProcessId, Wide("ファイルのコピー中"), kProcessTimeoutMs);
