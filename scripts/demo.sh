@@ -25,6 +25,7 @@ trap wine_env_stop EXIT
 
 # The sample game, as its own installer would have left it.
 game="$WINEPREFIX/drive_c/Games/サンプルゲーム"
+rm -rf "$game"
 mkdir -p "$game/data"
 printf 'old game program\n' >"$game/sample.exe"
 printf 'old data\n' >"$game/data/scene01.dat"
@@ -105,6 +106,7 @@ after=$(cd "$game" && find . -type f -printf '%p %s\n' | sort)
     echo "game.ini:"; iconv -f CP932 -t UTF-8 "$game/game.ini" 2>/dev/null || echo "(none)"
     echo "Registry:"; LANG=ja_JP.UTF-8 wine reg query 'HKCU\Software\VORNEL\SampleGame' 2>/dev/null | iconv -f CP932 -t UTF-8 | tr -d '\r'
     echo "Working folders left in the temporary folder:"
-    find "$WINEPREFIX/drive_c/users" -maxdepth 5 -name 'TempGPInstallFolder_*' 2>/dev/null || true
+    left=$(find "$WINEPREFIX/drive_c/users" -mindepth 3 -maxdepth 3 -path '*/Temp/TempGPInstallFolder_*' 2>/dev/null)
+    echo "${left:-(none)}"
     echo "Screenshots: $(ls "$demo/shots" 2>/dev/null | tr '\n' ' ')"
 } | tee "$demo/report.txt"
