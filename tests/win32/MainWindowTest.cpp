@@ -361,9 +361,7 @@ TEST_F(MainWindowFlowTest, CancelInTheRetryBoxEndsWithMinusOneAndLeavesTheWorkin
     EXPECT_NE(std::wstring::npos, answerer.texts[0].find(L"insttscr.rct")) << answerer.texts[0].c_str();
     EXPECT_EQ(answerer.texts[0], answerer.texts[1]);
     EXPECT_EQ(-1, Finish());
-    std::vector<std::string> folders = WorkingFolders();
-    ASSERT_EQ(1u, folders.size());
-    EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListTree(temp_ / folders[0]));
+    ExpectWorkingFolderLeftWith({"install.env", "readme.txt"});
 }
 
 }  // namespace

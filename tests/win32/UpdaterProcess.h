@@ -72,6 +72,12 @@ protected:
             if (n.find("TempGPInstallFolder_") == 0) found.push_back(n);
         return found;
     }
+    // Exactly one working folder is left, holding exactly these files.
+    void ExpectWorkingFolderLeftWith(const std::vector<std::string>& files) {
+        std::vector<std::string> folders = WorkingFolders();
+        ASSERT_EQ(1u, folders.size());
+        EXPECT_EQ(files, ListTree(temp_ / folders[0]));
+    }
     Bytes image_;
     TempFolder temp_;
     TempFolder programs_;

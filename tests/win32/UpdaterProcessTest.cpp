@@ -106,9 +106,7 @@ TEST_F(UpdaterProcessTest, UnterminatedSectionEndsWithMinusOneAndLeavesTheWorkin
     EXPECT_EQ(Wide("[設定.env]の[reg]が終了していません"), answerer.text);
     EXPECT_EQ(L"", answerer.caption);
     EXPECT_EQ(-1, Finish());
-    std::vector<std::string> folders = WorkingFolders();
-    ASSERT_EQ(1u, folders.size());
-    EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListTree(temp_ / folders[0]));
+    ExpectWorkingFolderLeftWith({"install.env", "readme.txt"});
 }
 
 }  // namespace
