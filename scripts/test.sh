@@ -59,7 +59,9 @@ for locale in ja_JP.UTF-8 C.UTF-8; do
     for t in "$build"/win/*_tests.exe; do
         run_suite "wine-$locale-$(basename "$t" .exe)" env LANG="$locale" LC_ALL="$locale" \
             UPDATER_SHOTS="$shots_win" timeout 900 wine "$t"
+        # Wait for the server to end, so the next suite does not meet a dying one.
         wineserver -k 2>/dev/null || true
+        wineserver -w 2>/dev/null || true
     done
 done
 wine_env_stop

@@ -24,6 +24,13 @@ wine_env_start() {
     if ! grep -q '"Decorated"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
         LANG=C.UTF-8 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
     fi
+    # Every Windows system since Vista has the Japanese dialog fonts; Wine
+    # finds them by name only under a Japanese locale. Naming their stand-ins
+    # makes a non-Japanese Wine show Japanese text as such a system would.
+    if ! grep -q '"IPAPGothic"' "$WINEPREFIX/user.reg" 2>/dev/null; then
+        LANG=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null 2>&1 || true
+        LANG=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /d IPAGothic /f >/dev/null 2>&1 || true
+    fi
     LANG=C.UTF-8 wineserver -w 2>/dev/null || true
 }
 
