@@ -134,12 +134,7 @@ protected:
     void SetUp() override {
         const char* path = getenv("UPDATER_AVI");
         ASSERT_NE(nullptr, path) << "UPDATER_AVI must name the generated clip";
-        FILE* f = fopen(path, "rb");
-        ASSERT_NE(nullptr, f) << path;
-        uint8_t buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) file_.insert(file_.end(), buffer, buffer + n);
-        fclose(f);
+        ASSERT_TRUE(ReadGeneratedFile(path, &file_)) << path;
         ASSERT_GE(file_.size(), 12u);
         ASSERT_EQ("RIFF", FourCc(file_, 0));
         ASSERT_EQ("AVI ", FourCc(file_, 8));

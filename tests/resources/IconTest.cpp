@@ -106,12 +106,7 @@ protected:
     void SetUp() override {
         const char* path = getenv("UPDATER_ICON");
         ASSERT_NE(nullptr, path) << "UPDATER_ICON must name the generated icon";
-        FILE* f = fopen(path, "rb");
-        ASSERT_NE(nullptr, f) << path;
-        uint8_t buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) file_.insert(file_.end(), buffer, buffer + n);
-        fclose(f);
+        ASSERT_TRUE(ReadGeneratedFile(path, &file_)) << path;
     }
 
     Bytes file_;

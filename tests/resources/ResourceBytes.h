@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -23,3 +24,14 @@ inline uint32_t U32(const Bytes& b, size_t at) {
 }
 
 inline uint16_t U16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+
+// The whole file at path; false when it cannot be opened.
+inline bool ReadGeneratedFile(const char* path, Bytes* out) {
+    FILE* f = fopen(path, "rb");
+    if (f == nullptr) return false;
+    uint8_t buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) out->insert(out->end(), buffer, buffer + n);
+    fclose(f);
+    return true;
+}

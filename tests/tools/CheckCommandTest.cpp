@@ -16,6 +16,7 @@
 #include "settings/SettingsFile.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
+#include "tests/tools/CapturedOutput.h"
 #include "tools/CheckCommand.h"
 #include "tools/PackCommand.h"
 
@@ -52,14 +53,6 @@ const EffectiveSetting& Setting(const SettingsCheck& check, const std::string& k
         if (key == s.key) return s;
     ADD_FAILURE() << "no setting " << key;
     return check.settings.front();
-}
-
-std::string ReadAll(FILE* file) {
-    std::string text;
-    rewind(file);
-    char block[1024];
-    for (size_t got; (got = fread(block, 1, sizeof(block), file)) > 0;) text.append(block, got);
-    return text;
 }
 
 // Comment and empty lines, each counting towards the 400.

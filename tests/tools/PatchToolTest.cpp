@@ -18,6 +18,7 @@
 #include "services/Platform.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
+#include "tests/tools/CapturedOutput.h"
 #include "tools/InspectCommands.h"
 #include "tools/PackCommand.h"
 #include "tools/PackageCursor.h"
@@ -63,14 +64,6 @@ std::string NativePath(const std::string& sjis) {
     for (char& c : utf8)
         if (c == '\\') c = '/';
     return utf8;
-}
-
-std::string ReadAll(FILE* file) {
-    std::string text;
-    rewind(file);
-    char block[1024];
-    for (size_t got; (got = fread(block, 1, sizeof(block), file)) > 0;) text.append(block, got);
-    return text;
 }
 
 struct SourceFile {

@@ -15,6 +15,7 @@
 #include "services/Platform.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
+#include "tests/tools/CapturedOutput.h"
 #include "tools/ImageFiles.h"
 #include "tools/InspectCommands.h"
 #include "tools/PackCommand.h"
@@ -28,14 +29,6 @@ Picture MakeTestPicture(int32_t width, int32_t height) {
     Picture p{width, height, Bytes(static_cast<size_t>(width) * height * 3)};
     for (size_t i = 0; i < p.bgr.size(); ++i) p.bgr[i] = static_cast<uint8_t>(i * 7 + i / 3 * 13 + 1);
     return p;
-}
-
-std::string ReadAll(FILE* file) {
-    std::string text;
-    rewind(file);
-    char block[1024];
-    for (size_t got; (got = fread(block, 1, sizeof(block), file)) > 0;) text.append(block, got);
-    return text;
 }
 
 // A BMP of the picture: bits 24 or 32, rows bottom-up unless topDown, the
