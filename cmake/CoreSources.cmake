@@ -35,6 +35,7 @@ set(UPDATER_POSIX_SOURCES
 set(UPDATER_WIN32_SOURCES
   services/Platform_win32.cpp
   services/TextCodec_win32.cpp
+  services/WidePath_win32.cpp
   services/MessageBoxes_win32.cpp
   services/Registry_win32.cpp
   package/CopyProgress_win32.cpp

@@ -121,7 +121,7 @@ static int WalkEntries(PackageStream* package, const char* destination, int mode
     int result = ReadNameLength(package, &nameLength);
     PackageEntry entry;
     char target[kMaxPath];
-    char writePath[kMaxPath];
+    char writePath[kStagedPathBuffer];
     while (result == kPackageOk && nameLength != 0) {
         result = ReadEntryHeader(package, nameLength, &entry);
         if (result != kPackageOk) return result;
@@ -168,11 +168,8 @@ int WalkPackage(PackageStream* package, const char* destination, int mode, const
 }
 
 void ExtractPackage(const char* destination, int mode) {
-    char programFile[kMaxPath];
     PackageStream package;
-    int result = kPackageCannotOpen;
-    if (PlatformGetModulePath(programFile, sizeof(programFile)) == 0)
-        result = OpenPackageStream(programFile, &package);
+    int result = OpenPackageFile(PlatformOpenProgramFile(), &package);
     if (result == kPackageOk) {
         const ProgressSink* sink = mode == kFullMode ? OpenCopyProgress(PackageLength(&package)) : nullptr;
         result = WalkPackage(&package, destination, mode, sink);

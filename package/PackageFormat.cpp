@@ -63,7 +63,10 @@ const char* DescribePackageResult(int result) {
 }
 
 int OpenPackageStream(const char* path, PackageStream* stream) {
-    FILE* file = PlatformOpenFile(path, "rb");
+    return OpenPackageFile(PlatformOpenFile(path, "rb"), stream);
+}
+
+int OpenPackageFile(FILE* file, PackageStream* stream) {
     if (file == nullptr) return kPackageCannotOpen;
     uint8_t raw[kTrailerSize];
     int64_t trailerPosition = -1;

@@ -86,6 +86,9 @@ struct PackageStream {
 // kPackageOk, or kPackageCannotOpen when the file cannot be opened or its
 // trailer points outside the file.
 int OpenPackageStream(const char* path, PackageStream* stream);
+// The same for a file already opened for binary reading (null: cannot open).
+// Takes the file over: it is closed on failure, and by ClosePackageStream.
+int OpenPackageFile(FILE* file, PackageStream* stream);
 void ClosePackageStream(PackageStream* stream);
 // Bytes from the first entry up to the trailer.
 int64_t PackageLength(const PackageStream* stream);

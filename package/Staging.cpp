@@ -25,7 +25,7 @@ struct StagedFile {
 };
 
 bool s_direct = true;
-char s_folder[kMaxPath];
+char s_folder[kStagedPathBuffer];
 std::vector<StagedFile> s_files;
 // Index into s_files of the live entry for each target, by its folded name.
 std::unordered_map<std::string, size_t> s_liveByTarget;
@@ -40,7 +40,7 @@ void StagedName(unsigned number, const char* suffix, char* out, size_t capacity)
 // Deletes the new files by the names staging gave them. Originals moved aside
 // are never deleted here, so no failure can lose one.
 void DeleteStagedFiles() {
-    char path[kMaxPath];
+    char path[kStagedPathBuffer];
     for (const StagedFile& file : s_files) {
         StagedName(file.number, "new", path, sizeof(path));
         PlatformDeleteFile(path);
@@ -49,7 +49,7 @@ void DeleteStagedFiles() {
 
 // Removes the new files that an interrupted run left in the staging folder.
 void DeleteLeftoverNewFiles() {
-    char pattern[kMaxPath];
+    char pattern[kStagedPathBuffer];
     if (!JoinPath(pattern, sizeof(pattern), s_folder, "*.new")) return;
     PlatformFindData data;
     std::vector<std::string> names;
@@ -59,7 +59,7 @@ void DeleteLeftoverNewFiles() {
         if ((data.attributes & kAttrFolder) == 0) names.push_back(data.name);
     } while (PlatformFindNext(find, &data) == 0);
     PlatformFindClose(find);
-    char path[kMaxPath];
+    char path[kStagedPathBuffer];
     for (const std::string& name : names)
         if (JoinPath(path, sizeof(path), s_folder, name.c_str())) PlatformDeleteFile(path);
 }
@@ -126,7 +126,7 @@ int StageFile(const char* target, char* writePath, size_t capacity) {
     auto found = s_liveByTarget.find(folded);
     if (found != s_liveByTarget.end()) {
         StagedFile& earlier = s_files[found->second];
-        char old[kMaxPath];
+        char old[kStagedPathBuffer];
         StagedName(earlier.number, "new", old, sizeof(old));
         PlatformDeleteFile(old);
         earlier.live = false;
@@ -141,7 +141,7 @@ int StageFile(const char* target, char* writePath, size_t capacity) {
 }
 
 static void PutBack(StagedFile* file) {
-    char path[kMaxPath];
+    char path[kStagedPathBuffer];
     if (file->placed) {
         StagedName(file->number, "new", path, sizeof(path));
         PlatformMoveFile(file->target.c_str(), path);
@@ -156,8 +156,8 @@ static void PutBack(StagedFile* file) {
 
 int CommitStaging() {
     if (s_direct) return 0;
-    char staged[kMaxPath];
-    char aside[kMaxPath];
+    char staged[kStagedPathBuffer];
+    char aside[kStagedPathBuffer];
     for (StagedFile& file : s_files) {
         if (!file.live) continue;
         StagedName(file.number, "new", staged, sizeof(staged));

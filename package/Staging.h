@@ -10,6 +10,13 @@
 
 #include <cstddef>
 
+#include "shell/PathRules.h"
+
+// A staged or moved-aside name: the staging folder, a numbered name and the
+// suffix of an earlier run's folder, beside a target that may itself use the
+// whole path limit. Staging never shortens the limit a package can rely on.
+constexpr size_t kStagedPathBuffer = kMaxPath + 64;
+
 // Starts staging into destination. Returns 0, or nonzero when the staging
 // folder cannot be made (nothing has changed then). An earlier staging folder
 // left by an interrupted run is emptied and reused.
@@ -20,7 +27,7 @@ int BeginStaging(const char* destination, bool direct);
 int StageFolder(const char* path);
 
 // Chooses where the file for target is written and fills writePath (capacity
-// bytes). Refuses, with kPackageCannotReplace, a target that is a folder or a
+// bytes, kStagedPathBuffer in Full mode). Refuses, with kPackageCannotReplace, a target that is a folder or a
 // read-only file. A second entry for the same target supersedes the first.
 int StageFile(const char* target, char* writePath, size_t capacity);
 

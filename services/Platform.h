@@ -31,10 +31,13 @@ int64_t PlatformTell(FILE* file);
 // Current folder into buffer (capacity bytes); nonzero when it does not fit.
 int PlatformGetCurrentFolder(char* buffer, size_t capacity);
 int PlatformSetCurrentFolder(const char* path);
-// The user's temporary folder, as the system reports it (usually with a final '\').
+// The user's temporary folder, as the system reports it (usually with a final
+// '\'). Paths the system reports fail, rather than name another folder, when
+// they have no exact Shift-JIS spelling (a short form counts as one).
 int PlatformGetTempPath(char* buffer, size_t capacity);
-// Full path of the running program file (POSIX: UPDATER_PROGRAM_FILE when set).
-int PlatformGetModulePath(char* buffer, size_t capacity);
+// Opens the running program file for reading by its own name, whatever
+// characters that holds (POSIX: UPDATER_PROGRAM_FILE when set). Null on failure.
+FILE* PlatformOpenProgramFile();
 
 int PlatformCreateFolder(const char* path);
 int PlatformRemoveFolder(const char* path);

@@ -113,16 +113,13 @@ int PlatformGetTempPath(char* buffer, size_t capacity) {
     return FromNative(s.c_str(), buffer, capacity) ? 0 : 1;
 }
 
-int PlatformGetModulePath(char* buffer, size_t capacity) {
+FILE* PlatformOpenProgramFile() {
     // Tests of the start-up and update flows name the program file whose
-    // package they extract; a native program carries none of its own.
+    // package they extract, as a program path; a native program carries none
+    // of its own.
     const char* program = getenv("UPDATER_PROGRAM_FILE");
-    if (program != nullptr && *program != '\0') return FromNative(program, buffer, capacity) ? 0 : 1;
-    char native[kNativePathBuffer];
-    ssize_t n = readlink("/proc/self/exe", native, sizeof(native) - 1);
-    if (n <= 0) return 1;
-    native[n] = '\0';
-    return FromNative(native, buffer, capacity) ? 0 : 1;
+    if (program != nullptr && *program != '\0') return PlatformOpenFile(program, "rb");
+    return fopen("/proc/self/exe", "rb");
 }
 
 int PlatformCreateFolder(const char* path) {

@@ -8,20 +8,21 @@
 #include <new>
 
 #include "services/TextCodec_win32.h"
+#include "services/WidePath_win32.h"
 
 namespace {
 
-// Wide buffer for one path; converted paths never outgrow their byte count.
-constexpr size_t kWidePath = MAX_PATH + 1;
+constexpr size_t kWidePath = kWidePathBuffer;
 
 struct WidePath {
     wchar_t text[kWidePath];
     bool ok;
-    explicit WidePath(const char* path) { ok = SjisToWide(path, text, kWidePath); }
+    explicit WidePath(const char* path) { ok = ToWidePath(path, text, kWidePath); }
 };
 
+// A path the system reported: exact, or by its short form, or a failure.
 int FromWide(const wchar_t* wide, char* buffer, size_t capacity) {
-    return WideToSjis(wide, buffer, capacity) ? 0 : 1;
+    return SystemPathToSjis(wide, buffer, capacity) ? 0 : 1;
 }
 
 bool FillFindData(const WIN32_FIND_DATAW& w, PlatformFindData* data) {
@@ -58,8 +59,10 @@ int PlatformGetCurrentFolder(char* buffer, size_t capacity) {
 }
 
 int PlatformSetCurrentFolder(const char* path) {
-    WidePath w(path);
-    return w.ok && SetCurrentDirectoryW(w.text) ? 0 : 1;
+    // The current folder never takes the long form, and every folder the
+    // program makes current fits the plain one.
+    wchar_t w[kWidePath];
+    return SjisToWide(path, w, kWidePath) && SetCurrentDirectoryW(w) ? 0 : 1;
 }
 
 int PlatformGetTempPath(char* buffer, size_t capacity) {
@@ -69,11 +72,11 @@ int PlatformGetTempPath(char* buffer, size_t capacity) {
     return FromWide(w, buffer, capacity);
 }
 
-int PlatformGetModulePath(char* buffer, size_t capacity) {
+FILE* PlatformOpenProgramFile() {
     wchar_t w[kWidePath];
     DWORD n = GetModuleFileNameW(nullptr, w, kWidePath);
-    if (n == 0 || n >= kWidePath) return 1;
-    return FromWide(w, buffer, capacity);
+    if (n == 0 || n >= kWidePath) return nullptr;
+    return _wfopen(w, L"rb");
 }
 
 int PlatformCreateFolder(const char* path) {

@@ -7,6 +7,7 @@
 
 #include "services/Registry.h"
 #include "services/TextCodec_win32.h"
+#include "services/WidePath_win32.h"
 
 namespace {
 
@@ -40,8 +41,10 @@ int RegReadString(const char* global, const char* local, const char* valueName, 
     if (status != ERROR_SUCCESS || type != REG_SZ) return -1;
     data[size / sizeof(wchar_t) < kRegistryReadBuffer ? size / sizeof(wchar_t) : kRegistryReadBuffer] = L'\0';
     // The data, terminator included, must fit the read buffer as Shift-JIS.
+    // A value the game's installer left can be a folder under a user name
+    // that Shift-JIS cannot spell ("InstTo"); its short form names it then.
     char text[kRegistryReadBuffer];
-    if (!WideToSjis(data, text, sizeof(text))) return -1;
+    if (!SystemPathToSjis(data, text, sizeof(text))) return -1;
     CopyCut(out, capacity, text);
     return 0;
 }

@@ -16,6 +16,8 @@ constexpr size_t kWideTextBuffer = 1024;
 // the bytes are not Shift-JIS.
 bool SjisToWide(const char* text, wchar_t* buffer, size_t capacity);
 
-// Converts UTF-16 to Shift-JIS into buffer (capacity bytes). Returns false,
-// leaving an empty string, when it does not fit or has no Shift-JIS form.
+// Converts UTF-16 to Shift-JIS into buffer (capacity bytes), exactly: the
+// result reads back as the same text. Returns false, leaving an empty string,
+// when it does not fit or has no exact Shift-JIS form (no best-fit letters, no
+// default character).
 bool WideToSjis(const wchar_t* text, char* buffer, size_t capacity);

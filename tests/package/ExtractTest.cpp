@@ -42,12 +42,16 @@ protected:
     void TearDown() override { FailAllocationsAfter(-1); }
 
     int Walk(const Bytes& programFile, int mode, const ProgressSink* sink = nullptr) {
+        return WalkInto(dest.Path(), programFile, mode, sink);
+    }
+    int WalkInto(const std::string& destination, const Bytes& programFile, int mode,
+                 const ProgressSink* sink = nullptr) {
         std::string path = packages / "program.exe";
         EXPECT_TRUE(WriteFileBytes(path, programFile));
         PackageStream stream;
         int result = OpenPackageStream(path.c_str(), &stream);
         if (result != kPackageOk) return result;
-        result = WalkPackage(&stream, dest.Path().c_str(), mode, sink);
+        result = WalkPackage(&stream, destination.c_str(), mode, sink);
         ClosePackageStream(&stream);
         return result;
     }
@@ -90,6 +94,42 @@ TEST_F(ExtractTest, UpdateReplacesExistingFilesAndKeepsOthers) {
     ASSERT_TRUE(ReadFileBytes(dest / "game.dat", &game));
     EXPECT_EQ(ToBytes("new"), game);
     EXPECT_EQ(ToBytes("player's save"), tree["save.dat"].first);
+}
+
+// An install folder of 230 bytes takes every name up to the 259-byte limit:
+// the staged and moved-aside names are longer than their targets, and folders
+// past Windows' plain limit of 248 characters must still be made.
+TEST_F(ExtractTest, LongInstallFolderTakesNamesUpToThePathLimit) {
+    constexpr size_t kInstallLength = 230;
+    std::string install = dest.Path();
+    while (install.size() + 12 < kInstallLength) {
+        install += "\\dddddddddd";
+        ASSERT_EQ(0, PlatformCreateFolder(install.c_str()));
+    }
+    install += "\\" + std::string(kInstallLength - install.size() - 1, 'e');
+    ASSERT_EQ(kInstallLength, install.size());
+    ASSERT_EQ(0, PlatformCreateFolder(install.c_str()));
+    const std::string name28 = "セーブ_0123456789abcdefg.dat";  // 28 bytes
+    const std::string folder25 = "追加フォルダ_012345678abc";  // 25 bytes
+    ASSERT_EQ(28u, name28.size());
+    ASSERT_EQ(25u, folder25.size());
+    ASSERT_TRUE(WriteFileBytes(install + "\\" + name28, ToBytes("old")));
+    Bytes entries;
+    AppendFile(&entries, name28, Pattern(5000, 3));  // replaces the original: moved aside first
+    AppendFolder(&entries, folder25 + "\\");          // a folder of 256 bytes
+    AppendFile(&entries, "n.dat", ToBytes("n"));
+    ASSERT_EQ(kPackageOk, WalkInto(install, MakeProgramFile({}, entries), kFullMode));
+    EXPECT_EQ((std::vector<std::string>{"n.dat", name28, folder25 + "\\"}), ListTree(install));
+    Bytes got;
+    ASSERT_TRUE(ReadFileBytes(install + "\\" + name28, &got));
+    EXPECT_EQ(Pattern(5000, 3), got);
+
+    // One byte past the limit is refused, and the folder stays as it was.
+    Tree before = SnapshotTree(install);
+    Bytes tooLong;
+    AppendFile(&tooLong, "x" + name28, ToBytes("x"));
+    EXPECT_EQ(kPackagePathTooLong, WalkInto(install, MakeProgramFile({}, tooLong), kFullMode));
+    EXPECT_EQ(before, SnapshotTree(install));
 }
 
 TEST_F(ExtractTest, EmptyPackageWritesNothing) {
