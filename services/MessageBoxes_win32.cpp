@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <string>
 
 #include "services/MessageBoxes.h"
 #include "services/TextCodec_win32.h"
@@ -51,6 +52,10 @@ int BoxShow(const char* text, const char* caption, unsigned flags, bool owned) {
 int CopyTextToClipboard(const char* text) {
     wchar_t wide[kWideTextBuffer];
     if (!SjisToWide(text, wide, kWideTextBuffer)) return -1;
+    return CopyWideToClipboard(wide);
+}
+
+int CopyWideToClipboard(const wchar_t* wide) {
     size_t bytes = (wcslen(wide) + 1) * sizeof(wchar_t);
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
     if (block == nullptr) return -1;
@@ -77,6 +82,20 @@ int CopyTextToClipboard(const char* text) {
     if (locale != nullptr && SetClipboardData(CF_LOCALE, locale) == nullptr) GlobalFree(locale);
     CloseClipboard();
     return 0;
+}
+
+void ShowErrorNaming(const char* format, const wchar_t* name) {
+    wchar_t wideFormat[kWideTextBuffer];
+    SjisToWide(format, wideFormat, kWideTextBuffer);
+    std::wstring text(wideFormat);
+    size_t at = text.find(L"%s");
+    if (at != std::wstring::npos) text.replace(at, 2, name);
+    if (text.size() >= kWideTextBuffer) text.resize(kWideTextBuffer - 1);
+    BoxBringOwnerToFront();
+    CopyWideToClipboard(text.c_str());
+    wchar_t caption[kCaptionBuffer];
+    SjisToWide(MessageCaption(), caption, kCaptionBuffer);
+    MessageBoxW(s_owner, text.c_str(), caption, MB_OK | MB_ICONERROR);
 }
 
 void CenterOnScreen(HWND window) {

@@ -25,6 +25,9 @@ namespace {
 constexpr const char* kMissingStartupFiles =
     "起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。";
 constexpr const char* kAlreadyRunning = "[ %s ] は既に起動中です";
+// No working folder could be made: nothing is extracted anywhere else.
+constexpr const char* kNoWorkingFolder =
+    "作業用の一時フォルダを作成できませんでした。\n一時フォルダ（TEMP）の設定と、ディスクの空き容量を確認してください。";
 // The main window could not be made (its template missing, say): told once.
 constexpr const char* kNoMainWindow = "メインウィンドウを作成できませんでした。";
 
@@ -53,7 +56,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     CoInitialize(nullptr);
     atexit(UninitializeCom);
     SetDirectOpenAllowed(1);
-    CreateWorkingFolder();
+    if (CreateWorkingFolder() != 0) {
+        ShowError(kNoWorkingFolder);
+        shell::FatalExit(-1);
+    }
     ExtractPackage(WorkingFolderPath(), kBootMode);
     if (!DataFileExists(kSettingsFileName)) {
         ShowError(kMissingStartupFiles);

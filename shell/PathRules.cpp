@@ -89,7 +89,8 @@ bool JoinPath(char* dst, size_t capacity, const char* folder, const char* name) 
     size_t a = strlen(folder);
     size_t b = strlen(name);
     if (capacity == 0) return false;
-    if (a + 1 + b + 1 > capacity) {
+    // An empty folder would make the name a path from the root of the drive.
+    if (a == 0 || a + 1 + b + 1 > capacity) {
         dst[0] = '\0';
         return false;
     }

@@ -47,7 +47,8 @@ bool CopyText(char* dst, size_t capacity, const char* src);
 bool AppendText(char* dst, size_t capacity, const char* src);
 
 // Joins folder and name with one '\' into dst. Returns false, leaving dst
-// empty, when the result would not fit in capacity bytes.
+// empty, when the result would not fit in capacity bytes or folder is empty
+// (never "\name", which would lie at the root of the drive).
 bool JoinPath(char* dst, size_t capacity, const char* folder, const char* name);
 
 // Length of the longest prefix of text (at most limit bytes) that does not end

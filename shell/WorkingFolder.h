@@ -9,12 +9,14 @@
 void FormatWorkingFolderName(uint32_t tick, char* buffer, unsigned capacity);
 
 // Remembers the current folder as the start folder, creates the working folder
-// (an existing one is used as it is) and makes it current. Reports nothing; a
-// path that would not fit its buffer leaves the working folder path empty, so
-// that nothing is created and nothing is later removed.
-void CreateWorkingFolder();
+// (an existing one is used as it is) under the user's temporary folder, or
+// under the Windows folder's Temp when that one cannot be spelled or written,
+// and makes it current. Returns 0; or 1, with the working folder path empty and
+// nothing created, when neither place can take it. Shows nothing.
+int CreateWorkingFolder();
 
-// Makes the start folder current, deletes the files directly inside the
+// Makes the start folder current (its parent when the start folder could not be
+// spelled), deletes the files directly inside the
 // working folder and removes it. Subfolders are neither entered nor removed.
 // Does nothing when there is no working folder path.
 void RemoveWorkingFolder();

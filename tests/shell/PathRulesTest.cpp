@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <string>
 
 namespace {
@@ -76,12 +78,26 @@ TEST(PathRulesTest, CopiesAreBoundedAndNeverSplitACharacter) {
     EXPECT_TRUE(CopyText(buffer, sizeof(buffer), "ab"));
     EXPECT_FALSE(AppendText(buffer, sizeof(buffer), "表表"));
     EXPECT_STREQ("ab表", buffer);
+}
 
-    char joined[8];
-    EXPECT_TRUE(JoinPath(joined, sizeof(joined), "ab", "cde"));
-    EXPECT_STREQ("ab\\cde", joined);
-    EXPECT_FALSE(JoinPath(joined, sizeof(joined), "abc", "defg"));
-    EXPECT_STREQ("", joined);
+TEST(PathRulesTest, JoinFitsOrLeavesNothing) {
+    struct Row {
+        const char* what;
+        const char* folder;
+        const char* name;
+        size_t capacity;
+        const char* joined;  // null: refused, leaving ""
+    } rows[] = {
+        {"fits exactly", "ab", "cde", 7, "ab\\cde"},
+        {"one byte short", "abc", "defg", 8, nullptr},
+        {"empty folder: the name would sit at the root of the drive", "", "install.env", 64, nullptr},
+    };
+    for (const Row& row : rows) {
+        char joined[64];
+        memset(joined, 'x', sizeof(joined));
+        EXPECT_EQ(row.joined != nullptr, JoinPath(joined, row.capacity, row.folder, row.name)) << row.what;
+        EXPECT_STREQ(row.joined != nullptr ? row.joined : "", joined) << row.what;
+    }
 }
 
 TEST(PathRulesTest, CaseFoldingAndSearchRespectCharacters) {

@@ -4,6 +4,10 @@
 
 #include <cstdlib>
 #include <string>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "services/Platform.h"
 #include "shell/PathRules.h"
@@ -63,21 +67,82 @@ TEST(WorkingFolderTest, CreatedUnderTempAndRemovedWithItsFilesButNotSubfolders) 
     EXPECT_EQ((std::vector<std::string>{"sub\\"}), ListTree(working));
 }
 
-TEST(WorkingFolderTest, TempPathTooLongLeavesNoWorkingFolder) {
+// A temporary folder that cannot take the working folder sends it under the
+// Windows folder's Temp; never into the current folder, never nowhere.
+TEST(WorkingFolderTest, FallsBackToTheWindowsTempFolder) {
     TempFolder temp;
+    TempFolder start;
     CurrentFolderGuard cwd;
-    // Nest folders until the temp path alone nearly fills the path buffer.
+#ifndef _WIN32
+    TempFolder windows;
+    ASSERT_EQ(0, PlatformCreateFolder((windows / "Temp").c_str()));
+    setenv("UPDATER_WINDOWS_FOLDER", windows.Path().c_str(), 1);
+    // A name with no Shift-JIS spelling, as a user named José has.
+    std::string joseNative;
+    {
+        CurrentFolderGuard here;
+        ASSERT_EQ(0, PlatformSetCurrentFolder(temp.Path().c_str()));
+        ASSERT_EQ(0, mkdir("Jos\xC3\xA9", 0700));
+        char native[1024];
+        ASSERT_NE(nullptr, getcwd(native, sizeof(native)));
+        joseNative = std::string(native) + "/Jos\xC3\xA9";
+    }
+#endif
+    char windowsFolder[kMaxPath];
+    ASSERT_EQ(0, PlatformGetWindowsFolder(windowsFolder, sizeof(windowsFolder)));
+    std::string fallback = std::string(StripTrailingBackslash(windowsFolder)) + "\\Temp\\TempGPInstallFolder_";
+    // Nest folders until the temp path leaves no room for the folder name.
     std::string deep = temp.Path();
     while (deep.size() < kShortPathBuffer - 20) {
         deep += "\\dddddddddd";
         ASSERT_EQ(0, PlatformCreateFolder(deep.c_str()));
     }
-    TempPathOverride tempPath(deep);
-    CreateWorkingFolder();
-    EXPECT_STREQ("", WorkingFolderPath());
+    struct Row {
+        const char* what;
+        std::string tempPath;
+    } rows[] = {
+        {"temp path too long for the folder name", deep},
+        {"temp folder missing", temp / "missing"},
+    };
+    for (const Row& row : rows) {
+        TempPathOverride tempPath(row.tempPath);
+        ASSERT_EQ(0, PlatformSetCurrentFolder(start.Path().c_str()));
+        ASSERT_EQ(0, CreateWorkingFolder()) << row.what;
+        std::string working = WorkingFolderPath();
+        EXPECT_EQ(0u, working.rfind(fallback, 0)) << row.what << ": " << working;
+        EXPECT_TRUE(IsFolder(working)) << row.what;
+        ASSERT_TRUE(WriteFileBytes("install.env", ToBytes("x")));
+        EXPECT_TRUE(Exists(working + "\\install.env")) << row.what;
+        EXPECT_TRUE(ListFolder(start.Path()).empty()) << row.what;
+        RemoveWorkingFolder();
+        EXPECT_FALSE(Exists(working)) << row.what;
+    }
     EXPECT_TRUE(ListFolder(deep).empty());
-    RemoveWorkingFolder();
-    EXPECT_TRUE(IsFolder(deep));
+#ifndef _WIN32
+    {
+        setenv("TMPDIR", joseNative.c_str(), 1);
+        ASSERT_EQ(0, CreateWorkingFolder()) << "temp path with no Shift-JIS spelling";
+        std::string working = WorkingFolderPath();
+        EXPECT_EQ(0u, working.rfind(fallback, 0)) << working;
+        RemoveWorkingFolder();
+        EXPECT_FALSE(Exists(working));
+    }
+    // Neither place can take it: nothing is made and the current folder stays.
+    TempFolder noTemp;
+    setenv("UPDATER_WINDOWS_FOLDER", noTemp.Path().c_str(), 1);
+    TempPathOverride missing(temp / "missing");
+    ASSERT_EQ(0, PlatformSetCurrentFolder(start.Path().c_str()));
+    EXPECT_EQ(1, CreateWorkingFolder());
+    EXPECT_STREQ("", WorkingFolderPath());
+    EXPECT_TRUE(ListFolder(noTemp.Path()).empty());
+    char current[kMaxPath];
+    char expected[kMaxPath];
+    ASSERT_EQ(0, PlatformGetCurrentFolder(current, sizeof(current)));
+    ASSERT_EQ(0, PlatformSetCurrentFolder(start.Path().c_str()));
+    ASSERT_EQ(0, PlatformGetCurrentFolder(expected, sizeof(expected)));
+    EXPECT_STREQ(expected, current);
+    unsetenv("UPDATER_WINDOWS_FOLDER");
+#endif
 }
 
 std::string s_marker;

@@ -135,9 +135,10 @@ void HandDownTestBase(const char* base) {
 }
 static void PointTempPathAt(const std::string& folder) {
     CurrentFolderGuard guard;
-    PlatformSetCurrentFolder(folder.c_str());
     wchar_t native[1024];
-    GetCurrentDirectoryW(1024, native);
+    // A folder that does not exist is named as it is.
+    if (PlatformSetCurrentFolder(folder.c_str()) == 0) GetCurrentDirectoryW(1024, native);
+    else MultiByteToWideChar(932, 0, folder.c_str(), -1, native, 1024);
     SetEnvironmentVariableW(L"TMP", native);
     SetEnvironmentVariableW(L"TEMP", native);
 }
@@ -151,9 +152,12 @@ std::string InheritedTestBase() {
 void HandDownTestBase(const char* base) { setenv("UPDATER_TEST_BASE_SJIS", base, 1); }
 static void PointTempPathAt(const std::string& folder) {
     CurrentFolderGuard guard;
-    PlatformSetCurrentFolder(folder.c_str());
     char native[1024];
-    if (getcwd(native, sizeof(native)) != nullptr) setenv("TMPDIR", native, 1);
+    // A folder that does not exist is named as it is.
+    if (PlatformSetCurrentFolder(folder.c_str()) == 0 && getcwd(native, sizeof(native)) != nullptr)
+        setenv("TMPDIR", native, 1);
+    else
+        setenv("TMPDIR", folder.c_str(), 1);
 }
 #endif
 
