@@ -19,7 +19,6 @@ constexpr const char* kFolderUnknown =
     "インストール先が特定できませんでした\n本体プログラムをインストールしてから実行してください";
 constexpr const char* kNetworkDrive = "ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。";
 constexpr const char* kRootFolder = "ルートには適応できません";
-constexpr const char* kPathTooLong = "指定されたフォルダのパスが長すぎます。\n短いパスのフォルダを選択して下さい。";
 constexpr const char* kGameNotFound = "指定されたフォルダには [ %s ] 本体は発見できませんでした";
 constexpr const char* kConfirm = "[%s]をアップデートします";
 constexpr const char* kProgramFiles = "Program Files\\";
@@ -178,7 +177,7 @@ int ChooseInstallFolder(char* folder) {
             return -1;
         case kNormalizeTooLong:
             current.Restore();
-            ShowError(kPathTooLong);
+            ShowError(kPathTooLongMessage);
             return -1;
         case kNormalizeRoot:
             ShowRetryError(kRootFolder);

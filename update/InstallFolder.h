@@ -11,6 +11,14 @@ constexpr size_t kInstallPathBuffer = 260;
 // The current folder is remembered in a buffer this large.
 constexpr size_t kRememberedFolderBuffer = 520;
 
+// Told when a chosen or typed folder's path does not fit the path buffer.
+constexpr const char* kPathTooLongMessage =
+    "指定されたフォルダのパスが長すぎます。\n短いパスのフォルダを選択して下さい。";
+// Told when a chosen or typed folder has no Shift-JIS spelling, not even a
+// short one; %s is the folder as the user sees it.
+constexpr const char* kUnspellableFolderMessage =
+    "フォルダ「%s」の名前には、このプログラムで扱えない文字が含まれています。\n別のフォルダを選択して下さい。";
+
 // What the hand-chosen path became.
 enum NormalizeResult {
     kNormalizeOk = 0,

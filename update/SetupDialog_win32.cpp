@@ -3,10 +3,15 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstring>
+
 #include "resources/resource.h"
+#include "services/MessageBoxes.h"
 #include "services/TextCodec_win32.h"
+#include "services/WidePath_win32.h"
 #include "services/Window_win32.h"
 #include "shell/PathRules.h"
+#include "update/InstallFolder.h"
 #include "update/UpdateDialogs.h"
 
 namespace {
@@ -19,9 +24,27 @@ char* s_path = nullptr;
 size_t s_capacity = 0;
 
 void ShowPath(HWND dialog) {
-    wchar_t wide[MAX_PATH + 1];
-    SjisToWide(s_path, wide, MAX_PATH + 1);
+    wchar_t wide[kWidePathBuffer];
+    SjisToWide(s_path, wide, kWidePathBuffer);
     SetDlgItemTextW(dialog, IDC_INSTALL_PATH, wide);
+}
+
+// Takes a folder the user typed or picked into the path buffer. A folder that
+// has no Shift-JIS spelling, or whose path does not fit, is refused with a box
+// and the buffer keeps what it had: never cut, never another folder.
+bool TakeFolder(const wchar_t* wide) {
+    char sjis[kWidePathBuffer * 2];
+    if (wide[0] != L'\0' && !SystemPathToSjis(wide, sjis, sizeof(sjis))) {
+        ShowErrorNaming(kUnspellableFolderMessage, wide);
+        return false;
+    }
+    if (wide[0] == L'\0') sjis[0] = '\0';
+    if (strlen(sjis) + 1 > s_capacity) {
+        ShowError(kPathTooLongMessage);
+        return false;
+    }
+    CopyText(s_path, s_capacity, sjis);
+    return true;
 }
 
 // Lets the user pick a folder; a picked folder's path goes into the path buffer.
@@ -37,9 +60,7 @@ void BrowseForFolder(HWND owner) {
     LPITEMIDLIST item = SHBrowseForFolderW(&info);
     if (item == nullptr) return;
     wchar_t chosen[MAX_PATH];
-    char sjis[MAX_PATH * 2];
-    if (SHGetPathFromIDListW(item, chosen) && WideToSjis(chosen, sjis, sizeof(sjis)))
-        CopyText(s_path, s_capacity, sjis);
+    if (SHGetPathFromIDListW(item, chosen)) TakeFolder(chosen);
     IMalloc* allocator = nullptr;
     if (SUCCEEDED(SHGetMalloc(&allocator))) {
         allocator->Free(item);
@@ -60,13 +81,10 @@ INT_PTR CALLBACK SetupProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
             ShowPath(dialog);
             return TRUE;
         case IDOK: {
-            wchar_t wide[MAX_PATH + 1];
-            GetDlgItemTextW(dialog, IDC_INSTALL_PATH, wide, MAX_PATH + 1);
-            // Converted roomily, then cut to the path buffer at a character boundary.
-            char sjis[(MAX_PATH + 1) * 2];
-            if (!WideToSjis(wide, sjis, sizeof(sjis))) sjis[0] = '\0';
-            CopyText(s_path, s_capacity, sjis);
-            EndDialog(dialog, IDOK);
+            wchar_t wide[kWidePathBuffer];
+            GetDlgItemTextW(dialog, IDC_INSTALL_PATH, wide, kWidePathBuffer);
+            // A refused path keeps the dialog open for another try.
+            if (TakeFolder(wide)) EndDialog(dialog, IDOK);
             return TRUE;
         }
         case IDCANCEL:

@@ -10,6 +10,7 @@
 #include "resources/resource.h"
 #include "tests/robot/Robot_win32.h"
 #include "tests/win32/DialogLayout.h"
+#include "update/InstallFolder.h"
 #include "update/UpdateDialogs.h"
 
 namespace {
@@ -121,6 +122,45 @@ TEST(SetupDialogWin32Test, CancelKeepsThePathAndBrowseCancelledRestoresThePropos
     ASSERT_TRUE(script.done);
     EXPECT_EQ(L"C:\\Program Files\\Proposal", script.shownAfterBrowse);
     EXPECT_STREQ("C:\\Program Files\\Proposal", path);
+}
+
+struct TooLongScript {
+    std::wstring tooLong, fits;
+    std::wstring boxText;
+    bool stayed, done;
+};
+
+DWORD WINAPI DriveTooLong(LPVOID context) {
+    TooLongScript* s = static_cast<TooLongScript*>(context);
+    HWND dialog = WaitForDialog(GetCurrentProcessId(), Wide("アップデート先のフォルダの指定"), kWaitMs);
+    if (dialog == nullptr) return 0;
+    SetDlgItemTextW(dialog, IDC_INSTALL_PATH, s->tooLong.c_str());
+    PostMessageW(dialog, WM_COMMAND, IDOK, 0);
+    HWND box = WaitForBox(GetCurrentProcessId(), dialog, kWaitMs);
+    if (box == nullptr) return 0;
+    s->boxText = MessageBoxText(box);
+    ClickButton(box, IDOK);
+    WaitForWindowGone(box, kWaitMs);
+    s->stayed = IsWindowVisible(dialog) != FALSE;
+    SetDlgItemTextW(dialog, IDC_INSTALL_PATH, s->fits.c_str());
+    ClickButton(dialog, IDOK);
+    s->done = WaitForWindowGone(dialog, kWaitMs);
+    return 0;
+}
+
+// A typed path one byte too long for the path buffer is refused with a box,
+// never cut and then taken; the dialog stays, and one that just fits is taken.
+TEST(SetupDialogWin32Test, TooLongTypedPathIsRefusedNotCut) {
+    char path[260] = "C:\\Games\\Proposal";
+    TooLongScript script{L"C:\\" + std::wstring(257, L'a'), L"C:\\" + std::wstring(256, L'b'), {}, false, false};
+    HANDLE thread = CreateThread(nullptr, 0, DriveTooLong, &script, 0, nullptr);
+    EXPECT_TRUE(RunSetupDialog(path, sizeof(path)));
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_EQ(Wide(kPathTooLongMessage), script.boxText);
+    EXPECT_TRUE(script.stayed);
+    ASSERT_TRUE(script.done);
+    EXPECT_EQ("C:\\" + std::string(256, 'b'), std::string(path));
 }
 
 }  // namespace
