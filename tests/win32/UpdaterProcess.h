@@ -72,6 +72,21 @@ protected:
             if (n.find("TempGPInstallFolder_") == 0) found.push_back(n);
         return found;
     }
+    // Presses a button of the main window.
+    void Press(int id) {
+        main_ = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+        ASSERT_NE(nullptr, main_);
+        ClickButton(main_, id);
+    }
+    // Answers the next boxes in turn and returns their texts; except is a
+    // dialog that is never taken for a box (the main window by default).
+    std::vector<std::wstring> Answer(const std::vector<int>& answers, HWND except = nullptr) {
+        BoxAnswerer answerer{};
+        StartBoxSequence(&answerer, process_.dwProcessId, answers, kProcessTimeoutMs,
+                         except != nullptr ? except : main_);
+        EXPECT_TRUE(FinishBoxAnswerer(&answerer));
+        return answerer.texts;
+    }
     // Exactly one working folder is left, holding exactly these files.
     void ExpectWorkingFolderLeftWith(const std::vector<std::string>& files) {
         std::vector<std::string> folders = WorkingFolders();
@@ -83,5 +98,6 @@ protected:
     TempFolder programs_;
     TempPathOverride* tempPath_ = nullptr;
     PROCESS_INFORMATION process_{};
+    HWND main_ = nullptr;
 };
 

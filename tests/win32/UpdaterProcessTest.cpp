@@ -200,26 +200,12 @@ protected:
         if (extraBytes != 0) AppendFile(&entries, "voice.arc", Bytes(extraBytes, 0));
         Start(MakeProgramFile(image_, entries));
     }
-    // Presses a button of the main window.
-    void Press(int id) {
-        main_ = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
-        ASSERT_NE(nullptr, main_);
-        ClickButton(main_, id);
-    }
-    // Answers the next boxes in turn and returns their texts.
-    std::vector<std::wstring> Answer(const std::vector<int>& answers) {
-        BoxAnswerer answerer{};
-        StartBoxSequence(&answerer, process_.dwProcessId, answers, kProcessTimeoutMs, main_);
-        EXPECT_TRUE(FinishBoxAnswerer(&answerer));
-        return answerer.texts;
-    }
     std::string GameData() {
         Bytes b;
         ReadFileBytes(game_ / "game.dat", &b);
         return std::string(b.begin(), b.end());
     }
     TempFolder game_;
-    HWND main_ = nullptr;
 };
 
 TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
