@@ -290,3 +290,34 @@ int PlatformDriveType(const char* root) {
     if (cd != nullptr && *cd != '\0' && (root[0] == cd[0] || root[0] == cd[0] - 'a' + 'A')) return kDriveCdRom;
     return 1;
 }
+
+int PlatformReplaceFile(const char* from, const char* to) {
+    std::string a, b;
+    if (!ToNative(from, &a) || !ToNative(to, &b)) return 1;
+    struct stat st;
+    if (lstat(b.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0)) return 1;
+    int fd = open(a.c_str(), O_RDONLY);
+    if (fd < 0) return 1;
+    bool flushed = fsync(fd) == 0;
+    close(fd);
+    if (!flushed || rename(a.c_str(), b.c_str()) != 0) return 1;
+    // The rename reaches the disk with its folder.
+    size_t slash = b.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : b.substr(0, slash));
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return 0;
+}
+
+int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size_t* count) {
+    *count = 0;
+    std::string wide;
+    if (!Convert("CP932", "UTF-16LE", text, &wide) || wide.size() / 2 > capacity) return 1;
+    for (size_t i = 0; i + 1 < wide.size(); i += 2)
+        units[i / 2] = static_cast<uint16_t>(static_cast<uint8_t>(wide[i]) | static_cast<uint8_t>(wide[i + 1]) << 8);
+    *count = wide.size() / 2;
+    return 0;
+}
