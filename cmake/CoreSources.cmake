@@ -61,6 +61,7 @@ set(UPDATER_CORE_TESTS
   tests/services/DataFileOpenerTest.cpp
   tests/services/RegistryTest.cpp
   tests/services/ProfileWriterTest.cpp
+  tests/services/PlatformTimeTest.cpp
   tests/settings/SettingsFileTest.cpp
   tests/settings/SectionListsTest.cpp
   tests/picture/RctFormatTest.cpp

@@ -124,8 +124,8 @@ static int WalkEntries(PackageStream* package, const char* destination, int mode
     char writePath[kStagedPathBuffer];
     while (result == kPackageOk && nameLength != 0) {
         result = ReadEntryHeader(package, nameLength, &entry);
-        if (result != kPackageOk) return result;
         CopyText(s_failedEntry, sizeof(s_failedEntry), entry.name);
+        if (result != kPackageOk) return result;
         consumed += nameLength + kSizeFieldsSize + kNameLengthSize;
         bool skip = false;
         if (mode == kBootMode) {

@@ -121,20 +121,40 @@ int ReadNameLength(PackageStream* package, uint16_t* nameLength) {
 }
 
 int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry) {
+    entry->name[0] = '\0';
+    entry->nameLength = nameLength;
+    entry->unpackedSize = 0;
+    entry->packedSize = 0;
+    entry->isFolder = false;
     if (nameLength > kMaxEntryName) return kPackageBadName;
     uint8_t raw[kMaxEntryName + kSizeFieldsSize];
     size_t want = nameLength + kSizeFieldsSize;
-    if (ReadPackageBytes(package, raw, want) != want) return kPackageTruncated;
+    size_t got = ReadPackageBytes(package, raw, want);
+    if (got != want) {
+        // As much of the name as there was, for the report.
+        size_t kept = got < nameLength ? got : nameLength;
+        if (kept > kMaxEntryName - 1) kept = kMaxEntryName - 1;
+        memcpy(entry->name, raw, kept);
+        entry->name[kept] = '\0';
+        return kPackageTruncated;
+    }
     ByteReader reader;
     InitReader(&reader, raw, want);
     if (!ReadBytes(&reader, entry->name, nameLength) || !ReadI32(&reader, &entry->unpackedSize) ||
         !ReadU32(&reader, &entry->packedSize))
         return kPackageTruncated;
-    entry->nameLength = nameLength;
     entry->isFolder = entry->unpackedSize == kFolderEntrySize;
-    if (entry->unpackedSize < kFolderEntrySize || entry->packedSize > kMaxPackageValue)
-        return kPackageBadSize;
-    return CheckEntryName(entry->name, nameLength, entry->isFolder);
+    // A folder's packed size is never used, so any value there is accepted.
+    int result = kPackageOk;
+    if (entry->unpackedSize < kFolderEntrySize || (!entry->isFolder && entry->packedSize > kMaxPackageValue))
+        result = kPackageBadSize;
+    else
+        result = CheckEntryName(entry->name, nameLength, entry->isFolder);
+    // A refused name may lack its terminator; reports show it cut there.
+    size_t end = strnlen(entry->name, nameLength);
+    if (end > kMaxEntryName - 1) end = kMaxEntryName - 1;
+    entry->name[end] = '\0';
+    return result;
 }
 
 int CheckEntryName(const char* name, size_t length, bool isFolder) {

@@ -7,7 +7,7 @@
 //   u16 L            name length with its NUL; 0 is the end marker
 //   L bytes          Shift-JIS name relative to the destination, '\' separated
 //   i32 unpacked     file size, or -1 for a folder entry
-//   u32 packed P     size of the zlib stream (read but unused for a folder)
+//   u32 packed P     size of the zlib stream (any value for a folder: unused)
 //   u64 time         files only: last-write time, Windows file time (UTC)
 //   P bytes          files only: one zlib stream ending at its last byte
 //
@@ -103,6 +103,8 @@ int ReadNameLength(PackageStream* package, uint16_t* nameLength);
 
 // Reads the name and both size fields of an entry whose name length was read,
 // and checks them. Leaves the stream at the time field (files) or the next entry.
+// Whatever it returns, entry->name holds the name as far as it was read,
+// terminated (empty when the length is beyond kMaxEntryName).
 int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry);
 
 // Checks a name of length bytes (its NUL included) against the rules above.

@@ -78,3 +78,14 @@ PlatformLock* PlatformCreateLock();
 void PlatformEnterLock(PlatformLock* lock);
 void PlatformLeaveLock(PlatformLock* lock);
 void PlatformDeleteLock(PlatformLock* lock);
+
+// Moves the file from over the file to (which need not exist), after forcing
+// from's bytes to disk, and writes the rename itself through, so that a crash
+// leaves either the old or the new file at to. Refuses a read-only or held
+// target; a failure leaves both files as they were.
+int PlatformReplaceFile(const char* from, const char* to);
+
+// Converts Shift-JIS text to UTF-16 code units (no terminator) into units, at
+// most capacity of them, and sets *count. Nonzero, with *count 0, when the
+// bytes are not Shift-JIS or the result does not fit.
+int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size_t* count);

@@ -26,6 +26,9 @@ constexpr size_t kNativePathBuffer = 1024;
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kEpochDifference = 11644473600LL;
 constexpr int64_t kTicksPerSecond = 10000000;
+// The latest time a Windows file time holds: its signed 64-bit maximum.
+constexpr uint64_t kMaxFileTime = 0x7FFFFFFFFFFFFFFFULL;
+constexpr int64_t kMaxFileTimeSeconds = static_cast<int64_t>(kMaxFileTime / kTicksPerSecond);
 
 bool Convert(const char* from, const char* to, const char* in, std::string* out) {
     iconv_t cd = iconv_open(to, from);
@@ -173,18 +176,14 @@ int PlatformSetAttributes(const char* path, uint32_t attributes) {
 int PlatformSetFileTime(const char* path, uint64_t fileTime) {
     std::string n;
     if (!ToNative(path, &n)) return 1;
-    int64_t ticks = static_cast<int64_t>(fileTime) - kEpochDifference * kTicksPerSecond;
+    // Unsigned until the epoch shift: every 64-bit file time is a second
+    // count far inside time_t, but not a tick count inside int64_t.
+    int64_t sec = static_cast<int64_t>(fileTime / kTicksPerSecond) - kEpochDifference;
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT;
-    int64_t sec = ticks / kTicksPerSecond;
-    int64_t rem = ticks % kTicksPerSecond;
-    if (rem < 0) {
-        rem += kTicksPerSecond;
-        --sec;
-    }
     times[1].tv_sec = static_cast<time_t>(sec);
-    times[1].tv_nsec = static_cast<long>(rem * 100);
+    times[1].tv_nsec = static_cast<long>(fileTime % kTicksPerSecond) * 100;
     return utimensat(AT_FDCWD, n.c_str(), times, 0) == 0 ? 0 : 1;
 }
 
@@ -193,9 +192,18 @@ int PlatformGetFileTime(const char* path, uint64_t* fileTime) {
     if (!ToNative(path, &n)) return 1;
     struct stat st;
     if (stat(n.c_str(), &st) != 0) return 1;
-    int64_t ticks = (static_cast<int64_t>(st.st_mtim.tv_sec) + kEpochDifference) * kTicksPerSecond +
-                    st.st_mtim.tv_nsec / 100;
-    *fileTime = static_cast<uint64_t>(ticks);
+    // Times outside what a Windows file time holds (before 1601, or at and
+    // beyond 2^63 ticks) are clamped to its ends rather than wrapped.
+    int64_t sec = static_cast<int64_t>(st.st_mtim.tv_sec);
+    if (sec < -kEpochDifference) {
+        *fileTime = 0;
+    } else if (sec - kMaxFileTimeSeconds > -kEpochDifference) {
+        *fileTime = kMaxFileTime;
+    } else {
+        uint64_t ticks = static_cast<uint64_t>(sec + kEpochDifference) * kTicksPerSecond +
+                         static_cast<uint64_t>(st.st_mtim.tv_nsec / 100);
+        *fileTime = ticks > kMaxFileTime ? kMaxFileTime : ticks;
+    }
     return 0;
 }
 
@@ -278,4 +286,35 @@ int PlatformDriveType(const char* root) {
     const char* cd = getenv("UPDATER_CDROM_DRIVE");
     if (cd != nullptr && *cd != '\0' && (root[0] == cd[0] || root[0] == cd[0] - 'a' + 'A')) return kDriveCdRom;
     return 1;
+}
+
+int PlatformReplaceFile(const char* from, const char* to) {
+    std::string a, b;
+    if (!ToNative(from, &a) || !ToNative(to, &b)) return 1;
+    struct stat st;
+    if (lstat(b.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || (st.st_mode & S_IWUSR) == 0)) return 1;
+    int fd = open(a.c_str(), O_RDONLY);
+    if (fd < 0) return 1;
+    bool flushed = fsync(fd) == 0;
+    close(fd);
+    if (!flushed || rename(a.c_str(), b.c_str()) != 0) return 1;
+    // The rename reaches the disk with its folder.
+    size_t slash = b.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : b.substr(0, slash));
+    int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return 0;
+}
+
+int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size_t* count) {
+    *count = 0;
+    std::string wide;
+    if (!Convert("CP932", "UTF-16LE", text, &wide) || wide.size() / 2 > capacity) return 1;
+    for (size_t i = 0; i + 1 < wide.size(); i += 2)
+        units[i / 2] = static_cast<uint16_t>(static_cast<uint8_t>(wide[i]) | static_cast<uint8_t>(wide[i + 1]) << 8);
+    *count = wide.size() / 2;
+    return 0;
 }

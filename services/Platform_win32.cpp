@@ -202,3 +202,33 @@ int PlatformDriveType(const char* root) {
     WidePath w(root);
     return w.ok ? static_cast<int>(GetDriveTypeW(w.text)) : DRIVE_NO_ROOT_DIR;
 }
+
+int PlatformReplaceFile(const char* from, const char* to) {
+    WidePath a(from), b(to);
+    if (!a.ok || !b.ok) return 1;
+    DWORD target = GetFileAttributesW(b.text);
+    if (target != INVALID_FILE_ATTRIBUTES && (target & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0)
+        return 1;
+    HANDLE h = CreateFileW(a.text, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 1;
+    BOOL flushed = FlushFileBuffers(h);
+    CloseHandle(h);
+    if (!flushed) return 1;
+    return MoveFileExW(a.text, b.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : 1;
+}
+
+int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size_t* count) {
+    *count = 0;
+    if (text[0] == '\0') return 0;
+    int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    if (n <= 0 || static_cast<size_t>(n - 1) > capacity) return 1;
+    wchar_t* wide = new (std::nothrow) wchar_t[n];
+    if (wide == nullptr) return 1;
+    bool ok = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, wide, n) == n;
+    for (int i = 0; ok && i + 1 < n; ++i) units[i] = static_cast<uint16_t>(wide[i]);
+    delete[] wide;
+    if (!ok) return 1;
+    *count = static_cast<size_t>(n - 1);
+    return 0;
+}

@@ -46,8 +46,7 @@ int NextEntry(PackageCursor* cursor, CursorEntry* entry, bool* end) {
     }
     memset(&entry->header, 0, sizeof(entry->header));
     result = ReadEntryHeader(&cursor->stream, nameLength, &entry->header);
-    if (nameLength <= kMaxEntryName)
-        entry->name.assign(entry->header.name, strnlen(entry->header.name, nameLength));
+    entry->name = entry->header.name;
     if (result != kPackageOk) return result;
     ++cursor->entries;
     if (entry->header.isFolder) return kPackageOk;

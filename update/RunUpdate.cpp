@@ -1,5 +1,8 @@
 #include "update/RunUpdate.h"
 
+#include <string>
+#include <vector>
+
 #include "package/Extract.h"
 #include "services/MessageBoxes.h"
 #include "services/Platform.h"
@@ -7,6 +10,7 @@
 #include "services/Registry.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
+#include "shell/PathRules.h"
 #include "update/FinishDialog.h"
 #include "update/InstallFolder.h"
 #include "update/UpdateDialogs.h"
@@ -18,13 +22,36 @@ constexpr const char* kAskManualChoice =
     "[ %s ] 本体のインストール先を特定できませんでした。\nインストール先を手動で指定しますか？";
 constexpr const char* kUpdateCancelled = "アップデートを中止しました";
 
+constexpr const char* kIniNotWritten = "INIファイル[%s]に設定を書き込めませんでした。\nファイルは元のまま残っています。";
+constexpr const char* kIniUnreadable = "INIファイル[%s]を読み込めなかったため、設定を書き込みませんでした。";
+constexpr const char* kIniReadOnly = "INIファイル[%s]は読み取り専用のため、設定を書き込めませんでした。";
+
+const char* IniFailureMessage(int result) {
+    if (result == kProfileCannotRead) return kIniUnreadable;
+    if (result == kProfileReadOnly) return kIniReadOnly;
+    return kIniNotWritten;
+}
+
+// Every [ini] entry goes into the file in one swap; a failure is told with
+// the file's name, and the update goes on.
 void WriteIniLines() {
     const char* file = IniFileSetting();
     if (file[0] == '\0') return;
+    std::vector<std::string> keys, values;
     char key[kExpandBuffer], value[kExpandBuffer];
-    for (const StringEntry* e = SectionList(kSectionIni)->first; e != nullptr; e = e->next)
-        if (SplitIniLine(e->text, key, sizeof(key), value, sizeof(value)) == 0)
-            WriteProfileEntry(IniSectionSetting(), key, value, file);
+    for (const StringEntry* e = SectionList(kSectionIni)->first; e != nullptr; e = e->next) {
+        if (SplitIniLine(e->text, key, sizeof(key), value, sizeof(value)) != 0) continue;
+        keys.push_back(key);
+        values.push_back(value);
+    }
+    if (keys.empty()) return;
+    std::vector<ProfileEntry> entries;
+    for (size_t i = 0; i < keys.size(); ++i) entries.push_back(ProfileEntry{keys[i].c_str(), values[i].c_str()});
+    int result = WriteProfileEntries(IniSectionSetting(), entries.data(), entries.size(), file);
+    if (result == kProfileOk) return;
+    char path[kMaxPath];
+    if (!ResolveProfilePath(file, path, sizeof(path))) CopyText(path, sizeof(path), file);
+    ShowError(IniFailureMessage(result), path);
 }
 
 void WriteRegLines() {

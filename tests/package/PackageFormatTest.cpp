@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "tests/support/PackageBuilder.h"
@@ -121,6 +122,79 @@ TEST(PackageFormatTest, HeaderSizesAreChecked) {
         ASSERT_EQ(kPackageOk, ReadNameLength(&s, &length));
         PackageEntry entry;
         EXPECT_EQ(c.expected, ReadEntryHeader(&s, length, &entry)) << c.what;
+        ClosePackageStream(&s);
+    }
+}
+
+// A folder entry with a given packed-size field, which the reader never uses.
+Bytes FolderWithPackedSize(const std::string& name, uint32_t packed) {
+    Bytes entries;
+    AppendFolder(&entries, name);
+    for (size_t i = 0; i < 4; ++i) entries[entries.size() - 4 + i] = static_cast<uint8_t>(packed >> (8 * i));
+    return entries;
+}
+
+TEST(PackageFormatTest, AFolderIsAcceptedWhateverItsPackedSize) {
+    TempFolder dir;
+    for (uint32_t packed : {0u, 0x7FFFFFFFu, 0x80000000u, 0xDEADBEEFu, 0xFFFFFFFFu}) {
+        ASSERT_TRUE(WriteFileBytes(dir / "p.exe", MakeProgramFile({}, FolderWithPackedSize("save", packed))));
+        PackageStream s;
+        ASSERT_EQ(kPackageOk, OpenPackageStream((dir / "p.exe").c_str(), &s));
+        uint16_t length = 0;
+        ASSERT_EQ(kPackageOk, ReadNameLength(&s, &length));
+        PackageEntry entry;
+        EXPECT_EQ(kPackageOk, ReadEntryHeader(&s, length, &entry)) << std::hex << packed;
+        EXPECT_TRUE(entry.isFolder);
+        EXPECT_STREQ("save", entry.name);
+        // The stream stands at the end marker: nothing was skipped for the folder.
+        EXPECT_EQ(kPackageOk, ReadNameLength(&s, &length));
+        EXPECT_EQ(0, length);
+        ClosePackageStream(&s);
+    }
+}
+
+// Reports name the entry that failed, so a refused header must still leave its
+// name, terminated, and never the previous entry's.
+TEST(PackageFormatTest, ARefusedHeaderLeavesItsOwnNameTerminated) {
+    TempFolder dir;
+    std::string unterminated(kMaxEntryName, 'u');
+    struct Case {
+        const char* what;
+        Bytes entries;
+        int expected;
+        std::string name;
+    } cases[] = {
+        {"a forbidden character", {}, kPackageBadName, "b:d.dat"},
+        {"a negative size", {}, kPackageBadSize, "neg.dat"},
+        {"a packed size beyond 2^31", {}, kPackageBadSize, "big.dat"},
+        {"a name without its terminator", {}, kPackageBadName, "abc"},
+        {"a 260-byte name without its terminator", {}, kPackageBadName, unterminated.substr(0, kMaxEntryName - 1)},
+        {"a name longer than any path", {}, kPackageBadName, ""},
+        {"the package ends inside the name", {}, kPackageTruncated, "cut"},
+    };
+    AppendRawFile(&cases[0].entries, ToBytes(std::string("b:d.dat") + '\0'), 1, 1, 0, {});
+    AppendRawFile(&cases[1].entries, ToBytes(std::string("neg.dat") + '\0'), -5, 1, 0, {});
+    AppendRawFile(&cases[2].entries, ToBytes(std::string("big.dat") + '\0'), 1, 0x80000001u, 0, {});
+    AppendRawFile(&cases[3].entries, ToBytes("abc"), 1, 1, 0, {});
+    AppendRawFile(&cases[4].entries, ToBytes(unterminated), 1, 1, 0, {});
+    AppendNameLength(&cases[5].entries, static_cast<uint16_t>(kMaxEntryName + 1));
+    cases[5].entries.resize(cases[5].entries.size() + kMaxEntryName + 1 + kSizeFieldsSize, 'x');
+    AppendNameLength(&cases[6].entries, 20);
+    for (char c : std::string("cut")) cases[6].entries.push_back(static_cast<uint8_t>(c));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes program = MakeProgramFile({}, c.entries);
+        // Without the end marker and filler the cut name runs into the trailer.
+        if (c.expected == kPackageTruncated) program.erase(program.end() - 8, program.end() - 4);
+        ASSERT_TRUE(WriteFileBytes(dir / "p.exe", program));
+        PackageStream s;
+        ASSERT_EQ(kPackageOk, OpenPackageStream((dir / "p.exe").c_str(), &s));
+        uint16_t length = 0;
+        ASSERT_EQ(kPackageOk, ReadNameLength(&s, &length));
+        PackageEntry entry;
+        memset(entry.name, 'p', sizeof(entry.name));  // what a previous entry left
+        EXPECT_EQ(c.expected, ReadEntryHeader(&s, length, &entry));
+        EXPECT_EQ(c.name, std::string(entry.name));
         ClosePackageStream(&s);
     }
 }

@@ -554,4 +554,57 @@ TEST_F(PatchToolTest, VerifyCatchesEveryFlippedStreamByteAndSurvivesTruncation) 
     }
 }
 
+// verify and extract name the entry whose header was refused, never the one
+// before it, and accept a folder whatever its unused packed-size field says.
+TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPackedSize) {
+    TempFolder root;
+    struct Case {
+        const char* description;
+        Bytes bad;         // the entry after a sound "first.dat"
+        std::string name;  // Shift-JIS, as the reports must name it
+        const char* reason;
+    } cases[] = {
+        {"a forbidden character", {}, "b:d.dat", "bad name"},
+        {"a negative size", {}, "負.dat", "bad size"},
+        {"a packed size beyond 2^31", {}, "big.dat", "bad size"},
+    };
+    AppendRawFile(&cases[0].bad, ToBytes(std::string("b:d.dat") + '\0'), 1, 1, 0, {});
+    AppendRawFile(&cases[1].bad, ToBytes(std::string("負.dat") + '\0'), -7, 1, 0, {});
+    AppendRawFile(&cases[2].bad, ToBytes(std::string("big.dat") + '\0'), 1, 0x90000000u, 0, {});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.description);
+        Bytes entries;
+        AppendFile(&entries, "first.dat", ToBytes("first"));
+        entries.insert(entries.end(), c.bad.begin(), c.bad.end());
+        std::string path = root / "bad.exe";
+        ASSERT_TRUE(StoreBytes(path, MakeProgramFile(ToBytes("MZ"), entries)));
+        VerifyReport report;
+        EXPECT_EQ(1, VerifyPackage(path.c_str(), &report));
+        EXPECT_EQ(c.name, report.entry);
+        EXPECT_NE(std::string::npos, report.reason.find(c.reason)) << report.reason;
+        FILE* err = tmpfile();
+        EXPECT_EQ(1, ExtractCommand(path.c_str(), (root / "dest").c_str(), err, err));
+        std::string said = ReadAll(err);
+        fclose(err);
+        EXPECT_NE(std::string::npos, said.find("\"" + PrintableName(c.name.c_str()) + "\"")) << said;
+        EXPECT_EQ(std::string::npos, said.find("first.dat")) << said;
+    }
+
+    Bytes entries;
+    AppendFolder(&entries, "save");
+    for (size_t i = 0; i < 4; ++i) entries[entries.size() - 4 + i] = static_cast<uint8_t>(0xDEADBEEFu >> (8 * i));
+    AppendFile(&entries, "save\\a.dat", ToBytes("kept"));
+    std::string path = root / "folder.exe";
+    ASSERT_TRUE(StoreBytes(path, MakeProgramFile(ToBytes("MZ"), entries)));
+    VerifyReport report;
+    EXPECT_EQ(0, VerifyPackage(path.c_str(), &report)) << report.reason;
+    EXPECT_EQ(2, report.entries);
+    FILE* out = tmpfile();
+    EXPECT_EQ(0, ExtractCommand(path.c_str(), (root / "folder").c_str(), out, out));
+    fclose(out);
+    Bytes got;
+    ASSERT_TRUE(ReadFileBytes(root / "folder\\save\\a.dat", &got));
+    EXPECT_EQ(ToBytes("kept"), got);
+}
+
 }  // namespace

@@ -144,5 +144,67 @@ TEST_F(RunUpdateTest, ChosenByHandWithoutReadmeOrRegistryWrites) {
     unsetenv("UPDATER_WINDOWS_FOLDER");
 }
 
+// An INI file that cannot be written is named in a box; it stays as it was,
+// and the registry values, the deletes and the finish dialog still follow.
+TEST_F(RunUpdateTest, AnIniFileThatCannotBeWrittenIsToldAndTheUpdateGoesOn) {
+    Settings("[ini]\nPath=REP_INSTALL\nVolume=5\n-\n"
+             "[reg]\n\"InstallDir\"=\"REP_INSTALL\"\n-\n"
+             "[delfiles_afterinst]\ndata\\old.dat\n-\n");
+    RegWriteString(kGlobal, kLocal, "IsInst", "1");
+    RegWriteString(kGlobal, kLocal, "InstTo", game_.Path().c_str());
+    std::string ini = files_ / "game.ini";
+    const std::string text = "[設定]\r\nPath=old\r\n";
+    struct Case {
+        const char* what;
+        uint32_t attributes;  // of the INI file
+        std::string message;
+    } cases[] = {
+        {"read-only", kAttrReadOnly, "INIファイル[" + ini + "]は読み取り専用のため、設定を書き込めませんでした。"},
+        {"a folder in its place", kAttrFolder,
+         "INIファイル[" + ini + "]を読み込めなかったため、設定を書き込みませんでした。"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetScriptedBoxes();
+        if (c.attributes == kAttrFolder) {
+            ASSERT_EQ(0, PlatformCreateFolder(ini.c_str()));
+        } else {
+            ASSERT_TRUE(WriteFileBytes(ini, ToBytes(text)));
+            ASSERT_EQ(0, PlatformSetAttributes(ini.c_str(), c.attributes));
+        }
+        RegWriteString(kGlobal, kLocal, "InstallDir", "");
+        QueueBoxAnswer(kAnswerYes);  // confirm
+        QueueBoxAnswer(kAnswerOk);   // the INI file's box
+        QueueFinishAnswer(false, false);
+        ASSERT_EQ(0, RunUpdate());
+        EXPECT_EQ(c.message, Texts().back());
+        char value[260];
+        ASSERT_EQ(0, RegReadString(kGlobal, kLocal, "InstallDir", "", value, sizeof(value)));
+        EXPECT_EQ(game_.Path(), std::string(value));
+        EXPECT_FALSE(Exists(game_ / "data"));
+        if (c.attributes == kAttrFolder) {
+            EXPECT_TRUE(IsFolder(ini));
+            ASSERT_EQ(0, PlatformRemoveFolder(ini.c_str()));
+        } else {
+            Bytes kept;
+            ASSERT_TRUE(ReadFileBytes(ini, &kept));
+            EXPECT_EQ(text, std::string(kept.begin(), kept.end()));
+            ASSERT_EQ(0, PlatformSetAttributes(ini.c_str(), 0));
+            ASSERT_EQ(0, PlatformDeleteFile(ini.c_str()));
+        }
+        ASSERT_EQ(0, PlatformCreateFolder((game_ / "data").c_str()));
+        ASSERT_TRUE(WriteFileBytes(game_ / "data\\old.dat", ToBytes("stale")));
+    }
+    // Writable again: both entries go in.
+    ResetScriptedBoxes();
+    QueueBoxAnswer(kAnswerYes);
+    QueueFinishAnswer(false, false);
+    ASSERT_EQ(0, RunUpdate());
+    Bytes written;
+    ASSERT_TRUE(ReadFileBytes(ini, &written));
+    EXPECT_EQ("[設定]\r\nPath=" + game_.Path() + "\r\nVolume=5\r\n", std::string(written.begin(), written.end()));
+    EXPECT_EQ(1u, Texts().size());
+}
+
 }  // namespace
 #endif
