@@ -7,6 +7,7 @@ set(UPDATER_CORE_SOURCES
   services/DataFileOpener.cpp
   services/Registry.cpp
   services/ProfileWriter.cpp
+  services/PlatformFault.cpp
   settings/SettingsFile.cpp
   settings/SectionLists.cpp
   package/ByteReader.cpp
@@ -57,6 +58,7 @@ set(UPDATER_CORE_TESTS
   tests/package/ByteReaderTest.cpp
   tests/package/PackageFormatTest.cpp
   tests/package/ExtractTest.cpp
+  tests/package/StagingTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/DataFileOpenerTest.cpp
   tests/services/RegistryTest.cpp

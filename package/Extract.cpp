@@ -17,6 +17,31 @@ namespace {
 
 char s_failedEntry[kMaxEntryName];
 
+// Told when writing into the game's folder failed and the folder was put back
+// as it was: what stopped it, in words a player can act on, and Retry.
+constexpr const char* kKeptAsItWas = "ゲームのフォルダは更新前のまま残っています。\n";
+constexpr const char* kWriteInUse =
+    "ファイル「%s」は他のプログラムが使用しているため、書き換えられませんでした。\n%s"
+    "ゲームを終了してから［再試行］を押してください。";
+constexpr const char* kWriteDenied =
+    "「%s」に書き込む権限がありません。\n%s"
+    "アップデータを右クリックして「管理者として実行」を選び、起動し直してください。";
+constexpr const char* kWriteDiskFull =
+    "ディスクの空き容量が足りないため、「%s」を書き込めませんでした。\n%s"
+    "アップデートには約 %.1f MB の空き容量が必要です。空きを作ってから［再試行］を押してください。";
+constexpr const char* kWriteReadOnly =
+    "ファイル「%s」は読み取り専用のため、書き換えられませんでした。\n%s"
+    "読み取り専用の設定を外してから［再試行］を押してください。";
+constexpr const char* kWriteFolderInTheWay =
+    "「%s」と同じ名前のファイルまたはフォルダがあるため、書き込めませんでした。\n%s"
+    "移動または削除してから［再試行］を押してください。";
+constexpr const char* kWriteOther =
+    "「%s」を書き込めませんでした。\n%s［再試行］を押すと、もう一度試します。";
+constexpr const char* kRestoreFailed =
+    "ファイル「%s」を元に戻せませんでした。\n元のファイルは「%s」に残っています。\n"
+    "［再試行］を押すか、次にアップデータを実行したときに元に戻されます。";
+constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
+
 // The pieces of one entry's extraction that must be released on every path.
 struct EntryResources {
     uint8_t* input = nullptr;
@@ -61,7 +86,10 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
     consumed += kFileTimeSize;
 
     r.file = PlatformOpenFile(writePath, "wb");
-    if (r.file == nullptr) return kPackageCannotWrite;
+    if (r.file == nullptr) {
+        NoteWriteFailure(shownPath);
+        return kPackageCannotWrite;
+    }
     // Whole 128 KiB blocks go straight to the file; a runtime buffer would only copy them.
     setvbuf(r.file, nullptr, _IONBF, 0);
     if (sink != nullptr) sink->beginFile(sink->context, shownPath, unpackedSize);
@@ -89,7 +117,10 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
             if (r.stream.avail_in != 0 || remaining != 0) return kPackageCorruptStream;
             size_t n = kTransferBlock - r.stream.avail_out;
             if (n > 0) {
-                if (!WriteBlock(r.file, r.output, n)) return kPackageCannotWrite;
+                if (!WriteBlock(r.file, r.output, n)) {
+                    NoteWriteFailure(shownPath);
+                    return kPackageCannotWrite;
+                }
                 Report(sink, written + static_cast<int64_t>(n), consumed);
             }
             r.streamOpen = false;
@@ -97,14 +128,20 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
             FILE* file = r.file;
             r.file = nullptr;
             // A full disk may show only when the last bytes are flushed.
-            if (fclose(file) != 0) return kPackageCannotWrite;
+            if (fclose(file) != 0) {
+                NoteWriteFailure(shownPath);
+                return kPackageCannotWrite;
+            }
             PlatformSetFileTime(writePath, fileTime);
             return kPackageOk;
         }
         if (z == Z_BUF_ERROR) return kPackageTruncated;
         if (z != Z_OK) return z == Z_MEM_ERROR ? kPackageNoMemory : kPackageCorruptStream;
         if (r.stream.avail_out == 0) {
-            if (!WriteBlock(r.file, r.output, kTransferBlock)) return kPackageCannotWrite;
+            if (!WriteBlock(r.file, r.output, kTransferBlock)) {
+                NoteWriteFailure(shownPath);
+                return kPackageCannotWrite;
+            }
             written += kTransferBlock;
             r.stream.next_out = r.output;
             r.stream.avail_out = kTransferBlock;
@@ -167,16 +204,58 @@ int WalkPackage(PackageStream* package, const char* destination, int mode, const
     return result;
 }
 
-void ExtractPackage(const char* destination, int mode) {
+// Bytes that the package's files take once written: what staging needs free.
+static int64_t UnpackedBytes() {
     PackageStream package;
-    int result = OpenPackageFile(PlatformOpenProgramFile(), &package);
-    if (result == kPackageOk) {
-        const ProgressSink* sink = mode == kFullMode ? OpenCopyProgress(PackageLength(&package)) : nullptr;
-        result = WalkPackage(&package, destination, mode, sink);
-        ClosePackageStream(&package);
+    if (OpenPackageFile(PlatformOpenProgramFile(), &package) != kPackageOk) return 0;
+    int64_t total = 0;
+    uint16_t nameLength = 0;
+    PackageEntry entry;
+    while (ReadNameLength(&package, &nameLength) == kPackageOk && nameLength != 0 &&
+           ReadEntryHeader(&package, nameLength, &entry) == kPackageOk) {
+        if (entry.isFolder) continue;
+        total += entry.unpackedSize;
+        if (SkipPackageBytes(&package, kFileTimeSize + entry.packedSize) != kPackageOk) break;
     }
-    CloseCopyProgress();
-    if (result == kPackageOk) return;
+    ClosePackageStream(&package);
+    return total;
+}
+
+static bool IsWriteFailure(int result) {
+    return result == kPackageCannotWrite || result == kPackageCannotReplace || result == kPackageRestoreFailed;
+}
+
+static bool AskRetryAfterWriteFailure(int result) {
+    const WriteFailure* failure = LastWriteFailure();
+    if (result == kPackageRestoreFailed) return AskRetry(kRestoreFailed, failure->path, failure->original);
+    switch (failure->reason) {
+        case kWriteFailureInUse: return AskRetry(kWriteInUse, failure->path, kKeptAsItWas);
+        case kWriteFailureDenied: return AskRetry(kWriteDenied, failure->path, kKeptAsItWas);
+        case kWriteFailureDiskFull:
+            return AskRetry(kWriteDiskFull, failure->path, kKeptAsItWas,
+                            static_cast<double>(UnpackedBytes()) / kBytesPerMegabyte);
+        case kWriteFailureReadOnly: return AskRetry(kWriteReadOnly, failure->path, kKeptAsItWas);
+        case kWriteFailureFolder: return AskRetry(kWriteFolderInTheWay, failure->path, kKeptAsItWas);
+        default: return AskRetry(kWriteOther, failure->path, kKeptAsItWas);
+    }
+}
+
+void ExtractPackage(const char* destination, int mode) {
+    for (;;) {
+        PackageStream package;
+        int result = OpenPackageFile(PlatformOpenProgramFile(), &package);
+        if (result == kPackageOk) {
+            const ProgressSink* sink = mode == kFullMode ? OpenCopyProgress(PackageLength(&package)) : nullptr;
+            result = WalkPackage(&package, destination, mode, sink);
+            ClosePackageStream(&package);
+        }
+        CloseCopyProgress();
+        if (result == kPackageOk) return;
+        // A damaged download says so; a folder that would not take the files
+        // says why, and Retry walks the whole package again.
+        if (mode != kFullMode || !IsWriteFailure(result)) break;
+        if (!AskRetryAfterWriteFailure(result)) shell::FatalExit(-1);
+    }
     ShowError(kDamagedPackageMessage);
     shell::FatalExit(-1);
 }

@@ -12,7 +12,7 @@
 
 enum ExtractMode { kFullMode = 0, kBootMode = 1 };
 
-// The one message for every failure of a walk.
+// The message for a damaged package.
 constexpr const char* kDamagedPackageMessage =
     "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
 
@@ -33,6 +33,8 @@ int WalkPackage(PackageStream* package, const char* destination, int mode, const
 const char* LastFailedEntry();
 
 // Extracts the package appended to the running program. Returns only on
-// success; on any failure closes the progress window, shows the damaged-package
-// message and ends the program through FatalExit(-1).
+// success. A Full walk that could not write into the destination (the folder
+// is then as it was) says why in a Retry/Cancel box: Retry walks again, Cancel
+// ends the program through FatalExit(-1). Every other failure closes the
+// progress window, shows the damaged-package message and ends the same way.
 void ExtractPackage(const char* destination, int mode);

@@ -58,6 +58,7 @@ const char* DescribePackageResult(int result) {
         case kPackageNoMemory: return "out of memory";
         case kPackagePathTooLong: return "a destination path is longer than 259 bytes";
         case kPackageCannotReplace: return "an existing destination file cannot be replaced";
+        case kPackageRestoreFailed: return "an original file could not be put back";
         default: return "unknown failure";
     }
 }

@@ -60,6 +60,7 @@ enum PackageResult {
     kPackageNoMemory,       // a transfer buffer could not be had
     kPackagePathTooLong,    // destination folder and name beyond 259 bytes
     kPackageCannotReplace,  // an existing file is read-only, a folder, or held open
+    kPackageRestoreFailed,  // an original could not be put back; the journal keeps it for the next run
 };
 
 // Short English description of a result, for the makers' tool.

@@ -1,6 +1,7 @@
 #include "package/Staging.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -8,51 +9,149 @@
 
 #include "package/PackageFormat.h"
 #include "services/Platform.h"
-#include "shell/PathRules.h"
 
 namespace {
 
-// How many staging folder names are tried when earlier ones are still taken
-// by what an interrupted run left behind.
-constexpr int kStagingFolderAttempts = 100;
+constexpr const char* kJournalName = "journal.txt";
+constexpr const char* kJournalHeader = "VORNEL staging journal 1";
+// Tries for a move or deletion of the roll-back, and the pause between them:
+// a virus scanner or the game's launcher may hold a file for a moment.
+constexpr int kRestoreAttempts = 5;
+constexpr uint32_t kRestorePauseMs = 200;
+// A journal line: a letter, a number, a flag and a relative path.
+constexpr size_t kJournalLine = kMaxPath + 32;
 
 struct StagedFile {
     std::string target;
     unsigned number;
-    bool live;      // false once a later entry for the same target supersedes it
-    bool replaced;  // the original was moved aside
-    bool placed;    // the new file is in place
+    bool live;         // false once a later entry for the same target supersedes it
+    bool hadOriginal;  // the target existed when the journal was written
+};
+
+// One file of a journal.
+struct JournalFile {
+    unsigned number;
+    bool hadOriginal;
+    std::string target;  // relative to the destination
+};
+
+struct Journal {
+    bool listed = false;     // "E" was reached: moves may have begun
+    bool committed = false;  // "C": every move was done
+    std::vector<JournalFile> files;
+    std::vector<std::string> folders;
 };
 
 bool s_direct = true;
+char s_destination[kMaxPath];
 char s_folder[kStagedPathBuffer];
+unsigned s_firstNumber = 0;
 std::vector<StagedFile> s_files;
 // Index into s_files of the live entry for each target, by its folded name.
 std::unordered_map<std::string, size_t> s_liveByTarget;
-std::vector<std::string> s_createdFolders;
+WriteFailure s_failure;
 
-void StagedName(unsigned number, const char* suffix, char* out, size_t capacity) {
-    char name[32];
-    snprintf(name, sizeof(name), "%08u.%s", number, suffix);
-    JoinPath(out, capacity, s_folder, name);
-}
-
-// Deletes the new files by the names staging gave them. Originals moved aside
-// are never deleted here, so no failure can lose one.
-void DeleteStagedFiles() {
-    char path[kStagedPathBuffer];
-    for (const StagedFile& file : s_files) {
-        StagedName(file.number, "new", path, sizeof(path));
-        PlatformDeleteFile(path);
+int ReasonFromPlatform() {
+    switch (PlatformLastError()) {
+        case kPlatformErrorInUse: return kWriteFailureInUse;
+        case kPlatformErrorDenied: return kWriteFailureDenied;
+        case kPlatformErrorDiskFull: return kWriteFailureDiskFull;
+        default: return kWriteFailureOther;
     }
 }
 
-// Removes the new files that an interrupted run left in the staging folder.
-void DeleteLeftoverNewFiles() {
+void StagedName(const char* folder, unsigned number, const char* suffix, char* out, size_t capacity) {
+    char name[32];
+    snprintf(name, sizeof(name), "%08u.%s", number, suffix);
+    JoinPath(out, capacity, folder, name);
+}
+
+bool Exists(const char* path) {
+    uint32_t attributes = 0;
+    return PlatformGetAttributes(path, &attributes) == 0;
+}
+
+// Runs a move or deletion of the roll-back until it succeeds, a few times.
+template <typename Operation>
+bool Retried(Operation operation) {
+    for (int attempt = 0; attempt < kRestoreAttempts; ++attempt) {
+        if (attempt > 0) PlatformSleep(kRestorePauseMs);
+        if (operation() == 0) return true;
+    }
+    return false;
+}
+
+// Reads a journal; an absent or unreadable one lists nothing.
+Journal ReadJournal(const char* folder) {
+    Journal journal;
+    char path[kStagedPathBuffer];
+    if (!JoinPath(path, sizeof(path), folder, kJournalName)) return journal;
+    FILE* file = PlatformOpenFile(path, "rb");
+    if (file == nullptr) return journal;
+    char line[kJournalLine];
+    bool headerSeen = false;
+    while (fgets(line, sizeof(line), file) != nullptr) {
+        size_t n = strlen(line);
+        if (n == 0 || line[n - 1] != '\n') break;  // cut short by a crash
+        line[n - 1] = '\0';
+        if (!headerSeen) {
+            if (strcmp(line, kJournalHeader) != 0) break;
+            headerSeen = true;
+        } else if (line[0] == 'F' && !journal.listed) {
+            char* end = nullptr;
+            unsigned long number = strtoul(line + 2, &end, 10);
+            if (end == nullptr || end[0] != ' ' || (end[1] != '0' && end[1] != '1') || end[2] != ' ') break;
+            journal.files.push_back(JournalFile{static_cast<unsigned>(number), end[1] == '1', end + 3});
+        } else if (line[0] == 'D' && line[1] == ' ' && !journal.listed) {
+            // Folders are listed as the walk makes them, before any file.
+            journal.folders.push_back(line + 2);
+        } else if (strcmp(line, "E") == 0) {
+            journal.listed = true;
+        } else if (strcmp(line, "C") == 0 && journal.listed) {
+            journal.committed = true;
+        } else {
+            break;
+        }
+    }
+    fclose(file);
+    if (!journal.listed) journal.files.clear();
+    return journal;
+}
+
+// Appends text to the journal and forces it to the disk.
+bool WriteToJournal(const char* text, const char* mode) {
+    char path[kStagedPathBuffer];
+    if (!JoinPath(path, sizeof(path), s_folder, kJournalName)) return false;
+    FILE* file = PlatformOpenFile(path, mode);
+    if (file == nullptr) return false;
+    bool ok = fputs(text, file) >= 0 && PlatformFlushFile(file) == 0;
+    return fclose(file) == 0 && ok;
+}
+
+const char* Relative(const char* target) { return target + strlen(s_destination) + 1; }
+
+// Lists every live file and ends the list: from here on moves may begin.
+bool ListStagedFiles() {
+    std::string text;
+    char line[kJournalLine];
+    for (StagedFile& file : s_files) {
+        if (!file.live) continue;
+        file.hadOriginal = Exists(file.target.c_str());
+        snprintf(line, sizeof(line), "F %08u %d %s\n", file.number, file.hadOriginal ? 1 : 0, Relative(file.target.c_str()));
+        text += line;
+    }
+    text += "E\n";
+    return WriteToJournal(text.c_str(), "ab");
+}
+
+// Deletes every file of the staging folder whose name ends in suffix.
+void DeleteFilesEndingIn(const char* folder, const char* suffix) {
     char pattern[kStagedPathBuffer];
-    if (!JoinPath(pattern, sizeof(pattern), s_folder, "*.new")) return;
-    PlatformFindData data;
+    char name[16];
+    snprintf(name, sizeof(name), "*%s", suffix);
+    if (!JoinPath(pattern, sizeof(pattern), folder, name)) return;
     std::vector<std::string> names;
+    PlatformFindData data;
     PlatformFind* find = PlatformFindFirst(pattern, &data);
     if (find == nullptr) return;
     do {
@@ -60,38 +159,143 @@ void DeleteLeftoverNewFiles() {
     } while (PlatformFindNext(find, &data) == 0);
     PlatformFindClose(find);
     char path[kStagedPathBuffer];
-    for (const std::string& name : names)
-        if (JoinPath(path, sizeof(path), s_folder, name.c_str())) PlatformDeleteFile(path);
+    for (const std::string& n : names)
+        if (JoinPath(path, sizeof(path), folder, n.c_str())) PlatformDeleteFile(path);
+}
+
+// The first number after every numbered file left in the folder.
+unsigned NextFreeNumber(const char* folder) {
+    char pattern[kStagedPathBuffer];
+    if (!JoinPath(pattern, sizeof(pattern), folder, "*.*")) return 0;
+    unsigned next = 0;
+    PlatformFindData data;
+    PlatformFind* find = PlatformFindFirst(pattern, &data);
+    if (find == nullptr) return 0;
+    do {
+        char* end = nullptr;
+        unsigned long number = strtoul(data.name, &end, 10);
+        if (end != data.name && *end == '.' && number + 1 > next) next = static_cast<unsigned>(number + 1);
+    } while (PlatformFindNext(find, &data) == 0);
+    PlatformFindClose(find);
+    return next;
+}
+
+// Deletes a set-aside original; one that cannot be deleted now is renamed so
+// that a later run knows it may delete it.
+void DiscardOriginal(const char* folder, unsigned number) {
+    char old[kStagedPathBuffer];
+    char discarded[kStagedPathBuffer];
+    StagedName(folder, number, "old", old, sizeof(old));
+    if (PlatformDeleteFile(old) == 0 || !Exists(old)) return;
+    StagedName(folder, number, "del", discarded, sizeof(discarded));
+    PlatformMoveFile(old, discarded);
+}
+
+bool RestoreFailed(const char* target, const char* original) {
+    NoteWriteFailure(target);
+    CopyText(s_failure.original, sizeof(s_failure.original), original);
+    return false;
+}
+
+// Undoes the moves of a journal that has no "C", last file first.
+bool RollBack(const char* destination, const char* folder, const Journal& journal) {
+    char target[kStagedPathBuffer], old[kStagedPathBuffer], fresh[kStagedPathBuffer];
+    for (size_t i = journal.files.size(); i-- > 0;) {
+        const JournalFile& file = journal.files[i];
+        if (!JoinPath(target, sizeof(target), destination, file.target.c_str())) continue;
+        StagedName(folder, file.number, "old", old, sizeof(old));
+        StagedName(folder, file.number, "new", fresh, sizeof(fresh));
+        if (file.hadOriginal) {
+            // Without its .old the original was never moved: it is still the target.
+            if (!Exists(old)) continue;
+            if (Exists(target) && !Retried([&] { return PlatformDeleteFile(target); }))
+                return RestoreFailed(target, old);
+            if (!Retried([&] { return PlatformMoveFile(old, target); })) return RestoreFailed(target, old);
+        } else if (Exists(target) && !Exists(fresh)) {
+            // A new file that was already placed.
+            if (!Retried([&] { return PlatformDeleteFile(target); })) return RestoreFailed(target, "");
+        }
+    }
+    return true;
+}
+
+// Removes the folders a walk made, deepest last made first. A folder that
+// holds something of the player's stays.
+void RemoveMadeFolders(const char* destination, const Journal& journal) {
+    char path[kStagedPathBuffer];
+    for (size_t i = journal.folders.size(); i-- > 0;)
+        if (JoinPath(path, sizeof(path), destination, journal.folders[i].c_str())) PlatformRemoveFolder(path);
 }
 
 void Reset() {
     s_files.clear();
     s_liveByTarget.clear();
-    s_createdFolders.clear();
     s_folder[0] = '\0';
 }
 
 }  // namespace
 
+const WriteFailure* LastWriteFailure() { return &s_failure; }
+
+void NoteWriteFailureReason(const char* path, int reason) {
+    CopyText(s_failure.path, sizeof(s_failure.path), path);
+    s_failure.original[0] = '\0';
+    s_failure.reason = reason;
+}
+
+void NoteWriteFailure(const char* path) { NoteWriteFailureReason(path, ReasonFromPlatform()); }
+
+int RecoverStaging(const char* destination) {
+    char folder[kStagedPathBuffer];
+    if (!JoinPath(folder, sizeof(folder), destination, kStagingFolderName)) return kPackagePathTooLong;
+    uint32_t attributes = 0;
+    if (PlatformGetAttributes(folder, &attributes) != 0 || (attributes & kAttrFolder) == 0) return kPackageOk;
+    Journal journal = ReadJournal(folder);
+    if (journal.committed) {
+        for (const JournalFile& file : journal.files) DiscardOriginal(folder, file.number);
+    } else {
+        if (journal.listed && !RollBack(destination, folder, journal)) return kPackageRestoreFailed;
+        RemoveMadeFolders(destination, journal);
+    }
+    // Every .old is back in place or discarded now, except an older updater's,
+    // which no journal maps and which therefore stays.
+    DeleteFilesEndingIn(folder, ".new");
+    DeleteFilesEndingIn(folder, ".del");
+    char path[kStagedPathBuffer];
+    if (JoinPath(path, sizeof(path), folder, kJournalName)) PlatformDeleteFile(path);
+    PlatformRemoveFolder(folder);
+    return kPackageOk;
+}
+
 int BeginStaging(const char* destination, bool direct) {
     Reset();
+    s_failure = WriteFailure{};
     s_direct = direct;
-    if (direct) return 0;
-    // A staging folder that an interrupted run left behind may still hold
-    // originals moved aside; it is emptied of new files and, if anything else
-    // stays in it, left alone for a name of its own.
-    for (int attempt = 1; attempt <= kStagingFolderAttempts; ++attempt) {
-        char name[64];
-        if (attempt == 1) snprintf(name, sizeof(name), "%s", kStagingFolderName);
-        else snprintf(name, sizeof(name), "%s_%d", kStagingFolderName, attempt);
-        if (!JoinPath(s_folder, sizeof(s_folder), destination, name)) return kPackagePathTooLong;
-        uint32_t attributes = 0;
-        if (PlatformGetAttributes(s_folder, &attributes) != 0)
-            return PlatformCreateFolder(s_folder) == 0 ? 0 : kPackageCannotWrite;
-        if ((attributes & kAttrFolder) == 0) continue;
-        DeleteLeftoverNewFiles();
-        if (PlatformRemoveFolder(s_folder) == 0 && PlatformCreateFolder(s_folder) == 0) return 0;
+    if (direct) return kPackageOk;
+    if (!CopyText(s_destination, sizeof(s_destination), destination)) return kPackagePathTooLong;
+    int recovered = RecoverStaging(destination);
+    if (recovered != kPackageOk) return recovered;
+    if (!JoinPath(s_folder, sizeof(s_folder), destination, kStagingFolderName)) return kPackagePathTooLong;
+    uint32_t attributes = 0;
+    if (PlatformGetAttributes(s_folder, &attributes) == 0) {
+        // What stays after recovery cannot be deleted yet: number past it.
+        if ((attributes & kAttrFolder) == 0) {
+            NoteWriteFailureReason(s_folder, kWriteFailureFolder);
+            s_folder[0] = '\0';
+            return kPackageCannotWrite;
+        }
+        s_firstNumber = NextFreeNumber(s_folder);
+    } else if (PlatformCreateFolder(s_folder) == 0) {
+        s_firstNumber = 0;
+    } else {
+        NoteWriteFailure(destination);
+        s_folder[0] = '\0';
+        return kPackageCannotWrite;
     }
+    // The journal exists before the walk makes its first folder.
+    if (WriteToJournal((std::string(kJournalHeader) + "\n").c_str(), "wb")) return kPackageOk;
+    NoteWriteFailure(s_folder);
+    RecoverStaging(destination);
     s_folder[0] = '\0';
     return kPackageCannotWrite;
 }
@@ -106,19 +310,31 @@ int StageFolder(const char* path) {
         return 0;
     }
     uint32_t attributes = 0;
-    if (PlatformGetAttributes(trimmed, &attributes) == 0)
-        return (attributes & kAttrFolder) ? 0 : kPackageCannotReplace;
-    if (PlatformCreateFolder(trimmed) != 0) return kPackageCannotWrite;
-    s_createdFolders.push_back(trimmed);
+    if (PlatformGetAttributes(trimmed, &attributes) == 0) {
+        if (attributes & kAttrFolder) return 0;
+        NoteWriteFailureReason(trimmed, kWriteFailureFolder);
+        return kPackageCannotReplace;
+    }
+    // Listed before it is made, so that a crash from then on removes it again.
+    std::string line = "D " + std::string(Relative(trimmed)) + "\n";
+    if (!WriteToJournal(line.c_str(), "ab")) {
+        NoteWriteFailure(s_folder);
+        return kPackageCannotWrite;
+    }
+    if (PlatformCreateFolder(trimmed) != 0) {
+        NoteWriteFailure(trimmed);
+        return kPackageCannotWrite;
+    }
     return 0;
 }
 
 int StageFile(const char* target, char* writePath, size_t capacity) {
     if (s_direct) return CopyText(writePath, capacity, target) ? 0 : kPackagePathTooLong;
     uint32_t attributes = 0;
-    if (PlatformGetAttributes(target, &attributes) == 0 &&
-        (attributes & (kAttrFolder | kAttrReadOnly)) != 0)
+    if (PlatformGetAttributes(target, &attributes) == 0 && (attributes & (kAttrFolder | kAttrReadOnly)) != 0) {
+        NoteWriteFailureReason(target, (attributes & kAttrFolder) ? kWriteFailureFolder : kWriteFailureReadOnly);
         return kPackageCannotReplace;
+    }
     char folded[kMaxPath];
     CopyText(folded, sizeof(folded), target);
     FoldToLowerSjis(folded);
@@ -127,73 +343,77 @@ int StageFile(const char* target, char* writePath, size_t capacity) {
     if (found != s_liveByTarget.end()) {
         StagedFile& earlier = s_files[found->second];
         char old[kStagedPathBuffer];
-        StagedName(earlier.number, "new", old, sizeof(old));
+        StagedName(s_folder, earlier.number, "new", old, sizeof(old));
         PlatformDeleteFile(old);
         earlier.live = false;
         found->second = index;
     } else {
         s_liveByTarget.emplace(folded, index);
     }
-    unsigned number = static_cast<unsigned>(index);
-    s_files.push_back(StagedFile{target, number, true, false, false});
-    StagedName(number, "new", writePath, capacity);
+    unsigned number = s_firstNumber + static_cast<unsigned>(index);
+    s_files.push_back(StagedFile{target, number, true, false});
+    StagedName(s_folder, number, "new", writePath, capacity);
     return writePath[0] != '\0' ? 0 : kPackagePathTooLong;
-}
-
-static void PutBack(StagedFile* file) {
-    char path[kStagedPathBuffer];
-    if (file->placed) {
-        StagedName(file->number, "new", path, sizeof(path));
-        PlatformMoveFile(file->target.c_str(), path);
-        file->placed = false;
-    }
-    if (file->replaced) {
-        StagedName(file->number, "old", path, sizeof(path));
-        PlatformMoveFile(path, file->target.c_str());
-        file->replaced = false;
-    }
 }
 
 int CommitStaging() {
     if (s_direct) return 0;
+    if (!ListStagedFiles()) {
+        NoteWriteFailure(s_folder);
+        AbortStaging();
+        return kPackageCannotWrite;
+    }
     char staged[kStagedPathBuffer];
     char aside[kStagedPathBuffer];
-    for (StagedFile& file : s_files) {
-        if (!file.live) continue;
-        StagedName(file.number, "new", staged, sizeof(staged));
-        StagedName(file.number, "old", aside, sizeof(aside));
-        uint32_t attributes = 0;
-        bool ok = true;
-        if (PlatformGetAttributes(file.target.c_str(), &attributes) == 0) {
-            // Moving the original aside fails when another program holds it open.
-            ok = (attributes & (kAttrFolder | kAttrReadOnly)) == 0 &&
-                 PlatformMoveFile(file.target.c_str(), aside) == 0;
-            file.replaced = ok;
-        }
-        if (ok) {
-            ok = PlatformMoveFile(staged, file.target.c_str()) == 0;
-            file.placed = ok;
-        }
-        if (!ok) {
-            for (size_t i = s_files.size(); i-- > 0;) PutBack(&s_files[i]);
-            AbortStaging();
-            return kPackageCannotReplace;
-        }
-    }
+    int failure = kPackageOk;
     for (const StagedFile& file : s_files) {
-        if (!file.replaced) continue;
-        StagedName(file.number, "old", aside, sizeof(aside));
-        PlatformDeleteFile(aside);
+        if (!file.live) continue;
+        StagedName(s_folder, file.number, "new", staged, sizeof(staged));
+        StagedName(s_folder, file.number, "old", aside, sizeof(aside));
+        uint32_t attributes = 0;
+        if (file.hadOriginal && PlatformGetAttributes(file.target.c_str(), &attributes) == 0) {
+            if ((attributes & (kAttrFolder | kAttrReadOnly)) != 0) {
+                NoteWriteFailureReason(file.target.c_str(),
+                                       (attributes & kAttrFolder) ? kWriteFailureFolder : kWriteFailureReadOnly);
+                failure = kPackageCannotReplace;
+                break;
+            }
+            // Moving the original aside fails when another program holds it open.
+            if (PlatformMoveFile(file.target.c_str(), aside) != 0) {
+                NoteWriteFailure(file.target.c_str());
+                failure = kPackageCannotReplace;
+                break;
+            }
+        }
+        if (PlatformMoveFile(staged, file.target.c_str()) != 0) {
+            NoteWriteFailure(file.target.c_str());
+            failure = kPackageCannotReplace;
+            break;
+        }
     }
-    PlatformRemoveFolder(s_folder);
+    if (failure == kPackageOk && !WriteToJournal("C\n", "ab")) {
+        NoteWriteFailure(s_folder);
+        failure = kPackageCannotWrite;
+    }
+    if (failure != kPackageOk) {
+        // The journal says what to undo; the failure stays the one that stopped
+        // the commit unless the undoing itself fails.
+        WriteFailure first = s_failure;
+        int recovered = RecoverStaging(s_destination);
+        Reset();
+        if (recovered != kPackageOk) return recovered;
+        s_failure = first;
+        return failure;
+    }
+    RecoverStaging(s_destination);
     Reset();
     return 0;
 }
 
 void AbortStaging() {
     if (s_direct) return;
-    DeleteStagedFiles();
-    PlatformRemoveFolder(s_folder);
-    for (size_t i = s_createdFolders.size(); i-- > 0;) PlatformRemoveFolder(s_createdFolders[i].c_str());
+    // The journal has no end of list yet: recovery deletes the staged files
+    // and the folders the walk made.
+    if (s_folder[0] != '\0') RecoverStaging(s_destination);
     Reset();
 }

@@ -1,8 +1,29 @@
-// Keeps a Full-mode walk from leaving the install folder half-updated. New
-// files are written under a staging folder inside the destination; only when
-// every entry has been read and written are they moved into place, each
-// replaced original first moved aside so that a failure part-way can put every
-// original back. Folders that the walk creates are removed again on failure.
+// Keeps a Full-mode walk from leaving the install folder half-updated, even
+// when the process is killed or the power fails part-way. New files are
+// written under a staging folder inside the destination; only when every entry
+// has been read and written are they moved into place, each replaced original
+// first moved aside. Before the first original is moved, a journal in the
+// staging folder, flushed to disk, maps every staged number to its target
+// (relative to the destination):
+//
+//   VORNEL staging journal 1
+//   F 00000003 1 data\scene.dat     file 3 replaces an original (00000003.old once moved aside)
+//   F 00000004 0 voice\new.arc      file 4 is new
+//   D voice                         a folder the walk made
+//   E                               the list is whole: moves may begin
+//   C                               every move is done: only deleting the originals remains
+//
+// Recovery runs before every Full walk into a folder that holds a staging
+// folder, and after a failed move: with "C" the set-aside originals are
+// deleted (the folder is wholly new); with "E" but no "C" every move is undone
+// (wholly old); without "E" nothing was moved and the staged files are
+// deleted. It is idempotent, so a crash during it is recovered the same way.
+// A move that fails is retried; if it still fails the journal stays for the
+// next run and the failure names the file and where its original is.
+// Originals that cannot be deleted now (the old copy of a running game's
+// program) are renamed ".del" and deleted by a later run. A staging folder
+// without a journal keeps its ".old" files (an older updater's originals,
+// which nothing maps back), so nothing is ever lost by guessing.
 //
 // In direct mode (the private working folder of a Boot walk) files are written
 // in place and nothing is staged.
@@ -12,14 +33,38 @@
 
 #include "shell/PathRules.h"
 
-// A staged or moved-aside name: the staging folder, a numbered name and the
-// suffix of an earlier run's folder, beside a target that may itself use the
-// whole path limit. Staging never shortens the limit a package can rely on.
+// A staged or moved-aside name: the staging folder and a numbered name beside
+// a target that may itself use the whole path limit. Staging never shortens the
+// limit a package can rely on.
 constexpr size_t kStagedPathBuffer = kMaxPath + 64;
 
-// Starts staging into destination. Returns 0, or nonzero when the staging
-// folder cannot be made (nothing has changed then). An earlier staging folder
-// left by an interrupted run is emptied and reused.
+// Why writing into the destination failed, as far as a player can act on it.
+enum WriteFailureReason {
+    kWriteFailureOther = 0,
+    kWriteFailureInUse,     // another program (the running game) holds the file
+    kWriteFailureDenied,    // no permission to write in that folder
+    kWriteFailureDiskFull,  // no room left on the disk
+    kWriteFailureReadOnly,  // the file to replace is read-only
+    kWriteFailureFolder,    // a folder stands where a file goes, or a file where a folder goes
+};
+
+// The last write failure of a walk: the file or folder it concerns (as the
+// player knows it, never a staged name) and why. A failed roll-back also names
+// where the original was left.
+struct WriteFailure {
+    char path[kStagedPathBuffer];
+    char original[kStagedPathBuffer];  // "" unless a roll-back failed
+    int reason;                        // WriteFailureReason
+};
+const WriteFailure* LastWriteFailure();
+// Records a failure to write path, with the reason the platform gave.
+void NoteWriteFailure(const char* path);
+void NoteWriteFailureReason(const char* path, int reason);
+
+// Starts staging into destination: first recovers what an interrupted run
+// left there. Returns 0; kPackageCannotWrite when the staging folder cannot be
+// made; kPackageRestoreFailed when an interrupted run cannot be undone yet.
+// Nothing else in the destination changes before the walk.
 int BeginStaging(const char* destination, bool direct);
 
 // Makes sure the folder at path exists, creating it if need be. Returns 0, or
@@ -27,14 +72,21 @@ int BeginStaging(const char* destination, bool direct);
 int StageFolder(const char* path);
 
 // Chooses where the file for target is written and fills writePath (capacity
-// bytes, kStagedPathBuffer in Full mode). Refuses, with kPackageCannotReplace, a target that is a folder or a
-// read-only file. A second entry for the same target supersedes the first.
+// bytes, kStagedPathBuffer in Full mode). Refuses, with kPackageCannotReplace, a
+// target that is a folder or a read-only file. A second entry for the same
+// target supersedes the first.
 int StageFile(const char* target, char* writePath, size_t capacity);
 
-// Moves every staged file into place. Returns 0; or kPackageCannotReplace after
-// putting back every original it had already replaced.
+// Moves every staged file into place. Returns 0; kPackageCannotReplace (or
+// kPackageCannotWrite) after putting back every original; kPackageRestoreFailed
+// when one could not be put back, the journal kept for the next run.
 int CommitStaging();
 
-// Undoes the staging: deletes staged files, removes the folders it created and
-// the staging folder. The destination is as it was before BeginStaging.
+// Undoes the staging before its commit: deletes staged files, removes the
+// folders it created and the staging folder. The destination is as it was
+// before BeginStaging.
 void AbortStaging();
+
+// Finishes or undoes what an interrupted commit left in destination, as the
+// journal says. Returns 0 (no staging folder counts), or kPackageRestoreFailed.
+int RecoverStaging(const char* destination);

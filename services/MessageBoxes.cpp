@@ -52,6 +52,14 @@ void ShowRetryError(const char* format, ...) {
     if (answer == kAnswerCancel) exit(-1);
 }
 
+bool AskRetry(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int answer = RunBox(BoxKind::kRetry, format, args);
+    va_end(args);
+    return answer == kAnswerRetry;
+}
+
 bool AskYesNo(const char* format, ...) {
     va_list args;
     va_start(args, format);

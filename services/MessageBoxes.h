@@ -29,6 +29,9 @@ void ShowError(const char* format, ...);
 // Retry/Cancel box with the error icon; the text also goes to the clipboard.
 // Cancel ends the process at once with -1 and leaves the working folder.
 void ShowRetryError(const char* format, ...);
+// Retry/Cancel box with the error icon, as ShowRetryError shows it, whose
+// answer goes back to the caller: true for Retry. Never ends the process.
+bool AskRetry(const char* format, ...);
 // Yes/No box with the question icon; true only for Yes. The clipboard is untouched.
 bool AskYesNo(const char* format, ...);
 

@@ -89,3 +89,29 @@ int PlatformReplaceFile(const char* from, const char* to);
 // most capacity of them, and sets *count. Nonzero, with *count 0, when the
 // bytes are not Shift-JIS or the result does not fit.
 int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size_t* count);
+
+// Forces a file's written bytes to the disk. Returns 0, or nonzero on failure.
+int PlatformFlushFile(FILE* file);
+
+// Waits about milliseconds.
+void PlatformSleep(uint32_t milliseconds);
+
+// Why the last failed file operation of this thread failed, as far as a player
+// can act on it.
+enum PlatformError {
+    kPlatformErrorOther = 0,
+    kPlatformErrorInUse,     // another program holds the file open
+    kPlatformErrorDenied,    // no permission to write there
+    kPlatformErrorDiskFull,  // the disk has no room left
+};
+PlatformError PlatformLastError();
+
+// Test hook: after count more changes to the file system (-1: never), every
+// further change fails without touching anything, as if the process had died
+// at that point. Changes are creating, writing, moving and deleting files and
+// folders and setting their attributes or times.
+void PlatformFailChangesAfter(int count);
+// True when the next change may go ahead; counts it against the hook.
+bool PlatformChangeAllowed();
+// True once the hook has stopped every change; waits are then skipped too.
+bool PlatformChangesStopped();

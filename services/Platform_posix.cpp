@@ -78,6 +78,7 @@ struct PlatformFind {
 };
 
 FILE* PlatformOpenFile(const char* path, const char* mode) {
+    if (mode[0] != 'r' && !PlatformChangeAllowed()) return nullptr;
     std::string n;
     if (!ToNative(path, &n)) return nullptr;
     // Windows refuses to replace a read-only file; root on POSIX would not.
@@ -126,18 +127,21 @@ FILE* PlatformOpenProgramFile() {
 }
 
 int PlatformCreateFolder(const char* path) {
+    if (!PlatformChangeAllowed()) return 1;
     std::string n;
     if (!ToNative(path, &n)) return 1;
     return mkdir(n.c_str(), 0777) == 0 ? 0 : 1;
 }
 
 int PlatformRemoveFolder(const char* path) {
+    if (!PlatformChangeAllowed()) return 1;
     std::string n;
     if (!ToNative(path, &n)) return 1;
     return rmdir(n.c_str()) == 0 ? 0 : 1;
 }
 
 int PlatformDeleteFile(const char* path) {
+    if (!PlatformChangeAllowed()) return 1;
     std::string n;
     if (!ToNative(path, &n)) return 1;
     struct stat st;
@@ -147,6 +151,7 @@ int PlatformDeleteFile(const char* path) {
 }
 
 int PlatformMoveFile(const char* from, const char* to) {
+    if (!PlatformChangeAllowed()) return 1;
     std::string a, b;
     if (!ToNative(from, &a) || !ToNative(to, &b)) return 1;
     struct stat st;
@@ -164,6 +169,7 @@ int PlatformGetAttributes(const char* path, uint32_t* attributes) {
 }
 
 int PlatformSetAttributes(const char* path, uint32_t attributes) {
+    if (!PlatformChangeAllowed()) return 1;
     std::string n;
     if (!ToNative(path, &n)) return 1;
     struct stat st;
@@ -174,6 +180,7 @@ int PlatformSetAttributes(const char* path, uint32_t attributes) {
 }
 
 int PlatformSetFileTime(const char* path, uint64_t fileTime) {
+    if (!PlatformChangeAllowed()) return 1;
     std::string n;
     if (!ToNative(path, &n)) return 1;
     // Unsigned until the epoch shift: every 64-bit file time is a second
@@ -289,6 +296,7 @@ int PlatformDriveType(const char* root) {
 }
 
 int PlatformReplaceFile(const char* from, const char* to) {
+    if (!PlatformChangeAllowed()) return 1;
     std::string a, b;
     if (!ToNative(from, &a) || !ToNative(to, &b)) return 1;
     struct stat st;
@@ -317,4 +325,28 @@ int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size
         units[i / 2] = static_cast<uint16_t>(static_cast<uint8_t>(wide[i]) | static_cast<uint8_t>(wide[i + 1]) << 8);
     *count = wide.size() / 2;
     return 0;
+}
+
+int PlatformFlushFile(FILE* file) {
+    if (!PlatformChangeAllowed()) return 1;
+    return fflush(file) == 0 && fsync(fileno(file)) == 0 ? 0 : 1;
+}
+
+void PlatformSleep(uint32_t milliseconds) {
+    if (PlatformChangesStopped()) return;
+    struct timespec t = {static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000};
+    nanosleep(&t, nullptr);
+}
+
+PlatformError PlatformLastError() {
+    switch (errno) {
+        case ETXTBSY:
+        case EBUSY: return kPlatformErrorInUse;
+        case EACCES:
+        case EPERM:
+        case EROFS: return kPlatformErrorDenied;
+        case ENOSPC:
+        case EDQUOT: return kPlatformErrorDiskFull;
+        default: return kPlatformErrorOther;
+    }
 }

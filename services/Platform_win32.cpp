@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <io.h>
+
+#include <cerrno>
 #include <new>
 
 #include "services/TextCodec_win32.h"
@@ -37,6 +40,7 @@ struct PlatformFind {
 };
 
 FILE* PlatformOpenFile(const char* path, const char* mode) {
+    if (mode[0] != 'r' && !PlatformChangeAllowed()) return nullptr;
     WidePath w(path);
     wchar_t wmode[8];
     size_t i = 0;
@@ -80,21 +84,25 @@ FILE* PlatformOpenProgramFile() {
 }
 
 int PlatformCreateFolder(const char* path) {
+    if (!PlatformChangeAllowed()) return 1;
     WidePath w(path);
     return w.ok && CreateDirectoryW(w.text, nullptr) ? 0 : 1;
 }
 
 int PlatformRemoveFolder(const char* path) {
+    if (!PlatformChangeAllowed()) return 1;
     WidePath w(path);
     return w.ok && RemoveDirectoryW(w.text) ? 0 : 1;
 }
 
 int PlatformDeleteFile(const char* path) {
+    if (!PlatformChangeAllowed()) return 1;
     WidePath w(path);
     return w.ok && DeleteFileW(w.text) ? 0 : 1;
 }
 
 int PlatformMoveFile(const char* from, const char* to) {
+    if (!PlatformChangeAllowed()) return 1;
     WidePath a(from), b(to);
     return a.ok && b.ok && MoveFileW(a.text, b.text) ? 0 : 1;
 }
@@ -109,12 +117,14 @@ int PlatformGetAttributes(const char* path, uint32_t* attributes) {
 }
 
 int PlatformSetAttributes(const char* path, uint32_t attributes) {
+    if (!PlatformChangeAllowed()) return 1;
     WidePath w(path);
     DWORD a = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
     return w.ok && SetFileAttributesW(w.text, a) ? 0 : 1;
 }
 
 int PlatformSetFileTime(const char* path, uint64_t fileTime) {
+    if (!PlatformChangeAllowed()) return 1;
     WidePath w(path);
     if (!w.ok) return 1;
     HANDLE h = CreateFileW(w.text, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -204,6 +214,7 @@ int PlatformDriveType(const char* root) {
 }
 
 int PlatformReplaceFile(const char* from, const char* to) {
+    if (!PlatformChangeAllowed()) return 1;
     WidePath a(from), b(to);
     if (!a.ok || !b.ok) return 1;
     DWORD target = GetFileAttributesW(b.text);
@@ -231,4 +242,31 @@ int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size
     if (!ok) return 1;
     *count = static_cast<size_t>(n - 1);
     return 0;
+}
+
+int PlatformFlushFile(FILE* file) {
+    if (!PlatformChangeAllowed()) return 1;
+    if (fflush(file) != 0) return 1;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) ? 0 : 1;
+}
+
+void PlatformSleep(uint32_t milliseconds) {
+    if (PlatformChangesStopped()) return;
+    Sleep(milliseconds);
+}
+
+PlatformError PlatformLastError() {
+    switch (GetLastError()) {
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+        case ERROR_USER_MAPPED_FILE: return kPlatformErrorInUse;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT: return kPlatformErrorDenied;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return kPlatformErrorDiskFull;
+        default:
+            // The runtime's file functions may leave only errno.
+            return errno == ENOSPC ? kPlatformErrorDiskFull : kPlatformErrorOther;
+    }
 }

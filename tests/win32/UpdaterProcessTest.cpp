@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "package/Extract.h"
+#include "package/PackageFormat.h"
+#include "package/Staging.h"
 #include "services/Platform.h"
 #include "services/Registry.h"
 #include "tests/support/RegistryStore.h"
@@ -274,6 +276,141 @@ TEST_F(UpdateFlowTest, DamageFoundDuringTheUpdateLeavesTheGameFolderAsItWas) {
     EXPECT_EQ(-1, Finish());
     EXPECT_TRUE(SnapshotTree(game_.Path()) == before);
     EXPECT_TRUE(WorkingFolders().empty());
+}
+
+// A game file held open by the running game, or read-only: the box names the
+// file and the cause instead of a damaged download; Cancel ends with -1 and
+// the folder as it was, Retry after the cause is gone updates it.
+TEST_F(UpdateFlowTest, WriteFailuresAreToldAndCanBeRetried) {
+    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
+    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+    std::string file = game_ / "game.dat";
+    std::wstring wideFile = Wide(file.c_str());
+    struct Case {
+        const char* what;
+        bool held;
+        const char* cause;
+    } cases[] = {
+        {"held open by the running game", true, "」は他のプログラムが使用しているため"},
+        {"read-only", false, "」は読み取り専用のため"},
+    };
+    for (const Case& c : cases) {
+        for (int answer : {IDCANCEL, IDRETRY}) {
+            SetFileAttributesW(wideFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ASSERT_TRUE(WriteFileBytes(file, ToBytes("old")));
+            HANDLE held = INVALID_HANDLE_VALUE;
+            if (c.held) {
+                held = CreateFileW(wideFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+                ASSERT_NE(INVALID_HANDLE_VALUE, held);
+            } else {
+                ASSERT_TRUE(SetFileAttributesW(wideFile.c_str(), FILE_ATTRIBUTE_READONLY));
+            }
+            TreeSnapshot before = SnapshotTree(game_.Path());
+            StartUpdater("");
+            Press(1001);  // Update, above Exit
+            ASSERT_EQ(1u, Answer({IDYES}).size()) << c.what;
+            HWND box = WaitForBox(process_.dwProcessId, main_, kProcessTimeoutMs);
+            ASSERT_NE(nullptr, box) << c.what;
+            std::wstring text = MessageBoxText(box);
+            EXPECT_EQ(0u, text.find(Wide(("ファイル「" + file + c.cause).c_str()))) << c.what;
+            EXPECT_EQ(text, ClipboardUnicode()) << c.what;
+            EXPECT_TRUE(SnapshotTree(game_.Path()) == before) << c.what;
+            if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+            SetFileAttributesW(wideFile.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ClickButton(box, answer);
+            if (answer == IDCANCEL) {
+                EXPECT_EQ(-1, Finish()) << c.what;
+                EXPECT_EQ("old", GameData()) << c.what;
+            } else {
+                HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+                ASSERT_NE(nullptr, finish) << c.what;
+                ClickButton(finish, IDOK);
+                EXPECT_EQ(0, Finish()) << c.what;
+                EXPECT_EQ("new", GameData()) << c.what;
+            }
+            EXPECT_FALSE(Exists(game_ / kStagingFolderName)) << c.what;
+            EXPECT_TRUE(WorkingFolders().empty()) << c.what;
+        }
+    }
+}
+
+// The updater killed while it stages and while it moves hundreds of files into
+// place: the folder is then wholly old or wholly new once recovered, and the
+// next run, which starts with that recovery, updates it completely and leaves
+// no staging folder behind.
+TEST_F(UpdateFlowTest, KilledDuringTheUpdateThenRunAgain) {
+    constexpr int kFiles = 300;
+    constexpr uint64_t kOldTime = 130000000000000000ULL;
+    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
+    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n"));
+    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    AppendFolder(&entries, "data\\");
+    for (int i = 0; i < kFiles; ++i) {
+        AppendFile(&entries, "data\\old" + std::to_string(i) + ".dat", ToBytes("new " + std::to_string(i)));
+        AppendFile(&entries, "data\\new" + std::to_string(i) + ".dat", ToBytes("added " + std::to_string(i)));
+    }
+    Bytes program = MakeProgramFile(image_, entries);
+    auto makeOld = [&] {
+        RemoveTree(game_.Path());
+        PlatformCreateFolder(game_.Path().c_str());
+        PlatformCreateFolder((game_ / "data").c_str());
+        for (int i = 0; i < kFiles; ++i) {
+            std::string path = game_ / ("data\\old" + std::to_string(i) + ".dat");
+            WriteFileBytes(path, ToBytes("old"));
+            PlatformSetFileTime(path.c_str(), kOldTime);
+        }
+    };
+    makeOld();
+    TreeSnapshot oldTree = SnapshotTree(game_.Path());
+    std::string saved = programs_ / "patch.exe";
+    ASSERT_TRUE(WriteFileBytes(saved, program));
+    PackageStream stream;
+    ASSERT_EQ(kPackageOk, OpenPackageStream(saved.c_str(), &stream));
+    ASSERT_EQ(kPackageOk, WalkPackage(&stream, game_.Path().c_str(), kFullMode, nullptr));
+    ClosePackageStream(&stream);
+    TreeSnapshot newTree = SnapshotTree(game_.Path());
+    std::string journal = game_ / (std::string(kStagingFolderName) + "\\journal.txt");
+    std::string staged = game_ / (std::string(kStagingFolderName) + "\\00000200.new");
+    struct Point {
+        const char* what;
+        const char* seen;  // killed once the journal holds this; null: once a file is staged
+        bool recoverHere;  // recovered by the test before the next run
+    } points[] = {
+        {"while staging", nullptr, true},
+        {"while moving", "\nE\n", true},
+        {"while moving, recovered by the next run", "\nE\n", false},
+    };
+    for (const Point& p : points) {
+        makeOld();
+        Start(program);
+        Press(1001);  // Update, above Exit
+        ASSERT_EQ(1u, Answer({IDYES}).size()) << p.what;
+        bool seen = false;
+        for (DWORD start = GetTickCount(); !seen && GetTickCount() - start < kProcessTimeoutMs;) {
+            Bytes b;
+            seen = p.seen == nullptr ? Exists(staged)
+                                     : ReadFileBytes(journal, &b) &&
+                                           std::string(b.begin(), b.end()).find(p.seen) != std::string::npos;
+        }
+        TerminateProcess(process_.hProcess, 9);
+        EXPECT_EQ(9, Finish()) << p.what;
+        EXPECT_TRUE(seen) << p.what;
+        if (p.recoverHere) {
+            ASSERT_EQ(kPackageOk, RecoverStaging(game_.Path().c_str())) << p.what;
+            TreeSnapshot recovered = SnapshotTree(game_.Path());
+            EXPECT_TRUE(recovered == oldTree || recovered == newTree) << p.what;
+        }
+        Start(program);
+        Press(1001);
+        ASSERT_EQ(1u, Answer({IDYES}).size()) << p.what;
+        HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+        ASSERT_NE(nullptr, finish) << p.what;
+        ClickButton(finish, IDOK);
+        EXPECT_EQ(0, Finish()) << p.what;
+        EXPECT_TRUE(SnapshotTree(game_.Path()) == newTree) << p.what;
+    }
 }
 
 // Lets the shell open .txt files with the system's editor, as a player's
