@@ -58,6 +58,18 @@ struct EntryResources {
     }
 };
 
+// Records a failed write of the file shown as shownPath. Some systems report
+// a full disk as something else; a volume with less than a block left is full.
+void NoteFailedWrite(const char* shownPath) {
+    NoteWriteFailure(shownPath);
+    char folder[kMaxPath];
+    CopyText(folder, sizeof(folder), shownPath);
+    folder[FolderPartLength(folder)] = '\0';
+    uint64_t free = 0;
+    if (folder[0] != '\0' && PlatformFreeBytes(folder, &free) == 0 && free < kTransferBlock)
+        NoteWriteFailureReason(shownPath, kWriteFailureDiskFull);
+}
+
 void Report(const ProgressSink* sink, int64_t fileBytes, int64_t consumed) {
     if (sink != nullptr) sink->report(sink->context, fileBytes, consumed);
     PumpMessages();
@@ -87,7 +99,7 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
 
     r.file = PlatformOpenFile(writePath, "wb");
     if (r.file == nullptr) {
-        NoteWriteFailure(shownPath);
+        NoteFailedWrite(shownPath);
         return kPackageCannotWrite;
     }
     // Whole 128 KiB blocks go straight to the file; a runtime buffer would only copy them.
@@ -118,7 +130,7 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
             size_t n = kTransferBlock - r.stream.avail_out;
             if (n > 0) {
                 if (!WriteBlock(r.file, r.output, n)) {
-                    NoteWriteFailure(shownPath);
+                    NoteFailedWrite(shownPath);
                     return kPackageCannotWrite;
                 }
                 Report(sink, written + static_cast<int64_t>(n), consumed);
@@ -129,7 +141,7 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
             r.file = nullptr;
             // A full disk may show only when the last bytes are flushed.
             if (fclose(file) != 0) {
-                NoteWriteFailure(shownPath);
+                NoteFailedWrite(shownPath);
                 return kPackageCannotWrite;
             }
             PlatformSetFileTime(writePath, fileTime);
@@ -139,7 +151,7 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
         if (z != Z_OK) return z == Z_MEM_ERROR ? kPackageNoMemory : kPackageCorruptStream;
         if (r.stream.avail_out == 0) {
             if (!WriteBlock(r.file, r.output, kTransferBlock)) {
-                NoteWriteFailure(shownPath);
+                NoteFailedWrite(shownPath);
                 return kPackageCannotWrite;
             }
             written += kTransferBlock;

@@ -49,7 +49,19 @@ done
 
 . "$root/scripts/wine-env.sh"
 wine_env_start "$build/win"
-trap wine_env_stop EXIT
+# A 2 MiB drive T: for the full-disk test, where the machine lets us mount one.
+small_drive="$build/small-drive"
+mkdir -p "$small_drive"
+if mountpoint -q "$small_drive" || mount -t tmpfs -o size=2m tmpfs "$small_drive" 2>/dev/null; then
+    ln -sfn "$small_drive" "$WINEPREFIX/dosdevices/t:"
+    export UPDATER_SMALL_DRIVE='T:\'
+fi
+stop_all() {
+    wine_env_stop
+    rm -f "$WINEPREFIX/dosdevices/t:"
+    mountpoint -q "$small_drive" && umount "$small_drive"
+}
+trap stop_all EXIT
 # The end-to-end tests leave screenshots of the updater's windows here.
 shots="$build/test-artifacts/shots"
 rm -rf "$shots"
@@ -64,7 +76,7 @@ for locale in ja_JP.UTF-8 C.UTF-8; do
         wineserver -w 2>/dev/null || true
     done
 done
-wine_env_stop
+stop_all
 trap - EXIT
 for bmp in "$shots"/*/*.bmp; do
     [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"

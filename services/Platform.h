@@ -93,6 +93,9 @@ int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size
 // Forces a file's written bytes to the disk. Returns 0, or nonzero on failure.
 int PlatformFlushFile(FILE* file);
 
+// Bytes free for this user on the volume that holds path; nonzero on failure.
+int PlatformFreeBytes(const char* path, uint64_t* bytes);
+
 // Waits about milliseconds.
 void PlatformSleep(uint32_t milliseconds);
 

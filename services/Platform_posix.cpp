@@ -9,6 +9,7 @@
 #include <fnmatch.h>
 #include <iconv.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -349,4 +350,13 @@ PlatformError PlatformLastError() {
         case EDQUOT: return kPlatformErrorDiskFull;
         default: return kPlatformErrorOther;
     }
+}
+
+int PlatformFreeBytes(const char* path, uint64_t* bytes) {
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    struct statvfs st;
+    if (statvfs(n.c_str(), &st) != 0) return 1;
+    *bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return 0;
 }

@@ -270,3 +270,11 @@ PlatformError PlatformLastError() {
             return errno == ENOSPC ? kPlatformErrorDiskFull : kPlatformErrorOther;
     }
 }
+
+int PlatformFreeBytes(const char* path, uint64_t* bytes) {
+    WidePath w(path);
+    ULARGE_INTEGER free;
+    if (!w.ok || !GetDiskFreeSpaceExW(w.text, &free, nullptr, nullptr)) return 1;
+    *bytes = free.QuadPart;
+    return 0;
+}

@@ -334,6 +334,60 @@ TEST_F(UpdateFlowTest, WriteFailuresAreToldAndCanBeRetried) {
     }
 }
 
+// A drive that fills while the update writes: the box says so with the room
+// the update needs; Cancel leaves the game as it was, Retry after space was
+// made updates it. The test script maps a small drive for this where the
+// machine lets it mount one.
+TEST_F(UpdateFlowTest, FullDiskIsToldWithTheSpaceNeededAndCanBeRetried) {
+    char drive[16] = "";
+    if (GetEnvironmentVariableA("UPDATER_SMALL_DRIVE", drive, sizeof(drive)) == 0)
+        GTEST_SKIP() << "no small drive is mapped";
+    std::string game = std::string(drive) + "game";
+    std::string filler = std::string(drive) + "filler.bin";
+    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
+    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game.c_str());
+    Bytes big(1u << 20);
+    uint32_t seed = 1;
+    for (uint8_t& b : big) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n"));
+    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    AppendFile(&entries, "big.dat", big);
+    Bytes program = MakeProgramFile(image_, entries);
+    for (int answer : {IDCANCEL, IDRETRY}) {
+        RemoveTree(game);
+        ASSERT_EQ(0, PlatformCreateFolder(game.c_str()));
+        ASSERT_TRUE(WriteFileBytes(game + "\\game.dat", ToBytes("old")));
+        ASSERT_TRUE(WriteFileBytes(filler, Bytes(1500u << 10, 'f'))) << "the drive holds 2 MiB";
+        TreeSnapshot before = SnapshotTree(game);
+        Start(program);
+        Press(1001);  // Update, above Exit
+        ASSERT_EQ(1u, Answer({IDYES}).size());
+        HWND box = WaitForBox(process_.dwProcessId, main_, kProcessTimeoutMs);
+        ASSERT_NE(nullptr, box);
+        std::wstring text = MessageBoxText(box);
+        EXPECT_EQ(0u, text.find(Wide("ディスクの空き容量が足りないため"))) << answer;
+        EXPECT_NE(std::wstring::npos, text.find(Wide("約 1.0 MB"))) << answer;
+        EXPECT_TRUE(SnapshotTree(game) == before) << answer;
+        PlatformDeleteFile(filler.c_str());
+        ClickButton(box, answer);
+        if (answer == IDCANCEL) {
+            EXPECT_EQ(-1, Finish());
+            EXPECT_TRUE(SnapshotTree(game) == before);
+        } else {
+            HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+            ASSERT_NE(nullptr, finish);
+            ClickButton(finish, IDOK);
+            EXPECT_EQ(0, Finish());
+            Bytes got;
+            ASSERT_TRUE(ReadFileBytes(game + "\\big.dat", &got));
+            EXPECT_TRUE(got == big);
+        }
+        EXPECT_FALSE(Exists(game + "\\" + kStagingFolderName)) << answer;
+    }
+    RemoveTree(game);
+}
+
 // The updater killed while it stages and while it moves hundreds of files into
 // place: the folder is then wholly old or wholly new once recovered, and the
 // next run, which starts with that recovery, updates it completely and leaves
