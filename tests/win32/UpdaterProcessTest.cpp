@@ -388,6 +388,55 @@ TEST_F(UpdateFlowTest, FullDiskIsToldWithTheSpaceNeededAndCanBeRetried) {
     RemoveTree(game);
 }
 
+// The game still running while its program is replaced: the old copy moves
+// aside but cannot be deleted yet; the update completes, and the next run,
+// with the game ended, leaves no trace of it.
+TEST_F(UpdateFlowTest, RunningGamesOldProgramIsDeletedByTheNextRun) {
+    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
+    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+    // The running game: an updater of its own, waiting in its main window.
+    Bytes gameEntries;
+    AppendFile(&gameEntries, "install.env", ToBytes("TITLEBAR ゲーム本体\r\n"));
+    AppendFile(&gameEntries, "insttscr.rct", TinyPicture());
+    std::string gameExe = game_ / "game.exe";
+    ASSERT_TRUE(WriteFileBytes(gameExe, MakeProgramFile(image_, gameEntries)));
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION running{};
+    std::wstring command = L"\"" + Wide(gameExe.c_str()) + L"\"";
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &running));
+    ASSERT_NE(nullptr, WaitForDialog(running.dwProcessId, Wide("ゲーム本体"), kProcessTimeoutMs));
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n"));
+    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    AppendFile(&entries, "game.exe", ToBytes("the new program"));
+    Bytes program = MakeProgramFile(image_, entries);
+    for (int run = 0; run < 2; ++run) {
+        Start(program);
+        Press(1001);  // Update, above Exit
+        ASSERT_EQ(1u, Answer({IDYES}).size()) << run;
+        HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+        ASSERT_NE(nullptr, finish) << run;
+        ClickButton(finish, IDOK);
+        EXPECT_EQ(0, Finish()) << run;
+        Bytes b;
+        ASSERT_TRUE(ReadFileBytes(gameExe, &b));
+        EXPECT_EQ(ToBytes("the new program"), b) << run;
+        std::vector<std::string> left = ListFolder(game_ / kStagingFolderName);
+        if (run == 0) {
+            // What stays is only the old program, marked for deletion.
+            ASSERT_EQ(1u, left.size());
+            EXPECT_EQ(".del", left[0].substr(left[0].size() - 4)) << left[0];
+            TerminateProcess(running.hProcess, 0);
+            WaitForSingleObject(running.hProcess, kProcessTimeoutMs);
+            CloseHandle(running.hProcess);
+            CloseHandle(running.hThread);
+        } else {
+            EXPECT_FALSE(Exists(game_ / kStagingFolderName));
+        }
+    }
+}
+
 // The updater killed while it stages and while it moves hundreds of files into
 // place: the folder is then wholly old or wholly new once recovered, and the
 // next run, which starts with that recovery, updates it completely and leaves
