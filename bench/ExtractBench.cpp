@@ -479,6 +479,22 @@ int main(int argc, char** argv) {
         RemoveTree(work + "/floor" + std::to_string(r));
     }
 
+    // (f) the Full walk on 1, 2 and 4 inflating threads, fresh folders each time.
+    const unsigned kWorkerCounts[] = {1, 2, 4};
+    Best scaling[3];
+    for (int r = 0; r < kRepeats; ++r) {
+        for (int w = 0; w < 3; ++w) {
+            std::string folder = work + "/workers" + std::to_string(w);
+            RemoveTree(folder);
+            MakeFolder(folder);
+            Settle(work);
+            SetExtractWorkers(kWorkerCounts[w]);
+            scaling[w].Add(TimeWalk(bigPackage, folder, kFullMode));
+        }
+    }
+    SetExtractWorkers(0);
+    for (int w = 0; w < 3; ++w) RemoveTree(work + "/workers" + std::to_string(w));
+
     // (d) peaks, each in its own child.
     MakeFolder(work + "/peak_big");
     MakeFolder(work + "/peak_quarter");
@@ -552,6 +568,11 @@ int main(int argc, char** argv) {
     printf("  %-44s %9.2fx  (target under 1.10x)\n", "     full / small", bootBig.seconds / bootSmall.seconds);
     printf("  %-44s %9.3f ms / %.3f ms = %.2fx\n", "     the same, package not in the page cache", coldBig.seconds * 1000,
            coldSmall.seconds * 1000, coldBig.seconds / coldSmall.seconds);
+    for (int w = 0; w < 3; ++w) {
+        char label[64];
+        snprintf(label, sizeof(label), "(f)  walk on %u thread%s / floor", kWorkerCounts[w], kWorkerCounts[w] > 1 ? "s" : "");
+        printf("  %-44s %9.2fx  (%.3f s)\n", label, scaling[w].seconds / floorFresh.seconds, scaling[w].seconds);
+    }
     printf("\nextract_bench: %.0f s in all\n", Now() - started);
 
     RemoveTree(work);

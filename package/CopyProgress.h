@@ -26,3 +26,7 @@ int CloseCopyProgress();
 // Dispatches every waiting message of the thread and returns how many it
 // dispatched. A quit message ends the process at once with its code.
 int PumpMessages();
+
+// Registers what runs just before a quit message ends the process (null:
+// nothing): a walk on several threads stops them there.
+void SetBeforeQuit(void (*handler)());

@@ -4,3 +4,4 @@
 const ProgressSink* OpenCopyProgress(int64_t) { return nullptr; }
 int CloseCopyProgress() { return 1; }
 int PumpMessages() { return 0; }
+void SetBeforeQuit(void (*)()) {}

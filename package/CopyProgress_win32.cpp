@@ -136,12 +136,21 @@ int CloseCopyProgress() {
     return 0;
 }
 
+namespace {
+void (*s_beforeQuit)() = nullptr;
+}
+
+void SetBeforeQuit(void (*handler)()) { s_beforeQuit = handler; }
+
 int PumpMessages() {
     int count = 0;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         // A quit request during the walk ends the program where it stands.
-        if (message.message == WM_QUIT) exit(static_cast<int>(message.wParam));
+        if (message.message == WM_QUIT) {
+            if (s_beforeQuit != nullptr) s_beforeQuit();
+            exit(static_cast<int>(message.wParam));
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
         ++count;

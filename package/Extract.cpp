@@ -2,8 +2,15 @@
 
 #include <zlib.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "package/ByteReader.h"
 #include "package/PackageFormat.h"
@@ -42,84 +49,148 @@ constexpr const char* kRestoreFailed =
     "［再試行］を押すか、次にアップデータを実行したときに元に戻されます。";
 constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
 
-// The pieces of one entry's extraction that must be released on every path.
-struct EntryResources {
+// How many threads inflate at once in a Full walk: one per core, never more
+// than this, so that memory in flight stays two transfer blocks a thread.
+constexpr unsigned kMaxWorkers = 8;
+// How often the window thread looks at the workers' progress while it pumps.
+constexpr uint32_t kProgressIntervalMs = 15;
+// No entry index: used where no entry failed.
+constexpr size_t kNoEntry = static_cast<size_t>(-1);
+
+unsigned s_workers = 0;  // 0: one per core
+
+// The two transfer buffers of one thread, had once for a whole walk.
+struct TransferBuffers {
     uint8_t* input = nullptr;
     uint8_t* output = nullptr;
-    FILE* file = nullptr;
-    z_stream stream{};
-    bool streamOpen = false;
-
-    ~EntryResources() {
-        if (streamOpen) inflateEnd(&stream);
-        if (file != nullptr) fclose(file);
+    bool Get() {
+        input = static_cast<uint8_t*>(CheckedAlloc(kTransferBlock));
+        if (input != nullptr) output = static_cast<uint8_t*>(CheckedAlloc(kTransferBlock));
+        return output != nullptr;
+    }
+    ~TransferBuffers() {
         free(input);
         free(output);
     }
 };
 
-// Records a failed write of the file shown as shownPath. Some systems report
-// a full disk as something else; a volume with less than a block left is full.
-void NoteFailedWrite(const char* shownPath) {
-    NoteWriteFailure(shownPath);
-    char folder[kMaxPath];
-    CopyText(folder, sizeof(folder), shownPath);
-    folder[FolderPartLength(folder)] = '\0';
-    uint64_t free = 0;
-    if (folder[0] != '\0' && PlatformFreeBytes(folder, &free) == 0 && free < kTransferBlock)
-        NoteWriteFailureReason(shownPath, kWriteFailureDiskFull);
+// Where an entry's bytes come from: the package read in order by one thread,
+// or read at an entry's own position by several threads in turn.
+struct EntrySource {
+    PackageStream* package;
+    std::mutex* lock;  // null: in order
+    int64_t position;  // next absolute position, when shared
+};
+
+size_t ReadSource(EntrySource* source, void* out, size_t count) {
+    if (source->lock == nullptr) return ReadPackageBytes(source->package, out, count);
+    std::lock_guard<std::mutex> hold(*source->lock);
+    if (PlatformSeek(source->package->file, source->position, SEEK_SET) != 0) return 0;
+    source->package->position = source->position;
+    size_t got = ReadPackageBytes(source->package, out, count);
+    source->position += static_cast<int64_t>(got);
+    return got;
 }
 
-void Report(const ProgressSink* sink, int64_t fileBytes, int64_t consumed) {
-    if (sink != nullptr) sink->report(sink->context, fileBytes, consumed);
-    PumpMessages();
-}
+// Counters that the workers of a parallel walk share with the window thread.
+struct SharedProgress {
+    std::atomic<int64_t> consumed{0};  // package bytes done overall
+    std::atomic<size_t> latest{0};     // index of the job started last, plus one
+    std::atomic<int64_t> latestBytes{0};
+    std::atomic<size_t> stopAbove{kNoEntry};  // jobs of later entries stop
+};
+
+// Where one entry's progress goes: to the sink with a message pump in a walk
+// in order, to the shared counters in a parallel one.
+struct EntryProgress {
+    const ProgressSink* sink;
+    SharedProgress* shared;  // null in a walk in order
+    size_t job;              // this job's index, in a parallel walk
+    size_t entry;            // this entry's index in the package
+    int64_t consumed;        // overall bytes before this entry's time field
+};
 
 bool WriteBlock(FILE* file, const uint8_t* data, size_t size) {
     return fwrite(data, 1, size, file) == size;
 }
 
-}  // namespace
+// Why writing the file shown as shownPath failed. Some systems report a full
+// disk as something else: a volume with less than a block left is full.
+int FailedWriteReason(const char* shownPath) {
+    int reason = WriteFailureReasonNow();
+    char folder[kMaxPath];
+    CopyText(folder, sizeof(folder), shownPath);
+    folder[FolderPartLength(folder)] = '\0';
+    uint64_t free = 0;
+    if (folder[0] != '\0' && PlatformFreeBytes(folder, &free) == 0 && free < kTransferBlock)
+        reason = kWriteFailureDiskFull;
+    return reason;
+}
 
-int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSize, const char* shownPath,
-                 const char* writePath, const ProgressSink* sink, int64_t consumed) {
-    EntryResources r;
-    r.input = static_cast<uint8_t*>(CheckedAlloc(kTransferBlock));
-    if (r.input == nullptr) return kPackageNoMemory;
-    r.output = static_cast<uint8_t*>(CheckedAlloc(kTransferBlock));
-    if (r.output == nullptr) return kPackageNoMemory;
+void Advance(EntryProgress* progress, int64_t fileBytes, int64_t consumed) {
+    if (progress->shared == nullptr) {
+        if (progress->sink != nullptr) progress->sink->report(progress->sink->context, fileBytes, consumed);
+        PumpMessages();
+        return;
+    }
+    if (progress->shared->latest.load() == progress->job + 1) progress->shared->latestBytes.store(fileBytes);
+}
 
-    uint8_t rawTime[kFileTimeSize];
+bool Stopped(const EntryProgress* progress) {
+    return progress->shared != nullptr && progress->entry > progress->shared->stopAbove.load();
+}
+
+struct OpenEntry {
+    FILE* file = nullptr;
+    z_stream stream{};
+    bool streamOpen = false;
+    ~OpenEntry() {
+        if (streamOpen) inflateEnd(&stream);
+        if (file != nullptr) fclose(file);
+    }
+};
+
+// Inflates one file entry from source (at its last-write time) into
+// writePath, shown as shownPath. Returns a package result; a failure to write
+// leaves its reason in *reason.
+int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpackedSize, uint32_t packedSize,
+                 const char* shownPath, const char* writePath, EntryProgress* progress, int* reason) {
+    OpenEntry r;
+    uint8_t rawTime[kFileTimeSize] = {};
     ByteReader reader;
     InitReader(&reader, rawTime, sizeof(rawTime));
     uint64_t fileTime = 0;
-    if (ReadPackageBytes(package, rawTime, sizeof(rawTime)) != sizeof(rawTime) || !ReadU64(&reader, &fileTime))
+    if (ReadSource(source, rawTime, sizeof(rawTime)) != sizeof(rawTime) || !ReadU64(&reader, &fileTime))
         return kPackageTruncated;
-    consumed += kFileTimeSize;
+    int64_t consumed = progress->consumed + kFileTimeSize;
+    if (progress->shared != nullptr) progress->shared->consumed += kFileTimeSize;
 
     r.file = PlatformOpenFile(writePath, "wb");
     if (r.file == nullptr) {
-        NoteFailedWrite(shownPath);
+        *reason = FailedWriteReason(shownPath);
         return kPackageCannotWrite;
     }
     // Whole 128 KiB blocks go straight to the file; a runtime buffer would only copy them.
     setvbuf(r.file, nullptr, _IONBF, 0);
-    if (sink != nullptr) sink->beginFile(sink->context, shownPath, unpackedSize);
+    if (progress->sink != nullptr && progress->shared == nullptr)
+        progress->sink->beginFile(progress->sink->context, shownPath, unpackedSize);
 
     if (inflateInit(&r.stream) != Z_OK) return kPackageNoMemory;
     r.streamOpen = true;
-    r.stream.next_out = r.output;
+    r.stream.next_out = buffers->output;
     r.stream.avail_out = kTransferBlock;
     int64_t written = 0;
     uint32_t remaining = packedSize;
 
     for (;;) {
+        if (Stopped(progress)) return kPackageCannotWrite;
         if (r.stream.avail_in == 0 && remaining > 0) {
             uint32_t chunk = remaining < kTransferBlock ? remaining : kTransferBlock;
-            size_t got = ReadPackageBytes(package, r.input, chunk);
-            r.stream.next_in = r.input;
+            size_t got = ReadSource(source, buffers->input, chunk);
+            r.stream.next_in = buffers->input;
             r.stream.avail_in = static_cast<uInt>(got);
             consumed += chunk;
+            if (progress->shared != nullptr) progress->shared->consumed += chunk;
             remaining -= chunk;
         }
         int z = inflate(&r.stream, Z_NO_FLUSH);
@@ -129,11 +200,11 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
             if (r.stream.avail_in != 0 || remaining != 0) return kPackageCorruptStream;
             size_t n = kTransferBlock - r.stream.avail_out;
             if (n > 0) {
-                if (!WriteBlock(r.file, r.output, n)) {
-                    NoteFailedWrite(shownPath);
+                if (!WriteBlock(r.file, buffers->output, n)) {
+                    *reason = FailedWriteReason(shownPath);
                     return kPackageCannotWrite;
                 }
-                Report(sink, written + static_cast<int64_t>(n), consumed);
+                Advance(progress, written + static_cast<int64_t>(n), consumed);
             }
             r.streamOpen = false;
             if (inflateEnd(&r.stream) != Z_OK) return kPackageCorruptStream;
@@ -141,7 +212,7 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
             r.file = nullptr;
             // A full disk may show only when the last bytes are flushed.
             if (fclose(file) != 0) {
-                NoteFailedWrite(shownPath);
+                *reason = FailedWriteReason(shownPath);
                 return kPackageCannotWrite;
             }
             PlatformSetFileTime(writePath, fileTime);
@@ -150,21 +221,54 @@ int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSi
         if (z == Z_BUF_ERROR) return kPackageTruncated;
         if (z != Z_OK) return z == Z_MEM_ERROR ? kPackageNoMemory : kPackageCorruptStream;
         if (r.stream.avail_out == 0) {
-            if (!WriteBlock(r.file, r.output, kTransferBlock)) {
-                NoteFailedWrite(shownPath);
+            if (!WriteBlock(r.file, buffers->output, kTransferBlock)) {
+                *reason = FailedWriteReason(shownPath);
                 return kPackageCannotWrite;
             }
             written += kTransferBlock;
-            r.stream.next_out = r.output;
+            r.stream.next_out = buffers->output;
             r.stream.avail_out = kTransferBlock;
-            Report(sink, written, consumed);
+            Advance(progress, written, consumed);
         }
     }
 }
 
+// One file entry of a parallel walk, found by the pass over the headers.
+struct Job {
+    std::string shown;
+    std::string write;
+    int64_t position;  // of its last-write time
+    int32_t unpacked;
+    uint32_t packed;
+    size_t entry;
+    std::string name;
+    int result = kPackageOk;
+    int reason = kWriteFailureOther;
+};
+
+// The workers of the parallel walk under way, for the quit handler.
+std::vector<std::thread>* s_running = nullptr;
+SharedProgress* s_runningProgress = nullptr;
+
+// Stops and waits for the workers, so that a quit message ends the program
+// with no thread still writing.
+void StopWorkers() {
+    if (s_running == nullptr) return;
+    s_runningProgress->stopAbove.store(0);
+    for (std::thread& t : *s_running) t.join();
+    s_running->clear();
+}
+
+}  // namespace
+
+void SetExtractWorkers(unsigned count) { s_workers = count; }
+
 const char* LastFailedEntry() { return s_failedEntry; }
 
 static int WalkEntries(PackageStream* package, const char* destination, int mode, const ProgressSink* sink) {
+    TransferBuffers buffers;
+    if (!buffers.Get()) return kPackageNoMemory;
+    EntrySource source{package, nullptr, 0};
     int64_t consumed = 0;
     uint16_t nameLength = 0;
     int result = ReadNameLength(package, &nameLength);
@@ -193,10 +297,14 @@ static int WalkEntries(PackageStream* package, const char* destination, int mode
                 result = StageFolder(target);
             } else {
                 result = StageFile(target, writePath, sizeof(writePath));
-                if (result == kPackageOk)
-                    result = ExtractEntry(package, entry.unpackedSize, entry.packedSize, target, writePath,
-                                          sink, consumed);
-                consumed += entry.packedSize;
+                if (result == kPackageOk) {
+                    EntryProgress progress{sink, nullptr, 0, 0, consumed};
+                    int reason = kWriteFailureOther;
+                    result = InflateEntry(&source, &buffers, entry.unpackedSize, entry.packedSize, target,
+                                          writePath, &progress, &reason);
+                    if (result == kPackageCannotWrite) NoteWriteFailureReason(target, reason);
+                }
+                consumed += kFileTimeSize + entry.packedSize;
             }
             if (result != kPackageOk) return result;
         }
@@ -206,11 +314,146 @@ static int WalkEntries(PackageStream* package, const char* destination, int mode
     return result;
 }
 
+// Runs the jobs from next on, in entry order, until none is left.
+static void RunJobs(std::vector<Job>* jobs, std::atomic<size_t>* next, EntrySource shared, TransferBuffers* buffers,
+                    SharedProgress* progress) {
+    for (;;) {
+        size_t i = next->fetch_add(1);
+        if (i >= jobs->size()) return;
+        Job& job = (*jobs)[i];
+        if (job.entry > progress->stopAbove.load()) return;
+        // The latest file started is the one the window shows.
+        size_t latest = progress->latest.load();
+        while (latest < i + 1 && !progress->latest.compare_exchange_weak(latest, i + 1)) {
+        }
+        EntrySource source = shared;
+        source.position = job.position;
+        EntryProgress entryProgress{nullptr, progress, i, job.entry, 0};
+        job.result = InflateEntry(&source, buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
+                                  &entryProgress, &job.reason);
+        if (job.result != kPackageOk) {
+            // Later entries stop; earlier ones finish, so the failure reported
+            // is the first in the package, as a walk in order meets it.
+            size_t stop = progress->stopAbove.load();
+            while (job.entry < stop && !progress->stopAbove.compare_exchange_weak(stop, job.entry)) {
+            }
+        }
+    }
+}
+
+// A Full walk with its files inflated on several threads: the headers are
+// read in order first (staging every folder and file as a walk in order
+// does), then each file's stream is read at its own position by whichever
+// thread is free. The window thread shows progress and pumps messages.
+static int WalkInParallel(PackageStream* package, const char* destination, const ProgressSink* sink,
+                          unsigned workers) {
+    std::vector<Job> jobs;
+    int64_t headerBytes = 0;
+    uint16_t nameLength = 0;
+    PackageEntry entry;
+    char target[kMaxPath];
+    char writePath[kStagedPathBuffer];
+    size_t index = 0;
+    int headerResult = ReadNameLength(package, &nameLength);
+    std::string headerName;
+    while (headerResult == kPackageOk && nameLength != 0) {
+        headerResult = ReadEntryHeader(package, nameLength, &entry);
+        headerName = entry.name;
+        if (headerResult != kPackageOk) break;
+        headerBytes += nameLength + kSizeFieldsSize + kNameLengthSize;
+        if (!JoinPath(target, sizeof(target), destination, entry.name)) {
+            headerResult = kPackagePathTooLong;
+            break;
+        }
+        if (entry.isFolder) {
+            headerResult = StageFolder(target);
+            if (headerResult != kPackageOk) break;
+        } else {
+            headerResult = StageFile(target, writePath, sizeof(writePath));
+            if (headerResult != kPackageOk) break;
+            jobs.push_back(Job{target, writePath, package->position, entry.unpackedSize, entry.packedSize, index,
+                               entry.name});
+            // A stream cut short is met by its job, as a walk in order meets it.
+            headerResult = SkipPackageBytes(package, kFileTimeSize + entry.packedSize);
+            if (headerResult != kPackageOk) break;
+        }
+        ++index;
+        headerResult = ReadNameLength(package, &nameLength);
+    }
+    size_t headerFailure = headerResult == kPackageOk ? kNoEntry : index;
+
+    SharedProgress progress;
+    progress.consumed = headerBytes;
+    progress.stopAbove = headerFailure;
+    std::vector<TransferBuffers> buffers(workers);
+    for (TransferBuffers& b : buffers)
+        if (!b.Get()) return kPackageNoMemory;
+    std::mutex readLock;
+    EntrySource shared{package, &readLock, 0};
+    std::atomic<size_t> next{0};
+    unsigned finished = 0;
+    std::mutex finishLock;
+    std::condition_variable finishedOne;
+    std::vector<std::thread> threads;
+    s_running = &threads;
+    s_runningProgress = &progress;
+    SetBeforeQuit(StopWorkers);
+    for (unsigned w = 0; w < workers; ++w)
+        threads.emplace_back([&, w] {
+            RunJobs(&jobs, &next, shared, &buffers[w], &progress);
+            std::lock_guard<std::mutex> hold(finishLock);
+            ++finished;
+            finishedOne.notify_one();
+        });
+    size_t shown = 0;
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> hold(finishLock);
+            if (finishedOne.wait_for(hold, std::chrono::milliseconds(kProgressIntervalMs),
+                                     [&] { return finished == workers; }))
+                break;
+        }
+        if (sink != nullptr) {
+            size_t latest = progress.latest.load();
+            if (latest != shown && latest > 0) {
+                shown = latest;
+                sink->beginFile(sink->context, jobs[latest - 1].shown.c_str(), jobs[latest - 1].unpacked);
+            }
+            sink->report(sink->context, progress.latestBytes.load(), progress.consumed.load());
+        }
+        PumpMessages();
+    }
+    for (std::thread& t : threads) t.join();
+    threads.clear();
+    SetBeforeQuit(nullptr);
+    s_running = nullptr;
+    s_runningProgress = nullptr;
+    if (sink != nullptr) sink->report(sink->context, progress.latestBytes.load(), progress.consumed.load());
+
+    // The first failure in package order, a stream's before its header pass's.
+    for (const Job& job : jobs) {
+        if (job.result == kPackageOk || job.entry > headerFailure) continue;
+        CopyText(s_failedEntry, sizeof(s_failedEntry), job.name.c_str());
+        if (job.result == kPackageCannotWrite) NoteWriteFailureReason(job.shown.c_str(), job.reason);
+        return job.result;
+    }
+    if (headerResult != kPackageOk) {
+        CopyText(s_failedEntry, sizeof(s_failedEntry), headerName.c_str());
+        return headerResult;
+    }
+    s_failedEntry[0] = '\0';
+    return kPackageOk;
+}
+
 int WalkPackage(PackageStream* package, const char* destination, int mode, const ProgressSink* sink) {
     s_failedEntry[0] = '\0';
     int result = BeginStaging(destination, mode == kBootMode);
     if (result != kPackageOk) return result;
-    result = WalkEntries(package, destination, mode, sink);
+    unsigned workers = s_workers != 0 ? s_workers : std::thread::hardware_concurrency();
+    if (workers > kMaxWorkers) workers = kMaxWorkers;
+    // The start-up files are few and small: Boot walks keep to one thread and their seeks.
+    if (mode == kFullMode && workers > 1) result = WalkInParallel(package, destination, sink, workers);
+    else result = WalkEntries(package, destination, mode, sink);
     if (result == kPackageOk) result = CommitStaging();
     else AbortStaging();
     return result;

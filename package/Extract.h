@@ -16,18 +16,14 @@ enum ExtractMode { kFullMode = 0, kBootMode = 1 };
 constexpr const char* kDamagedPackageMessage =
     "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
 
-// Inflates one file entry. package is positioned at the entry's last-write
-// time; the stream of packedSize bytes follows it. The file is written to
-// writePath, progress shows shownPath. consumed is the overall count before the
-// time field. Returns kPackageOk, or a package result with the file closed and
-// both transfer buffers released. Leaves package just past the stream.
-int ExtractEntry(PackageStream* package, int32_t unpackedSize, uint32_t packedSize, const char* shownPath,
-                 const char* writePath, const ProgressSink* sink, int64_t consumed);
-
 // Walks an opened package (positioned at its first entry) into destination.
 // sink may be null. Returns kPackageOk or the first failure; in Full mode a
 // failure leaves destination as it was.
 int WalkPackage(PackageStream* package, const char* destination, int mode, const ProgressSink* sink);
+
+// How many threads a Full walk inflates on: 0 for one per core (the
+// default), 1 for a walk in order on the calling thread alone.
+void SetExtractWorkers(unsigned count);
 
 // Name of the entry a failed walk stopped at ("" when it failed before one).
 const char* LastFailedEntry();

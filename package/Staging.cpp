@@ -51,7 +51,7 @@ std::vector<StagedFile> s_files;
 std::unordered_map<std::string, size_t> s_liveByTarget;
 WriteFailure s_failure;
 
-int ReasonFromPlatform() {
+int ReasonFromPlatformError() {
     switch (PlatformLastError()) {
         case kPlatformErrorInUse: return kWriteFailureInUse;
         case kPlatformErrorDenied: return kWriteFailureDenied;
@@ -243,7 +243,9 @@ void NoteWriteFailureReason(const char* path, int reason) {
     s_failure.reason = reason;
 }
 
-void NoteWriteFailure(const char* path) { NoteWriteFailureReason(path, ReasonFromPlatform()); }
+void NoteWriteFailure(const char* path) { NoteWriteFailureReason(path, ReasonFromPlatformError()); }
+
+int WriteFailureReasonNow() { return ReasonFromPlatformError(); }
 
 int RecoverStaging(const char* destination) {
     char folder[kStagedPathBuffer];

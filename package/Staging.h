@@ -57,6 +57,8 @@ struct WriteFailure {
     int reason;                        // WriteFailureReason
 };
 const WriteFailure* LastWriteFailure();
+// The reason the platform gives for this thread's last failed operation.
+int WriteFailureReasonNow();
 // Records a failure to write path, with the reason the platform gave.
 void NoteWriteFailure(const char* path);
 void NoteWriteFailureReason(const char* path, int reason);

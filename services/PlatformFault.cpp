@@ -1,16 +1,21 @@
 #include "services/Platform.h"
 
+#include <atomic>
+
 namespace {
-int s_changesBeforeFailure = -1;
+// Counted from every thread of a walk.
+std::atomic<int> s_changesBeforeFailure{-1};
 }
 
 void PlatformFailChangesAfter(int count) { s_changesBeforeFailure = count; }
 
 bool PlatformChangeAllowed() {
-    if (s_changesBeforeFailure < 0) return true;
-    if (s_changesBeforeFailure == 0) return false;
-    --s_changesBeforeFailure;
-    return true;
+    int left = s_changesBeforeFailure.load();
+    for (;;) {
+        if (left < 0) return true;
+        if (left == 0) return false;
+        if (s_changesBeforeFailure.compare_exchange_weak(left, left - 1)) return true;
+    }
 }
 
-bool PlatformChangesStopped() { return s_changesBeforeFailure == 0; }
+bool PlatformChangesStopped() { return s_changesBeforeFailure.load() == 0; }

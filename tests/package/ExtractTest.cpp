@@ -39,7 +39,10 @@ void LogReport(void* context, int64_t fileBytes, int64_t consumed) {
 
 class ExtractTest : public ::testing::Test {
 protected:
-    void TearDown() override { FailAllocationsAfter(-1); }
+    void TearDown() override {
+        FailAllocationsAfter(-1);
+        SetExtractWorkers(0);
+    }
 
     int Walk(const Bytes& programFile, int mode, const ProgressSink* sink = nullptr) {
         return WalkInto(dest.Path(), programFile, mode, sink);
@@ -162,6 +165,7 @@ TEST_F(ExtractTest, BootModeFailsOnAStartupFileInsideAFolder) {
 }
 
 TEST_F(ExtractTest, ProgressCountsBlocksAndConsumedBytes) {
+    SetExtractWorkers(1);  // block by block, as a walk in order reports
     Bytes entries;
     AppendFile(&entries, "two.dat", Bytes(2 * kTransferBlock, 'x'));
     AppendFile(&entries, "more.dat", Bytes(kTransferBlock + 1, 'y'));
@@ -237,6 +241,62 @@ std::vector<Damage> DamagedPackages() {
     cases.push_back({"packed size beyond the stream", e, kPackageCorruptStream});
 
     return cases;
+}
+
+// Many files, a repeated target (the last entry wins) and Japanese names: the
+// walk on several threads makes exactly the tree the walk in order makes, and
+// its progress ends where the package ends.
+TEST_F(ExtractTest, ParallelWalkMakesTheSameTreeAsAWalkInOrder) {
+    Bytes entries;
+    AppendFolder(&entries, "表\\");
+    for (int i = 0; i < 40; ++i) {
+        std::string name = (i % 3 == 0 ? "表\\ソフト" : "data") + std::to_string(i) + ".dat";
+        AppendFile(&entries, name, Pattern(static_cast<size_t>(i) * 37000 % 400000, i), kTestFileTime + i);
+    }
+    AppendFile(&entries, "data1.dat", ToBytes("the last entry for data1 wins"));
+    Bytes program = MakeProgramFile({}, entries);
+    ProgressLog inOrder;
+    ProgressSink inOrderSink{LogBegin, LogReport, &inOrder};
+    SetExtractWorkers(1);
+    ASSERT_EQ(kPackageOk, Walk(program, kFullMode, &inOrderSink));
+    Tree expected = Snapshot();
+    for (unsigned workers : {2u, 4u}) {
+        RemoveTree(dest.Path());
+        ASSERT_EQ(0, PlatformCreateFolder(dest.Path().c_str()));
+        SetExtractWorkers(workers);
+        ProgressLog log;
+        ProgressSink sink{LogBegin, LogReport, &log};
+        ASSERT_EQ(kPackageOk, Walk(program, kFullMode, &sink)) << workers;
+        EXPECT_TRUE(Snapshot() == expected) << workers;
+        ASSERT_FALSE(log.reports.empty()) << workers;
+        for (size_t i = 1; i < log.reports.size(); ++i) EXPECT_LE(log.reports[i - 1].second, log.reports[i].second);
+        EXPECT_EQ(inOrder.reports.back().second, log.reports.back().second) << "ends full, " << workers;
+        for (const std::string& shown : log.files) EXPECT_EQ(0u, shown.find(dest.Path())) << shown;
+    }
+}
+
+// Damage in any one entry, met by whichever thread inflates it: the first
+// damaged entry is named, and the destination stays as it was.
+TEST_F(ExtractTest, DamageAtAnyEntryFoundByAnyWorkerChangesNothing) {
+    ASSERT_TRUE(WriteFileBytes(dest / "f3.dat", ToBytes("original")));
+    Tree before = Snapshot();
+    constexpr int kEntries = 12;
+    for (int damaged = 0; damaged < kEntries; ++damaged) {
+        Bytes entries;
+        size_t at = 0;
+        for (int i = 0; i < kEntries; ++i) {
+            if (i == damaged) at = entries.size();
+            AppendFile(&entries, "f" + std::to_string(i) + ".dat", Pattern(150000, i));
+        }
+        Bytes program = MakeProgramFile({}, entries);
+        program[at + 40] ^= 0x5A;  // inside the damaged entry's stream
+        for (unsigned workers : {1u, 4u}) {
+            SetExtractWorkers(workers);
+            EXPECT_EQ(kPackageCorruptStream, Walk(program, kFullMode)) << damaged << " " << workers;
+            EXPECT_EQ("f" + std::to_string(damaged) + ".dat", std::string(LastFailedEntry())) << workers;
+            EXPECT_TRUE(Snapshot() == before) << damaged << " " << workers;
+        }
+    }
 }
 
 TEST_F(ExtractTest, DamagedPackagesLeaveTheDestinationUntouched) {
