@@ -62,8 +62,11 @@ ENV
 printf 'サンプルゲーム 更新版 1.01\r\nシナリオの誤字を直しました。\r\n' | iconv -f UTF-8 -t CP932 >"$demo/patch/readme.txt"
 printf 'new data\n' >"$demo/patch/data/scene01.dat"
 # The background picture: pack turns the PNG into the updater's own format.
-convert -size 280x280 gradient:'#1d2b53'-'#7ec8e3' -fill white -pointsize 22 \
-    -annotate +20+260 'Sample Game 1.01' "$demo/patch/insttscr.png"
+# The text is drawn with a font file that set-up installs: ImageMagick's
+# default font comes from a package that set-up does not install.
+font=/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf
+convert -size 280x280 gradient:'#1d2b53'-'#7ec8e3' -fill white -font "$font" -pointsize 22 \
+    -annotate +20+260 'サンプルゲーム 1.01' "$demo/patch/insttscr.png"
 head -c 3000000 /dev/urandom >"$demo/patch/data/voice.arc"
 "$build/native/tools/patchtool" pack "$build/win/updater.exe" "$demo/update.exe" "$demo/patch"
 "$build/native/tools/patchtool" list "$demo/update.exe" | tee "$demo/package.txt"
