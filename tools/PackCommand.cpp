@@ -110,10 +110,9 @@ bool ComesBefore(const PackItem& a, const PackItem& b) {
 // Checks a name as it is found, so that a bad one stops the walk before it
 // goes any deeper.
 int AddItem(Collection* c, const std::string& name, bool isFolder) {
-    std::vector<std::string> parts = Components(name);
-    if (parts[0].size() == strlen(kStagingFolderName) && Fold(parts[0]) == Fold(kStagingFolderName))
-        return Refuse(c->report, kPackReservedName, name);
     std::string entryName = isFolder ? name + "\\" : name;
+    if (ExplainEntryName(entryName.c_str(), entryName.size() + 1, isFolder) == kNameStaging)
+        return Refuse(c->report, kPackReservedName, name);
     const char* why = ExplainBadName(entryName.c_str(), isFolder);
     if (why != nullptr) return Refuse(c->report, kPackBadName, entryName, why);
     c->items[name] = PackItem{name, isFolder, 0, {}};
@@ -405,7 +404,8 @@ std::string DescribePackReport(const PackReport& report) {
             snprintf(text, sizeof(text), "\"%s\": the name has no Shift-JIS form, the updater cannot name it", e);
             break;
         case kPackReservedName:
-            snprintf(text, sizeof(text), "\"%s\": the name %s is the updater's own staging folder", e, kStagingFolderName);
+            snprintf(text, sizeof(text), "\"%s\": names beginning with %s are the updater's own staging folders", e,
+                     kStagingFolderName);
             break;
         case kPackCaseClash:
             snprintf(text, sizeof(text), "\"%s\" and \"%s\" differ only in letter case; Windows sees one name", e,

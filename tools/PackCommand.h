@@ -25,7 +25,7 @@ enum PackRefusal {
     kPackBadListLine,       // a list line that is not UTF-8, has no Shift-JIS form, or names nothing
     kPackBadName,           // a name the updater refuses (too long, device name, trailing dot...)
     kPackNoShiftJis,        // a file or folder whose name has no exact Shift-JIS form
-    kPackReservedName,      // the updater's staging folder name at the top level
+    kPackReservedName,      // a top-level name beginning with the updater's staging folder name
     kPackCaseClash,         // two names that differ only in ASCII letter case
     kPackStartupInFolder,   // a start-up-pattern file inside a folder, which Boot mode cannot make
     kPackNoInstallEnv,      // no top-level install.env, without which the updater cannot start

@@ -314,6 +314,9 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
          kPackBadName, longFolder + "\\" + longFolder + "\\" + std::string(20, 'f')},
         {"staging folder name", [](PatchToolTest* t, PackRequest*) { t->AddFolder("tempgpupdatestaging"); },
          kPackReservedName, "tempgpupdatestaging"},
+        {"a second staging folder's name, which the updater also reserves",
+         [](PatchToolTest* t, PackRequest*) { t->AddFolder("TempGPUpdateStaging_2"); }, kPackReservedName,
+         "TempGPUpdateStaging_2"},
         {"names differing in case", [](PatchToolTest* t, PackRequest*) { t->AddFile("Game.bin", Bytes(1), kTimeA); },
          kPackCaseClash, "Game.bin"},
         {"file and folder differing in case",
@@ -430,7 +433,9 @@ TEST(PatchToolNames, ExplainsEveryRefusedName) {
         {"sub\\lpt1", true, "device"},
         {"a|b", false, "forbids"},
         {"TempGPUpdateStaging\\x.bin", false, "staging"},
+        {"TempGPUpdateStaging_2\\", true, "staging"},
         {"a\x81", false, "half"},
+        {"a\x81.txt", false, "invalid Shift-JIS pair"},
     };
     for (const auto& c : cases) {
         const char* why = ExplainBadName(c.name, c.isFolder);
