@@ -235,6 +235,18 @@ int CheckInstallEnv(Collection* c, const std::string& name) {
     return kPackDone;
 }
 
+// A supplied insttscr.rct must show: a short one would stop every start of
+// the updater in its read-error box, an undecodable one shows nothing.
+int CheckSuppliedPicture(Collection* c, const std::vector<std::string>& topFiles) {
+    for (const std::string& name : topFiles) {
+        if (Fold(name) != kStartupPictureName) continue;
+        std::string problem;
+        if (!CheckRctPictureFile(SourcePath(*c->request, name), &problem))
+            return Refuse(c->report, kPackBadPicture, name, problem.c_str());
+    }
+    return kPackDone;
+}
+
 // A background picture given as insttscr.png, .bmp or .ppm goes into the
 // package as insttscr.rct, converted now so that a picture the updater could
 // not show stops the pack before anything is written.
@@ -244,7 +256,7 @@ int ConvertStartupPicture(Collection* c) {
         if (!pair.second.isFolder && IsTopLevel(pair.first)) topFiles.push_back(pair.first);
     std::string picture, other;
     int found = FindStartupPicture(topFiles, &picture, &other);
-    if (found == kNoStartupPicture) return kPackDone;
+    if (found == kNoStartupPicture) return CheckSuppliedPicture(c, topFiles);
     if (found == kStartupPictureClash) {
         Refuse(c->report, kPackPictureClash, picture);
         c->report->other = PrintableName(other.c_str());
@@ -435,7 +447,7 @@ std::string DescribePackReport(const PackReport& report) {
                      report.other.c_str());
             break;
         case kPackBadPicture:
-            snprintf(text, sizeof(text), "\"%s\": the background picture cannot become insttscr.rct: %s", e,
+            snprintf(text, sizeof(text), "\"%s\": the updater cannot show this background picture: %s", e,
                      report.detail.c_str());
             break;
         default: snprintf(text, sizeof(text), "unknown failure"); break;

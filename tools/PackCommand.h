@@ -34,7 +34,7 @@ enum PackRefusal {
     kPackPackageTooLarge,   // the package, or the image before it, would reach 2 GiB
     kPackCannotWrite,       // the output cannot be written or put in place
     kPackPictureClash,      // the background picture twice: insttscr.rct and insttscr.png/.bmp/.ppm, or two of those
-    kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot be read or converted to RCT
+    kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot become RCT, or an insttscr.rct the updater cannot show
 };
 
 // The updater reads sizes and offsets below 2^31.
