@@ -10,7 +10,10 @@
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "services/Platform.h"
+#include "settings/SettingsFile.h"
+#include "shell/PathRules.h"
 #include "tools/PackageCursor.h"
+#include "tools/RctCommand.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -65,9 +68,11 @@ std::string DescribeHeaderProblem(int result, const CursorEntry& entry) {
 }
 
 // Inflates the stream that follows the file entry just read, counting its
-// output. Returns "" when it ends exactly at its packed size with exactly
-// the unpacked size; otherwise the reason.
-std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t* produced) {
+// output and keeping it in keep when keep is not null. Returns "" when it ends
+// exactly at its packed size with exactly the unpacked size; otherwise the
+// reason.
+std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t* produced,
+                        std::vector<uint8_t>* keep) {
     std::vector<uint8_t> input(kTransferBlock), output(kTransferBlock);
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return "out of memory";
@@ -89,7 +94,9 @@ std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t
         z.next_out = output.data();
         z.avail_out = static_cast<uInt>(output.size());
         int code = inflate(&z, Z_NO_FLUSH);
-        *produced += static_cast<int64_t>(output.size() - z.avail_out);
+        size_t made = output.size() - z.avail_out;
+        *produced += static_cast<int64_t>(made);
+        if (keep != nullptr) keep->insert(keep->end(), output.data(), output.data() + made);
         if (code == Z_STREAM_END) {
             if (z.avail_in != 0 || remaining != 0)
                 problem = Printf("the stream ends %" PRIu32 " bytes before its packed size of %" PRIu32,
@@ -110,6 +117,56 @@ std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t
         problem = Printf("the stream inflates to %" PRId64 " bytes, the entry says %" PRId32, *produced,
                          entry.header.unpackedSize);
     return problem;
+}
+
+std::string Folded(const std::string& name) {
+    std::vector<char> text(name.begin(), name.end());
+    text.push_back('\0');
+    FoldToLowerSjis(text.data());
+    return text.data();
+}
+
+// True when the name has a '\' that is not the second byte of a character.
+bool HasFolderPart(const char* name) {
+    for (const char* p = name; *p != '\0'; ++p) {
+        if (IsLeadByte(static_cast<uint8_t>(*p)) && p[1] != '\0') ++p;
+        else if (*p == '\\') return true;
+    }
+    return false;
+}
+
+// The updater's start as it walks the package in Boot mode: start-up files
+// at the top are written into the working folder, a top-level folder is
+// passed over, and the first nested folder ends the walk.
+struct BootWalk {
+    std::string endedAt;  // the nested folder where the walk ends, or ""
+    bool installEnv;      // install.env was reached
+    std::string picture;  // the last insttscr.rct reached, or ""
+};
+
+// Follows the Boot walk over one entry. Returns "" or why the updater's
+// start goes wrong at it.
+std::string FollowBootWalk(BootWalk* boot, const CursorEntry& entry) {
+    const char* name = entry.name.c_str();
+    if (entry.header.isFolder) {
+        if (boot->endedAt.empty() && IsNestedFolderName(name)) boot->endedAt = entry.name;
+        return "";
+    }
+    if (!IsStartupFile(name)) return "";
+    bool top = !HasFolderPart(name);
+    if (!boot->endedAt.empty()) {
+        if (!top) return "";
+        return Printf("a start-up file after the nested folder \"%s\", where the updater's start stops reading: "
+                      "the updater never reaches it",
+                      PrintableName(boot->endedAt.c_str()).c_str());
+    }
+    if (!top)
+        return "a start-up file inside a folder: the updater's start creates no folders, cannot write it and "
+               "stops with the damaged-package message";
+    std::string folded = Folded(entry.name);
+    if (folded == kSettingsFileName) boot->installEnv = true;
+    if (folded == kStartupPictureName) boot->picture = entry.name;
+    return "";
 }
 
 }  // namespace
@@ -170,6 +227,8 @@ int VerifyPackage(const char* path, VerifyReport* report) {
         report->reason = kNoPackage;
         return 1;
     }
+    BootWalk boot{"", false, ""};
+    std::vector<uint8_t> picture;
     for (;;) {
         CursorEntry entry;
         bool end = false;
@@ -181,13 +240,25 @@ int VerifyPackage(const char* path, VerifyReport* report) {
             report->reason = DescribeHeaderProblem(result, entry);
             break;
         }
+        std::string bootProblem = FollowBootWalk(&boot, entry);
         if (entry.header.isFolder) continue;
+        bool isPicture = !boot.picture.empty() && boot.picture == entry.name && bootProblem.empty();
+        if (isPicture) picture.clear();
         int64_t produced = 0;
-        report->reason = CheckStream(&cursor, entry, &produced);
+        report->reason = CheckStream(&cursor, entry, &produced, isPicture ? &picture : nullptr);
+        if (report->reason.empty()) report->reason = bootProblem;
         if (!report->reason.empty()) break;
         report->bytes += produced;
     }
     CloseCursor(&cursor);
+    std::string problem;
+    if (report->reason.empty() && !boot.installEnv) {
+        report->entry.clear();
+        report->reason = "no install.env at the top of the package, before any nested folder: the updater cannot start";
+    } else if (report->reason.empty() && !boot.picture.empty() && !CheckRctPicture(picture, &problem)) {
+        report->entry = boot.picture;
+        report->reason = "the background picture: " + problem;
+    }
     if (!report->reason.empty()) return 1;
     report->entry.clear();
     return 0;
@@ -208,7 +279,7 @@ int VerifyCommand(const char* path, FILE* out, FILE* err) {
         fprintf(out, "ok: %d entries, %" PRId64 " bytes\n", report.entries, report.bytes);
         return 0;
     }
-    if (report.entries == 0)
+    if (report.entries == 0 || report.entry.empty())
         fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), report.reason.c_str());
     else
         fprintf(err, "patchtool: %s: entry %d \"%s\": %s\n", PrintableName(path).c_str(), report.entries,

@@ -15,6 +15,8 @@
 
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
+#include "picture/RctEncoder.h"
+#include "picture/RctFormat.h"
 #include "services/Platform.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
@@ -596,6 +598,7 @@ TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPack
     }
 
     Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("TITLEBAR\tx\r\n"));
     AppendFolder(&entries, "save");
     for (size_t i = 0; i < 4; ++i) entries[entries.size() - 4 + i] = static_cast<uint8_t>(0xDEADBEEFu >> (8 * i));
     AppendFile(&entries, "save\\a.dat", ToBytes("kept"));
@@ -603,13 +606,123 @@ TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPack
     ASSERT_TRUE(StoreBytes(path, MakeProgramFile(ToBytes("MZ"), entries)));
     VerifyReport report;
     EXPECT_EQ(0, VerifyPackage(path.c_str(), &report)) << report.reason;
-    EXPECT_EQ(2, report.entries);
+    EXPECT_EQ(3, report.entries);
     FILE* out = tmpfile();
     EXPECT_EQ(0, ExtractCommand(path.c_str(), (root / "folder").c_str(), out, out));
     fclose(out);
     Bytes got;
     ASSERT_TRUE(ReadFileBytes(root / "folder\\save\\a.dat", &got));
     EXPECT_EQ(ToBytes("kept"), got);
+}
+
+// verify follows the updater's start over the package: every row is checked
+// against the updater's own Boot walk into a working folder, so verify fails
+// exactly where the start would fail or miss a start-up file.
+TEST(PatchToolBootWalk, VerifyFailsWhereTheUpdatersStartWouldFailOrMissAFile) {
+    Bytes picture;
+    const uint8_t onePixel[3] = {1, 2, 3};
+    ASSERT_EQ(kRctOk, EncodeRct(onePixel, 1, 1, 0, nullptr, &picture));
+    Bytes shortPicture(picture.begin(), picture.end() - 1);
+    const Bytes env = ToBytes("TITLEBAR\tx\r\n");
+    struct Case {
+        const char* fault;
+        std::function<void(Bytes*)> build;
+        bool sound;          // verify passes
+        const char* entry;   // Shift-JIS name verify reports ("" for the package)
+        const char* reason;  // part of the reason
+        bool bootWalks;      // the updater's Boot walk succeeds
+        bool envArrives;     // the walk left install.env in the working folder (a failed start removes it)
+    };
+    const Case cases[] = {
+        {"a top-level folder is passed over and the walk goes on",
+         [&](Bytes* b) {
+             AppendFolder(b, "save\\");
+             AppendFile(b, "install.env", env);
+             AppendFile(b, "readme.txt", ToBytes("r"));
+         },
+         true, "", "", true, true},
+        {"a start-up-named file in a folder after the walk has ended is harmless",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFolder(b, "a\\");
+             AppendFolder(b, "a\\b\\");
+             AppendFile(b, "a\\notes.txt", ToBytes("n"));
+         },
+         true, "", "", true, true},
+        {"a readme after a nested folder is never reached at start",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFolder(b, "save\\");
+             AppendFolder(b, "save\\sub\\");
+             AppendFile(b, "readme.txt", ToBytes("r"));
+         },
+         false, "readme.txt", "never reaches", true, true},
+        {"install.env after a nested folder: the updater cannot start",
+         [&](Bytes* b) {
+             AppendFolder(b, "save\\");
+             AppendFolder(b, "save\\sub\\");
+             AppendFile(b, "INSTALL.ENV", env);
+         },
+         false, "INSTALL.ENV", "\"save\\sub\\\"", true, false},
+        {"a start-up name inside a folder before the walk ends stops the start",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFolder(b, "docs\\");
+             AppendFile(b, "docs\\manual.txt", ToBytes("m"));
+         },
+         false, "docs\\manual.txt", "inside a folder", false, true},
+        {"no install.env at all",
+         [&](Bytes* b) {
+             AppendFile(b, "readme.txt", ToBytes("r"));
+             AppendFile(b, "install.env.bak", env);
+         },
+         false, "", "no install.env", true, false},
+        {"a background picture cut short would ask Retry or Cancel at every start",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFile(b, "insttscr.rct", shortPicture);
+         },
+         false, "insttscr.rct", "read-error box", true, true},
+        {"a sound background picture",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFile(b, "InstTscr.RCT", picture);
+         },
+         true, "", "", true, true},
+        {"a lead byte before a dot is no Shift-JIS character",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendRawFile(b, ToBytes(std::string("a\x81.dat") + '\0'), 1, 9, 0, Deflate(ToBytes("x")));
+         },
+         false, "a\x81.dat", "invalid Shift-JIS pair", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        TempFolder root;
+        Bytes entries;
+        c.build(&entries);
+        std::string path = root / "patch.exe";
+        ASSERT_TRUE(StoreBytes(path, MakeProgramFile(ToBytes("MZ"), entries)));
+        VerifyReport report;
+        EXPECT_EQ(c.sound ? 0 : 1, VerifyPackage(path.c_str(), &report)) << report.reason;
+        EXPECT_EQ(c.entry, report.entry);
+        EXPECT_NE(std::string::npos, report.reason.find(c.reason)) << report.reason;
+        FILE* out = tmpfile();
+        EXPECT_EQ(c.sound ? 0 : 1, VerifyCommand(path.c_str(), out, out));
+        std::string said = ReadAll(out);
+        fclose(out);
+        if (!c.sound) {
+            EXPECT_NE(std::string::npos, said.find(report.reason)) << said;
+        }
+
+        std::string working = root / "work";
+        ASSERT_EQ(0, PlatformCreateFolder(working.c_str()));
+        PackageStream package;
+        ASSERT_EQ(kPackageOk, OpenPackageStream(path.c_str(), &package));
+        EXPECT_EQ(c.bootWalks, WalkPackage(&package, working.c_str(), kBootMode, nullptr) == kPackageOk);
+        ClosePackageStream(&package);
+        EXPECT_EQ(c.envArrives, Exists(working + "\\install.env"));
+    }
 }
 
 }  // namespace
