@@ -10,6 +10,8 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "shell/PathRules.h"
+#include "tools/DeleteRules.h"
+#include "tools/FolderScan.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -285,8 +287,10 @@ void RunSectionPass(const std::vector<Piece>& pieces, std::vector<PieceInfo>* in
         } else if (strncmp(line, "EOF", 3) == 0) {
             here.role = kRoleSectionEof;
             eofLine = piece.line;
+            check->sectionEofLine = piece.line;
         } else if (line[0] == '-') {
             here.role = kRoleTerminator;
+            if (open >= 0) check->sectionCloseLine[open] = piece.line;
             open = -1;
         } else if (MatchSectionHeader(line) >= 0) {
             int header = MatchSectionHeader(line);
@@ -298,12 +302,16 @@ void RunSectionPass(const std::vector<Piece>& pieces, std::vector<PieceInfo>* in
                             "here is kept",
                             SectionHeader(header), static_cast<unsigned>(list.size()), headerLine[header]));
             list.clear();
+            check->sectionLines[header].clear();
             headerLine[header] = piece.line;
+            check->sectionHeaderLine[header] = piece.line;
+            check->sectionCloseLine[header] = 0;
             open = header;
             openLine = piece.line;
         } else if (open >= 0) {
             here = PieceInfo{kRoleEntry, open};
             check->sections[open].push_back(line);
+            check->sectionLines[open].push_back(piece.line);
         }
         info->push_back(here);
     }
@@ -440,6 +448,7 @@ void RunKeyPass(const std::vector<Piece>& pieces, const std::vector<PieceInfo>& 
         memcpy(line, piece.text.data(), piece.text.size());
         if (reading && memcmp(line, kEndMarker, kEndMarkerLength) == 0) {
             eofLine = piece.line;
+            check->keyEofLine = piece.line;
             continue;
         }
         bool reported = CheckMarkers(piece, line, role, reading, check);
@@ -569,18 +578,54 @@ void ResolveDefinitions(const std::vector<Definition>* definitions, SettingsChec
     }
 }
 
+// True when the name has no '\' outside a double-byte character.
+bool IsTopLevelName(const std::string& name) {
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (IsLeadByte(static_cast<uint8_t>(name[i])) && i + 1 < name.size()) ++i;
+        else if (name[i] == '\\') return false;
+    }
+    return true;
+}
+
 // INSTREADME shows a readme after the update: the file INSTREADMEFL names
 // must be at the top of the package.
-void CheckReadme(const std::vector<std::string>& topFiles, SettingsCheck* check) {
+void CheckReadme(const std::vector<std::string>& packageFiles, SettingsCheck* check) {
     const EffectiveSetting& label = check->settings[FindKnownKey("INSTREADME")];
     const EffectiveSetting& file = check->settings[FindKnownKey("INSTREADMEFL")];
     if (label.isDefault || label.fullValue.empty() || label.fullValue[0] == '-') return;
     std::string wanted = Folded(file.fullValue);
-    for (const std::string& name : topFiles)
-        if (Folded(name) == wanted) return;
+    for (const std::string& name : packageFiles)
+        if (IsTopLevelName(name) && Folded(name) == wanted) return;
     Warn(check, file.isDefault ? label.line : file.line, kCheckReadmeMissing,
          Printf("INSTREADME is set, but the package carries no \"%s\"%s at its top for the updater to show",
                 Quoted(file.fullValue).c_str(), file.isDefault ? " (the default of INSTREADMEFL)" : ""));
+}
+
+// The updater deletes the [delfiles_afterinst] entries after it has written
+// the package: an entry must stay inside the install folder and must not
+// find a file the patch has just brought.
+void CheckDeleteEntries(const std::vector<std::string>* packageFiles, SettingsCheck* check) {
+    const std::vector<std::string>& entries = check->sections[kSectionDelfilesAfterinst];
+    const std::vector<int>& lines = check->sectionLines[kSectionDelfilesAfterinst];
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const char* entry = entries[i].c_str();
+        const char* outside = ReachesOutside(entry);
+        if (outside != nullptr)
+            Warn(check, lines[i], kCheckDeleteOutside,
+                 Printf("[delfiles_afterinst] \"%s\" reaches outside the install folder (%s): the updater deletes "
+                        "the files it finds there",
+                        Quoted(entries[i]).c_str(), outside));
+        if (packageFiles == nullptr) continue;
+        std::vector<const std::string*> found;
+        for (const std::string& name : *packageFiles)
+            if (EntryMatchesFile(entry, name.c_str())) found.push_back(&name);
+        if (found.empty()) continue;
+        std::string more = found.size() > 1 ? Printf(" and %u more", static_cast<unsigned>(found.size() - 1)) : "";
+        Warn(check, lines[i], kCheckDeletesPatchFile,
+             Printf("[delfiles_afterinst] \"%s\" finds \"%s\"%s, which this patch brings: the updater deletes after "
+                    "it has written the package, so the new file is deleted",
+                    Quoted(entries[i]).c_str(), Shown(*found[0]).c_str(), more.c_str()));
+    }
 }
 
 struct FileCloser {
@@ -593,7 +638,7 @@ int KnownSettingCount() { return kKnownKeyCount; }
 
 const char* KnownSettingKey(int index) { return kKnownKeys[index].key; }
 
-void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* topFiles, SettingsCheck* check) {
+void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* packageFiles, SettingsCheck* check) {
     *check = SettingsCheck{};
     size_t ctrlZ = std::string::npos;
     std::string text = TextModeBytes(bytes, &ctrlZ);
@@ -623,13 +668,14 @@ void CheckSettingsText(const std::string& bytes, const std::vector<std::string>*
     std::vector<Definition> definitions[kKnownKeyCount];
     RunKeyPass(pieces, info, check, definitions);
     ResolveDefinitions(definitions, check);
-    if (topFiles != nullptr) CheckReadme(*topFiles, check);
+    if (packageFiles != nullptr) CheckReadme(*packageFiles, check);
+    CheckDeleteEntries(packageFiles, check);
     std::stable_sort(check->findings.begin(), check->findings.end(),
                      [](const CheckFinding& a, const CheckFinding& b) { return a.line < b.line; });
     for (const CheckFinding& f : check->findings) (f.severity == kCheckError ? check->errors : check->warnings)++;
 }
 
-bool CheckSettingsFile(const char* path, const std::vector<std::string>* topFiles, SettingsCheck* check) {
+bool CheckSettingsFile(const char* path, const std::vector<std::string>* packageFiles, SettingsCheck* check) {
     *check = SettingsCheck{};
     std::unique_ptr<FILE, FileCloser> file(PlatformOpenFile(path, "rb"));
     if (!file) return false;
@@ -638,24 +684,17 @@ bool CheckSettingsFile(const char* path, const std::vector<std::string>* topFile
     if (size < 0 || size > kMaxCheckedBytes || PlatformSeek(file.get(), 0, SEEK_SET) != 0) return false;
     std::string bytes(static_cast<size_t>(size), '\0');
     if (size > 0 && fread(&bytes[0], 1, bytes.size(), file.get()) != bytes.size()) return false;
-    CheckSettingsText(bytes, topFiles, check);
+    CheckSettingsText(bytes, packageFiles, check);
     return true;
 }
 
-bool ListTopLevelFiles(const char* folder, std::vector<std::string>* names) {
+bool ListPackageFiles(const char* folder, std::vector<std::string>* names) {
     names->clear();
-    std::string pattern = std::string(folder) + "\\*.*";
-    PlatformFindData found;
-    PlatformFind* find = PlatformFindFirst(pattern.c_str(), &found);
-    if (find == nullptr) {
-        // An empty folder has no entries, not even "." on every system.
-        uint32_t attributes = 0;
-        return PlatformGetAttributes(folder, &attributes) == 0 && (attributes & kAttrFolder) != 0;
-    }
-    do {
-        if ((found.attributes & kAttrFolder) == 0) names->push_back(found.name);
-    } while (PlatformFindNext(find, &found) == 0);
-    PlatformFindClose(find);
+    std::vector<ScannedEntry> entries;
+    std::string where;
+    if (ScanTree(folder, &entries, &where) == kScanCannotRead) return false;
+    for (const ScannedEntry& e : entries)
+        if (!e.isFolder) names->push_back(e.name);
     return true;
 }
 
@@ -691,13 +730,13 @@ void PrintEffectiveSettings(const SettingsCheck& check, FILE* out) {
 }
 
 int CheckCommand(const char* path, const char* packageFolder, FILE* out, FILE* err) {
-    std::vector<std::string> topFiles;
-    if (packageFolder != nullptr && !ListTopLevelFiles(packageFolder, &topFiles)) {
+    std::vector<std::string> packageFiles;
+    if (packageFolder != nullptr && !ListPackageFiles(packageFolder, &packageFiles)) {
         fprintf(err, "patchtool: cannot read the folder %s\n", PrintableName(packageFolder).c_str());
         return 1;
     }
     SettingsCheck check;
-    if (!CheckSettingsFile(path, packageFolder != nullptr ? &topFiles : nullptr, &check)) {
+    if (!CheckSettingsFile(path, packageFolder != nullptr ? &packageFiles : nullptr, &check)) {
         fprintf(err, "patchtool: cannot read %s\n", PrintableName(path).c_str());
         return 1;
     }

@@ -12,6 +12,7 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "shell/PathRules.h"
+#include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/RctCommand.h"
 #include "tools/ToolText.h"
@@ -136,26 +137,15 @@ int AddParents(Collection* c, const std::string& name) {
 // Adds what the folder holds (name "" for the source folder itself), depth first.
 int CollectFolder(Collection* c, const std::string& name) {
     std::string folder = SourcePath(*c->request, name);
+    std::vector<PlatformFindData> entries;
     std::string unconvertible;
-    if (FindNameWithoutSjis(folder.c_str(), &unconvertible)) {
+    int scan = ReadFolderLevel(folder, &entries, &unconvertible);
+    if (scan == kScanNoShiftJis) {
         Refuse(c->report, kPackNoShiftJis, name);
         c->report->entry = (name.empty() ? "" : c->report->entry + "\\") + unconvertible;
         return kPackNoShiftJis;
     }
-    std::string pattern = folder + "\\*.*";
-    PlatformFindData found;
-    PlatformFind* find = PlatformFindFirst(pattern.c_str(), &found);
-    if (find == nullptr) {
-        // An empty folder has no entries, not even "." on every system.
-        uint32_t attributes = 0;
-        if (PlatformGetAttributes(folder.c_str(), &attributes) == 0 && (attributes & kAttrFolder)) return kPackDone;
-        return Refuse(c->report, kPackCannotReadSource, folder);
-    }
-    std::vector<PlatformFindData> entries;
-    do {
-        if (strcmp(found.name, ".") != 0 && strcmp(found.name, "..") != 0) entries.push_back(found);
-    } while (PlatformFindNext(find, &found) == 0);
-    PlatformFindClose(find);
+    if (scan != kScanOk) return Refuse(c->report, kPackCannotReadSource, folder);
     for (const PlatformFindData& e : entries) {
         std::string child = name.empty() ? e.name : name + "\\" + e.name;
         bool isFolder = (e.attributes & kAttrFolder) != 0;
@@ -214,14 +204,14 @@ int CollectList(Collection* c) {
     return kPackDone;
 }
 
-// Reads install.env as the updater will, against the top-level files the
-// package will carry; an error there would stop the updater at start.
+// Reads install.env as the updater will, against the files the package will
+// carry; an error there would stop the updater at start.
 int CheckInstallEnv(Collection* c, const std::string& name) {
-    std::vector<std::string> topFiles;
+    std::vector<std::string> packageFiles;
     for (const auto& pair : c->items)
-        if (!pair.second.isFolder && IsTopLevel(pair.first)) topFiles.push_back(pair.first);
+        if (!pair.second.isFolder) packageFiles.push_back(pair.first);
     SettingsCheck check;
-    if (!CheckSettingsFile(SourcePath(*c->request, name).c_str(), &topFiles, &check))
+    if (!CheckSettingsFile(SourcePath(*c->request, name).c_str(), &packageFiles, &check))
         return Refuse(c->report, kPackCannotReadSource, name);
     c->report->settingsFindings = check.findings;
     for (const CheckFinding& f : check.findings) {

@@ -31,6 +31,7 @@ const char* const kUsage =
     "      read INSTALL.ENV as the updater will: warn where it would quietly differ\n"
     "      from what the file seems to say, then show every setting and section;\n"
     "      with DIR (the folder to be packed), also check that the readme is there\n"
+    "      and that no [delfiles_afterinst] entry deletes a file the patch brings\n"
     "  patchtool rct encode IN.(png|bmp|ppm) OUT.rct [--tc01 NAME]\n"
     "  patchtool rct decode IN.rct OUT.(png|bmp|ppm)\n"
     "  patchtool rct info IN.rct\n"
