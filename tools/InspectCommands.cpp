@@ -13,6 +13,7 @@
 #include "settings/SettingsFile.h"
 #include "shell/PathRules.h"
 #include "tools/PackageCursor.h"
+#include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
 #include "tools/ToolText.h"
 
@@ -169,6 +170,27 @@ std::string FollowBootWalk(BootWalk* boot, const CursorEntry& entry) {
     return "";
 }
 
+// The walk's progress as the progress line counts it.
+struct ExtractProgress {
+    ProgressLine line;
+    int64_t files;        // files begun
+    int64_t bytesBefore;  // unpacked bytes of the files before the current one
+    int64_t current;      // unpacked size of the current file
+};
+
+void BeginExtractedFile(void* context, const char*, int32_t unpackedSize) {
+    ExtractProgress* p = static_cast<ExtractProgress*>(context);
+    p->bytesBefore += p->current;
+    p->current = unpackedSize;
+    ++p->files;
+    SetProgress(&p->line, p->files, p->bytesBefore);
+}
+
+void ShowExtractedBytes(void* context, int64_t fileBytes, int64_t) {
+    ExtractProgress* p = static_cast<ExtractProgress*>(context);
+    SetProgress(&p->line, p->files, p->bytesBefore + fileBytes);
+}
+
 }  // namespace
 
 int ReadListing(const char* path, std::vector<ListedEntry>* entries, std::string* problem) {
@@ -287,7 +309,7 @@ int VerifyCommand(const char* path, FILE* out, FILE* err) {
     return 1;
 }
 
-int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err) {
+int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err, FILE* progress) {
     uint32_t attributes = 0;
     if (PlatformGetAttributes(destination, &attributes) != 0 && PlatformCreateFolder(destination) != 0) {
         fprintf(err, "patchtool: cannot create the folder %s\n", PrintableName(destination).c_str());
@@ -298,7 +320,21 @@ int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* e
         fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), kNoPackage);
         return 1;
     }
-    int result = WalkPackage(&package, destination, kFullMode, nullptr);
+    // The totals come from the headers; a package they cannot be read from
+    // fails in the walk, which names the entry.
+    std::vector<ListedEntry> listing;
+    std::string problem;
+    ReadListing(path, &listing, &problem);
+    ExtractProgress shown{{}, 0, 0, 0};
+    int64_t files = 0, bytes = 0;
+    for (const ListedEntry& e : listing) {
+        files += e.isFolder ? 0 : 1;
+        bytes += e.isFolder ? 0 : e.unpackedSize;
+    }
+    BeginProgress(&shown.line, progress, "extracting", files, bytes);
+    const ProgressSink sink{BeginExtractedFile, ShowExtractedBytes, &shown};
+    int result = WalkPackage(&package, destination, kFullMode, &sink);
+    EndProgress(&shown.line);
     ClosePackageStream(&package);
     if (result != kPackageOk) {
         const char* entry = LastFailedEntry();

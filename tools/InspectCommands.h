@@ -44,5 +44,6 @@ int VerifyPackage(const char* path, VerifyReport* report);
 // Each returns the process exit code: 0, or 1 on failure.
 int ListCommand(const char* path, FILE* out, FILE* err);
 int VerifyCommand(const char* path, FILE* out, FILE* err);
-// Extracts into destination (made when missing, one level) in Full mode.
-int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err);
+// Extracts into destination (made when missing, one level) in Full mode,
+// with a progress line on progress when it is not null.
+int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err, FILE* progress = nullptr);

@@ -14,6 +14,7 @@
 #include "shell/PathRules.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
+#include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
 #include "tools/ToolText.h"
 
@@ -38,7 +39,20 @@ struct PackItem {
     bool isFolder;
     uint64_t fileTime;
     std::vector<uint8_t> converted;  // packed instead of the file: a background picture made RCT
+    int64_t size;                    // bytes read into the package, as measured before writing
 };
+
+// How far the writing is, for the progress line.
+struct PackProgress {
+    ProgressLine line;
+    int64_t filesDone;
+    int64_t bytesDone;  // bytes of the files finished
+};
+
+void ShowFileBytes(void* context, int64_t fileBytes) {
+    PackProgress* p = static_cast<PackProgress*>(context);
+    SetProgress(&p->line, p->filesDone, p->bytesDone + fileBytes);
+}
 
 struct Collection {
     const PackRequest* request;
@@ -116,7 +130,7 @@ int AddItem(Collection* c, const std::string& name, bool isFolder) {
         return Refuse(c->report, kPackReservedName, name);
     const char* why = ExplainBadName(entryName.c_str(), isFolder);
     if (why != nullptr) return Refuse(c->report, kPackBadName, entryName, why);
-    c->items[name] = PackItem{name, isFolder, 0, {}};
+    c->items[name] = PackItem{name, isFolder, 0, {}, 0};
     return kPackDone;
 }
 
@@ -252,10 +266,11 @@ int ConvertStartupPicture(Collection* c) {
         c->report->other = PrintableName(other.c_str());
         return kPackPictureClash;
     }
-    PackItem item{kStartupPictureName, false, 0, {}};
+    PackItem item{kStartupPictureName, false, 0, {}, 0};
     std::string path = SourcePath(*c->request, picture), problem;
     if (!ConvertPictureToRct(path, &item.converted, &problem))
         return Refuse(c->report, kPackBadPicture, picture, problem.c_str());
+    item.size = static_cast<int64_t>(item.converted.size());
     if (PlatformGetFileTime(path.c_str(), &item.fileTime) != 0) return Refuse(c->report, kPackCannotReadSource, picture);
     c->items.erase(picture);
     c->items[item.name] = std::move(item);
@@ -294,6 +309,7 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
         if (size < 0 || PlatformGetFileTime(path.c_str(), &item.fileTime) != 0)
             return Refuse(c->report, kPackCannotReadSource, item.name);
         if (size > kPackLimit) return Refuse(c->report, kPackFileTooLarge, item.name);
+        item.size = size;
     }
     for (const auto& pair : c->items) ordered->push_back(pair.second);
     std::sort(ordered->begin(), ordered->end(), ComesBefore);
@@ -325,31 +341,53 @@ int CopyImage(const PackRequest& request, FILE* out, PackReport* report) {
     return kPackDone;
 }
 
-int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out, PackReport* report) {
-    PackageWriter writer;
-    if (BeginPackage(&writer, out, request.level) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+// Writes every entry in order, telling the progress line after each file.
+int WriteEachEntry(const PackRequest& request, const std::vector<PackItem>& items, PackageWriter* writer,
+                   PackProgress* progress, PackReport* report) {
     for (const PackItem& item : items) {
         int result = kPackageOk;
         if (item.isFolder) {
-            result = AddFolderEntry(&writer, item.name.c_str());
+            result = AddFolderEntry(writer, item.name.c_str());
             ++report->folders;
         } else if (!item.converted.empty()) {
-            result = AddFileEntry(&writer, item.name.c_str(), item.converted.data(), item.converted.size(), item.fileTime);
+            result = AddFileEntry(writer, item.name.c_str(), item.converted.data(), item.converted.size(), item.fileTime);
             ++report->files;
         } else {
             std::string path = SourcePath(request, item.name);
             FileHolder in(PlatformOpenFile(path.c_str(), "rb"));
             if (!in) return Refuse(report, kPackCannotReadSource, item.name);
-            result = AddFileEntryFromStream(&writer, item.name.c_str(), in.get(), item.fileTime);
+            result = AddFileEntryFromStream(writer, item.name.c_str(), in.get(), item.fileTime);
             ++report->files;
         }
         // The file may have grown since it was measured.
         if (result == kPackageBadSize) return Refuse(report, kPackFileTooLarge, item.name);
         if (result == kPackageTruncated) return Refuse(report, kPackCannotReadSource, item.name);
         if (result != kPackageOk) return Refuse(report, kPackCannotWrite, request.output, DescribePackageResult(result));
-        if (PlatformTell(out) - writer.start + kPackageTail > request.packageLimit)
+        if (PlatformTell(writer->out) - writer->start + kPackageTail > request.packageLimit)
             return Refuse(report, kPackPackageTooLarge, item.name);
+        if (item.isFolder) continue;
+        ++progress->filesDone;
+        progress->bytesDone += item.size;
+        SetProgress(&progress->line, progress->filesDone, progress->bytesDone);
     }
+    return kPackDone;
+}
+
+int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out, PackReport* report) {
+    PackageWriter writer;
+    if (BeginPackage(&writer, out, request.level) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+    PackProgress progress{{}, 0, 0};
+    int64_t files = 0, bytes = 0;
+    for (const PackItem& item : items) {
+        files += item.isFolder ? 0 : 1;
+        bytes += item.size;
+    }
+    BeginProgress(&progress.line, request.progress, "packing", files, bytes);
+    writer.progress = ShowFileBytes;
+    writer.progressContext = &progress;
+    int result = WriteEachEntry(request, items, &writer, &progress, report);
+    EndProgress(&progress.line);
+    if (result != kPackDone) return result;
     if (FinishPackage(&writer) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
     report->packageBytes = PlatformTell(out) - writer.start;
     return kPackDone;

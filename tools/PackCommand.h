@@ -49,6 +49,7 @@ struct PackRequest {
     std::string listFile;  // "" packs the whole source folder
     int level;             // zlib level 0-9
     int64_t packageLimit;  // kPackLimit; tests lower it to reach the limit cheaply
+    FILE* progress;        // the terminal that shows a progress line, or null
 };
 
 struct PackReport {

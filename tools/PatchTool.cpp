@@ -9,6 +9,7 @@
 #include "tools/CheckCommand.h"
 #include "tools/InspectCommands.h"
 #include "tools/PackCommand.h"
+#include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
 #include "tools/ToolText.h"
 
@@ -19,13 +20,13 @@ constexpr int kUsageExit = 2;
 
 const char* const kUsage =
     "usage:\n"
-    "  patchtool pack UPDATER.exe OUT.exe SOURCE [--level N] [--list FILE]\n"
+    "  patchtool pack UPDATER.exe OUT.exe SOURCE [--level N] [--list FILE] [--quiet]\n"
     "      copy UPDATER.exe to OUT.exe with a package of the folder SOURCE\n"
     "      (or of the paths under SOURCE that FILE lists, one a line, UTF-8);\n"
     "      zlib level 0-9, default 9\n"
     "  patchtool list FILE.exe      one line per entry: kind, size, packed size, time (UTC), name\n"
     "  patchtool verify FILE.exe    inflate every entry in memory and check it\n"
-    "  patchtool extract FILE.exe DEST\n"
+    "  patchtool extract FILE.exe DEST [--quiet]\n"
     "      extract everything into DEST as the updater's update does\n"
     "  patchtool check INSTALL.ENV [--package-folder DIR]\n"
     "      read INSTALL.ENV as the updater will: warn where it would quietly differ\n"
@@ -37,7 +38,8 @@ const char* const kUsage =
     "  patchtool rct info IN.rct\n"
     "      make, undo and inspect the RCT background picture (PNG with the native\n"
     "      tool only); pack turns a top-level insttscr.png, .bmp or .ppm into\n"
-    "      insttscr.rct by itself\n";
+    "      insttscr.rct by itself\n"
+    "pack and extract show a progress line on a terminal; --quiet leaves it out.\n";
 
 int Usage(const char* problem) {
     if (problem != nullptr) fprintf(stderr, "patchtool: %s\n", problem);
@@ -53,10 +55,13 @@ bool ParseLevel(const std::string& text, int* level) {
 }
 
 int RunPack(const std::vector<std::string>& args) {
-    PackRequest request{"", "", "", "", kDefaultPackLevel, kPackLimit};
+    PackRequest request{"", "", "", "", kDefaultPackLevel, kPackLimit, nullptr};
+    bool quiet = false;
     std::vector<std::string> positional;
     for (size_t i = 2; i < args.size(); ++i) {
-        if (args[i] == "--level") {
+        if (args[i] == "--quiet") {
+            quiet = true;
+        } else if (args[i] == "--level") {
             if (i + 1 >= args.size() || !ParseLevel(args[i + 1], &request.level))
                 return Usage("--level takes a number from 0 to 9");
             ++i;
@@ -73,7 +78,20 @@ int RunPack(const std::vector<std::string>& args) {
     request.updater = positional[0];
     request.output = positional[1];
     request.source = positional[2];
+    request.progress = ProgressStream(stderr, quiet);
     return PackCommand(request, stdout, stderr);
+}
+
+int RunExtract(const std::vector<std::string>& args) {
+    bool quiet = false;
+    std::vector<std::string> positional;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--quiet") quiet = true;
+        else if (args[i].compare(0, 2, "--") == 0) return Usage("unknown option");
+        else positional.push_back(args[i]);
+    }
+    if (positional.size() != 2) return Usage("extract takes FILE.exe DEST");
+    return ExtractCommand(positional[0].c_str(), positional[1].c_str(), stdout, stderr, ProgressStream(stderr, quiet));
 }
 
 int RunCheck(const std::vector<std::string>& args) {
@@ -112,7 +130,6 @@ int main(int argc, char** argv) {
     if (command == "rct") return RctCommand(args, stdout, stderr);
     if (command == "list" && args.size() == 3) return ListCommand(args[2].c_str(), stdout, stderr);
     if (command == "verify" && args.size() == 3) return VerifyCommand(args[2].c_str(), stdout, stderr);
-    if (command == "extract" && args.size() == 4)
-        return ExtractCommand(args[2].c_str(), args[3].c_str(), stdout, stderr);
+    if (command == "extract") return RunExtract(args);
     return Usage("unknown command or wrong number of arguments");
 }

@@ -330,7 +330,7 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
     ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
     std::string image = Store("updater.exe", std::string(3000, 'M'));
-    PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit};
+    PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
 
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env", ToBytes("TITLEBAR game\r\n[ini]\r\nInstall x\r\n")));
     PackReport report;
@@ -420,7 +420,7 @@ TEST_F(CheckCommandTest, PackPassesOnADeleteEntryThatFindsAPackedFile) {
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env",
                                ToBytes("TITLEBAR game\r\n[delfiles_afterinst]\r\nsave\\*.dat\r\n-\r\n")));
     std::string image = Store("updater.exe", std::string(3000, 'M'));
-    PackRequest request{image, root_ / "out.exe", source, "", kDefaultPackLevel, kPackLimit};
+    PackRequest request{image, root_ / "out.exe", source, "", kDefaultPackLevel, kPackLimit, nullptr};
     PackReport report;
     ASSERT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
     ASSERT_EQ(1u, report.settingsFindings.size());

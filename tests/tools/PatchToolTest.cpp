@@ -24,6 +24,7 @@
 #include "tools/InspectCommands.h"
 #include "tools/PackCommand.h"
 #include "tools/PackageCursor.h"
+#include "tools/ProgressLine.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -107,7 +108,7 @@ public:
         files_.push_back(SourceFile{name, content, fileTime});
     }
 
-    PackRequest Request() const { return PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit}; }
+    PackRequest Request() const { return PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit, nullptr}; }
 
     int Pack(PackReport* report) { return PackUpdater(Request(), report); }
 
@@ -204,6 +205,49 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListFolder(working2));
 
     EXPECT_FALSE(Exists(output_ + ".partial"));
+}
+
+uint32_t s_fakeTick = 0;
+// Every reading a second later: each step of the work draws the line.
+uint32_t SecondPerReading() { return s_fakeTick += 1000; }
+
+// The last state a progress stream showed, and whether it was wiped after it.
+std::string LastProgress(const std::string& shown, bool* wiped) {
+    size_t last = shown.rfind("\r", shown.size() >= 2 ? shown.size() - 2 : 0);
+    *wiped = !shown.empty() && shown.back() == '\r' && shown.find_first_not_of(" \r", last) == std::string::npos;
+    size_t from = shown.rfind('\r', last == std::string::npos || last == 0 ? 0 : last - 1);
+    return last == std::string::npos || from == std::string::npos ? "" : shown.substr(from + 1, last - from - 1);
+}
+
+TEST_F(PatchToolTest, PackAndExtractShowProgressOnTheirStreamAndWipeIt) {
+    SetProgressClockForTesting(SecondPerReading);
+    int64_t total = 0;
+    for (const SourceFile& f : files_) total += static_cast<int64_t>(f.content.size());
+    char totals[64];
+    snprintf(totals, sizeof(totals), "7/7 files  %.1f/%.1f KiB", total / 1024.0, total / 1024.0);
+
+    PackRequest request = Request();
+    request.progress = tmpfile();
+    PackReport report;
+    ASSERT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
+    bool wiped = false;
+    std::string shown = ReadAll(request.progress);
+    EXPECT_EQ(0u, LastProgress(shown, &wiped).find(std::string("packing  ") + totals)) << shown;
+    EXPECT_TRUE(wiped) << shown;
+    EXPECT_NE(std::string::npos, shown.find("packing  3/7 files")) << "one step per file: " << shown;
+    fclose(request.progress);
+
+    FILE* progress = tmpfile();
+    FILE* sink = tmpfile();
+    ASSERT_EQ(0, ExtractCommand(output_.c_str(), (root_ / "dest").c_str(), sink, sink, progress));
+    EXPECT_EQ(std::string::npos, ReadAll(sink).find('\r')) << "the progress line stays off the output";
+    shown = ReadAll(progress);
+    EXPECT_EQ(0u, LastProgress(shown, &wiped).find(std::string("extracting  ") + totals)) << shown;
+    EXPECT_TRUE(wiped) << shown;
+    fclose(progress);
+    fclose(sink);
+    ExpectFilesIn(root_ / "dest");
+    SetProgressClockForTesting(nullptr);
 }
 
 TEST_F(PatchToolTest, ListLinesShowKindSizesUtcTimeAndUtf8Name) {

@@ -340,7 +340,7 @@ public:
     }
 
     int Pack(PackReport* report) {
-        return PackUpdater(PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit}, report);
+        return PackUpdater(PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit, nullptr}, report);
     }
 };
 
