@@ -150,13 +150,6 @@ std::string BarsToBlanks(const char* text) {
     return out;
 }
 
-std::string Folded(const std::string& text) {
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    FoldToLowerSjis(buffer.data());
-    return buffer.data();
-}
-
 std::string Upper(const std::string& text) {
     std::string out = text;
     for (char& c : out)
@@ -355,7 +348,7 @@ bool CheckMarkers(const Piece& piece, const char* line, const PieceInfo& info, b
         return false;
     }
     if (line[0] != '[' || info.role == kRoleHeader || info.role == kRoleUnread) return false;
-    std::string folded = Folded(TokenAt(line, 0));
+    std::string folded = FoldedName(TokenAt(line, 0));
     if (reading && folded.compare(0, kEndMarkerLength, "[eof]") == 0) {
         Warn(check, piece.line, kCheckMarkerCase,
              Printf("\"%s\" is not the end marker, which is \"[EOF]\" in capitals; the updater reads on",
@@ -578,24 +571,15 @@ void ResolveDefinitions(const std::vector<Definition>* definitions, SettingsChec
     }
 }
 
-// True when the name has no '\' outside a double-byte character.
-bool IsTopLevelName(const std::string& name) {
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (IsLeadByte(static_cast<uint8_t>(name[i])) && i + 1 < name.size()) ++i;
-        else if (name[i] == '\\') return false;
-    }
-    return true;
-}
-
 // INSTREADME shows a readme after the update: the file INSTREADMEFL names
 // must be at the top of the package.
 void CheckReadme(const std::vector<std::string>& packageFiles, SettingsCheck* check) {
     const EffectiveSetting& label = check->settings[FindKnownKey("INSTREADME")];
     const EffectiveSetting& file = check->settings[FindKnownKey("INSTREADMEFL")];
     if (label.isDefault || label.fullValue.empty() || label.fullValue[0] == '-') return;
-    std::string wanted = Folded(file.fullValue);
+    std::string wanted = FoldedName(file.fullValue);
     for (const std::string& name : packageFiles)
-        if (IsTopLevelName(name) && Folded(name) == wanted) return;
+        if (ParentOf(name).empty() && FoldedName(name) == wanted) return;
     Warn(check, file.isDefault ? label.line : file.line, kCheckReadmeMissing,
          Printf("INSTREADME is set, but the package carries no \"%s\"%s at its top for the updater to show",
                 Quoted(file.fullValue).c_str(), file.isDefault ? " (the default of INSTREADMEFL)" : ""));

@@ -71,3 +71,10 @@ std::string ParentOf(const std::string& name) {
     }
     return last == std::string::npos ? "" : name.substr(0, last);
 }
+
+std::string FoldedName(const std::string& name) {
+    std::vector<char> text(name.begin(), name.end());
+    text.push_back('\0');
+    FoldToLowerSjis(text.data());
+    return text.data();
+}

@@ -34,3 +34,7 @@ int ScanTree(const std::string& root, std::vector<ScannedEntry>* entries, std::s
 // The Shift-JIS name's parent folder part: "a\b" for "a\b\c.dat", "" at the
 // top. Steps by whole characters, so a '\' second byte is never a separator.
 std::string ParentOf(const std::string& name);
+
+// The name with ASCII letters in lower case (FoldToLowerSjis): two names are
+// one name to Windows, and to the updater, when these are equal.
+std::string FoldedName(const std::string& name);

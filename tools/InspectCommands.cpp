@@ -11,7 +11,7 @@
 #include "package/PackageFormat.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
-#include "shell/PathRules.h"
+#include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
@@ -120,22 +120,6 @@ std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t
     return problem;
 }
 
-std::string Folded(const std::string& name) {
-    std::vector<char> text(name.begin(), name.end());
-    text.push_back('\0');
-    FoldToLowerSjis(text.data());
-    return text.data();
-}
-
-// True when the name has a '\' that is not the second byte of a character.
-bool HasFolderPart(const char* name) {
-    for (const char* p = name; *p != '\0'; ++p) {
-        if (IsLeadByte(static_cast<uint8_t>(*p)) && p[1] != '\0') ++p;
-        else if (*p == '\\') return true;
-    }
-    return false;
-}
-
 // The updater's start as it walks the package in Boot mode: start-up files
 // at the top are written into the working folder, a top-level folder is
 // passed over, and the first nested folder ends the walk.
@@ -154,7 +138,7 @@ std::string FollowBootWalk(BootWalk* boot, const CursorEntry& entry) {
         return "";
     }
     if (!IsStartupFile(name)) return "";
-    bool top = !HasFolderPart(name);
+    bool top = ParentOf(entry.name).empty();
     if (!boot->endedAt.empty()) {
         if (!top) return "";
         return Printf("a start-up file after the nested folder \"%s\", where the updater's start stops reading: "
@@ -164,7 +148,7 @@ std::string FollowBootWalk(BootWalk* boot, const CursorEntry& entry) {
     if (!top)
         return "a start-up file inside a folder: the updater's start creates no folders, cannot write it and "
                "stops with the damaged-package message";
-    std::string folded = Folded(entry.name);
+    std::string folded = FoldedName(entry.name);
     if (folded == kSettingsFileName) boot->installEnv = true;
     if (folded == kStartupPictureName) boot->picture = entry.name;
     return "";

@@ -71,13 +71,6 @@ std::string SourcePath(const PackRequest& request, const std::string& name) {
     return name.empty() ? request.source : request.source + "\\" + name;
 }
 
-std::string Fold(const std::string& name) {
-    std::vector<char> text(name.begin(), name.end());
-    text.push_back('\0');
-    FoldToLowerSjis(text.data());
-    return text.data();
-}
-
 // The name's components, split at each '\' that is not the second byte of a character.
 std::vector<std::string> Components(const std::string& name) {
     std::vector<std::string> parts(1);
@@ -115,7 +108,7 @@ bool ComesBefore(const PackItem& a, const PackItem& b) {
     if (Group(a) != Group(b)) return Group(a) < Group(b);
     std::vector<std::string> x = Components(a.name), y = Components(b.name);
     for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
-        std::string fx = Fold(x[i]), fy = Fold(y[i]);
+        std::string fx = FoldedName(x[i]), fy = FoldedName(y[i]);
         if (fx != fy) return fx < fy;
         if (x[i] != y[i]) return x[i] < y[i];
     }
@@ -243,7 +236,7 @@ int CheckInstallEnv(Collection* c, const std::string& name) {
 // the updater in its read-error box, an undecodable one shows nothing.
 int CheckSuppliedPicture(Collection* c, const std::vector<std::string>& topFiles) {
     for (const std::string& name : topFiles) {
-        if (Fold(name) != kStartupPictureName) continue;
+        if (FoldedName(name) != kStartupPictureName) continue;
         std::string problem;
         if (!CheckRctPictureFile(SourcePath(*c->request, name), &problem))
             return Refuse(c->report, kPackBadPicture, name, problem.c_str());
@@ -284,7 +277,7 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     std::string installEnv;
     for (const auto& pair : c->items) {
         const PackItem& item = pair.second;
-        auto inserted = folded.emplace(Fold(item.name), item.name);
+        auto inserted = folded.emplace(FoldedName(item.name), item.name);
         if (!inserted.second) {
             Refuse(c->report, kPackCaseClash, inserted.first->second);
             c->report->other = PrintableName(item.name.c_str());
@@ -292,7 +285,7 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
         }
         if (!item.isFolder && !IsTopLevel(item.name) && IsStartupFile(item.name.c_str()))
             return Refuse(c->report, kPackStartupInFolder, item.name);
-        if (!item.isFolder && Fold(item.name) == kSettingsFileName) installEnv = item.name;
+        if (!item.isFolder && FoldedName(item.name) == kSettingsFileName) installEnv = item.name;
     }
     int picture = ConvertStartupPicture(c);
     if (picture != kPackDone) return picture;
