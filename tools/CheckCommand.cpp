@@ -43,26 +43,29 @@ struct KnownKey {
     const char* key;
     int type;
     const char* defaultText;
-    bool alsoReadWhole;  // some places read it into a 512-byte buffer
+    bool alsoReadWhole;   // some places read it into a 512-byte buffer
+    const char* meaning;  // for the comments of a starting install.env
 };
 
 // The keys the updater reads, with the accessor each goes through and its default.
 const KnownKey kKnownKeys[] = {
-    {"REG_GLOBAL", kTextKey, kDefaultDash, false},
-    {"REG_LOCAL", kTextKey, kDefaultDash, false},
-    {"INI_FILE", kTextKey, kDefaultDash, false},
-    {"INI_SECTION", kTextKey, kDefaultDash, false},
-    {"TITLEBAR", kTextKey, kDefaultTitleBar, false},
-    {"INSTTO", kTextKey, kDefaultInstTo, false},
-    {"INSTFOL", kNullableKey, "", false},
-    {"EXENAME", kTextKey, kDefaultExeName, false},
-    {"INSTMAKEFOL", kIntegerKey, "0", false},
-    {"KEYFILE", kNullableKey, "", false},
-    {"CHKREG", kNullableKey, "", false},
-    {"CHKREGVER", kIntegerKey, "0", false},
-    {"CHKREGVERHIGH", kIntegerKey, "0", false},
-    {"INSTREADME", kTextKey, kDefaultReadmeLabel, true},
-    {"INSTREADMEFL", kTextKey, kDefaultReadmeFile, true},
+    {"REG_GLOBAL", kTextKey, kDefaultDash, false,
+     "first name of the game's registry key, HKEY_CURRENT_USER\\Software\\REG_GLOBAL\\REG_LOCAL; - writes no [reg] lines"},
+    {"REG_LOCAL", kTextKey, kDefaultDash, false, "second name of the game's registry key"},
+    {"INI_FILE", kTextKey, kDefaultDash, false, "the INI file the [ini] lines are written to"},
+    {"INI_SECTION", kTextKey, kDefaultDash, false, "the section of that INI file"},
+    {"TITLEBAR", kTextKey, kDefaultTitleBar, false, "the game's name, in the updater's title and messages"},
+    {"INSTTO", kTextKey, kDefaultInstTo, false, "the game's folder, last part of the default install folder"},
+    {"INSTFOL", kNullableKey, "", false,
+     "a folder between Program Files and INSTTO in the default install folder; unset: none"},
+    {"EXENAME", kTextKey, kDefaultExeName, false, "the game's program, started after the update"},
+    {"INSTMAKEFOL", kIntegerKey, "0", false, "1: a folder chosen by hand gets INSTFOL and INSTTO added"},
+    {"KEYFILE", kNullableKey, "", false, "a file that must be in a folder for it to be the game's; unset: none"},
+    {"CHKREG", kNullableKey, "", false, "the registry value holding the installed version; unset: no version check"},
+    {"CHKREGVER", kIntegerKey, "0", false, "the lowest installed version this patch updates"},
+    {"CHKREGVERHIGH", kIntegerKey, "0", false, "the highest installed version this patch updates"},
+    {"INSTREADME", kTextKey, kDefaultReadmeLabel, true, "the readme button's label; - offers no readme"},
+    {"INSTREADMEFL", kTextKey, kDefaultReadmeFile, true, "the readme, a file at the top of the patch"},
 };
 constexpr int kKnownKeyCount = static_cast<int>(sizeof(kKnownKeys) / sizeof(kKnownKeys[0]));
 
@@ -261,7 +264,6 @@ void RunSectionPass(const std::vector<Piece>& pieces, std::vector<PieceInfo>* in
     int open = -1;
     int openLine = 0;
     int eofLine = 0;
-    int headerLine[kSectionCount] = {};
     for (const Piece& piece : pieces) {
         char line[kSettingsLineBuffer] = {};
         memcpy(line, piece.text.data(), piece.text.size());
@@ -283,7 +285,7 @@ void RunSectionPass(const std::vector<Piece>& pieces, std::vector<PieceInfo>* in
             check->sectionEofLine = piece.line;
         } else if (line[0] == '-') {
             here.role = kRoleTerminator;
-            if (open >= 0) check->sectionCloseLine[open] = piece.line;
+            if (open >= 0) check->sectionEndLine[open] = piece.line;
             open = -1;
         } else if (MatchSectionHeader(line) >= 0) {
             int header = MatchSectionHeader(line);
@@ -293,18 +295,22 @@ void RunSectionPass(const std::vector<Piece>& pieces, std::vector<PieceInfo>* in
                 Warn(check, piece.line, kCheckSectionReopened,
                      Printf("%s appears again: the %u entries after line %d are dropped and only what follows "
                             "here is kept",
-                            SectionHeader(header), static_cast<unsigned>(list.size()), headerLine[header]));
+                            SectionHeader(header), static_cast<unsigned>(list.size()),
+                            check->sectionHeaderLine[header]));
             list.clear();
             check->sectionLines[header].clear();
-            headerLine[header] = piece.line;
+            // A header ends the open section as a "-" line would.
+            if (open >= 0) check->sectionEndLine[open] = piece.line;
             check->sectionHeaderLine[header] = piece.line;
-            check->sectionCloseLine[header] = 0;
+            check->sectionEndLine[header] = 0;
             open = header;
             openLine = piece.line;
         } else if (open >= 0) {
             here = PieceInfo{kRoleEntry, open};
             check->sections[open].push_back(line);
             check->sectionLines[open].push_back(piece.line);
+        } else if (check->endMarkerLine == 0 && memcmp(line, kEndMarker, kEndMarkerLength) == 0) {
+            check->endMarkerLine = piece.line;
         }
         info->push_back(here);
     }
@@ -622,6 +628,10 @@ int KnownSettingCount() { return kKnownKeyCount; }
 
 const char* KnownSettingKey(int index) { return kKnownKeys[index].key; }
 
+const char* KnownSettingDefault(int index) { return kKnownKeys[index].defaultText; }
+
+const char* KnownSettingMeaning(int index) { return kKnownKeys[index].meaning; }
+
 void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* packageFiles, SettingsCheck* check) {
     *check = SettingsCheck{};
     size_t ctrlZ = std::string::npos;
@@ -659,15 +669,21 @@ void CheckSettingsText(const std::string& bytes, const std::vector<std::string>*
     for (const CheckFinding& f : check->findings) (f.severity == kCheckError ? check->errors : check->warnings)++;
 }
 
-bool CheckSettingsFile(const char* path, const std::vector<std::string>* packageFiles, SettingsCheck* check) {
-    *check = SettingsCheck{};
+bool ReadSettingsBytes(const char* path, std::string* bytes) {
+    bytes->clear();
     std::unique_ptr<FILE, FileCloser> file(PlatformOpenFile(path, "rb"));
     if (!file) return false;
     if (PlatformSeek(file.get(), 0, SEEK_END) != 0) return false;
     int64_t size = PlatformTell(file.get());
     if (size < 0 || size > kMaxCheckedBytes || PlatformSeek(file.get(), 0, SEEK_SET) != 0) return false;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    if (size > 0 && fread(&bytes[0], 1, bytes.size(), file.get()) != bytes.size()) return false;
+    bytes->assign(static_cast<size_t>(size), '\0');
+    return size == 0 || fread(&(*bytes)[0], 1, bytes->size(), file.get()) == bytes->size();
+}
+
+bool CheckSettingsFile(const char* path, const std::vector<std::string>* packageFiles, SettingsCheck* check) {
+    *check = SettingsCheck{};
+    std::string bytes;
+    if (!ReadSettingsBytes(path, &bytes)) return false;
     CheckSettingsText(bytes, packageFiles, check);
     return true;
 }

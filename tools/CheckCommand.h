@@ -77,18 +77,23 @@ struct SettingsCheck {
     std::vector<std::string> sections[kSectionCount];  // Shift-JIS entries as the section pass keeps them
     std::vector<int> sectionLines[kSectionCount];      // the physical line of each entry
     int sectionHeaderLine[kSectionCount];  // the header whose entries are kept, or 0
-    int sectionCloseLine[kSectionCount];   // the line that closes that section, or 0
+    int sectionEndLine[kSectionCount];     // the "-" line or the header that ends that section, or 0
     int keyEofLine;      // "[EOF]", where the key/value pass stops, or 0
     int sectionEofLine;  // a line beginning with "EOF", where the section pass stops, or 0
+    int endMarkerLine;   // the first "[EOF]" line outside every section, before the section pass stops, or 0
     int physicalLines;  // lines in the file as the updater reads it
     int linesRead;      // physical lines the key/value pass reached
     int errors;
     int warnings;
 };
 
-// The keys the updater reads, in the order the check prints them.
+// The keys the updater reads, in the order the check prints them; each key's
+// default (Shift-JIS, "" for a key that is unset without one) and what it
+// does, in a few words of English.
 int KnownSettingCount();
 const char* KnownSettingKey(int index);
+const char* KnownSettingDefault(int index);
+const char* KnownSettingMeaning(int index);
 
 // Analyses the bytes of an install.env. packageFiles lists the names
 // (Shift-JIS, relative, '\' separated) of every file the package carries, or
@@ -96,6 +101,10 @@ const char* KnownSettingKey(int index);
 // [delfiles_afterinst] entry deletes a file the patch brings). Never fails:
 // every byte string is some settings file.
 void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* packageFiles, SettingsCheck* check);
+
+// Reads the bytes of the settings file at path (Shift-JIS). Returns false
+// when it cannot be read or is far larger than any settings file.
+bool ReadSettingsBytes(const char* path, std::string* bytes);
 
 // Reads the file at path (Shift-JIS) and analyses it as CheckSettingsText
 // does. Returns false, leaving check empty, when it cannot be read.

@@ -1,12 +1,14 @@
-// patchtool: the makers' command-line tool. It builds an updater by appending
-// a package to the updater image, lists, verifies and extracts finished
-// updaters, and checks an install.env the way the updater will read it. It
-// never shows a box; everything goes to the console.
+// patchtool: the makers' command-line tool. It makes a patch folder from two
+// versions of a game, builds an updater by appending a package to the updater
+// image, lists, verifies and extracts finished updaters, and checks an
+// install.env the way the updater will read it. It never shows a box;
+// everything goes to the console.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "tools/CheckCommand.h"
+#include "tools/DiffCommand.h"
 #include "tools/InspectCommands.h"
 #include "tools/PackCommand.h"
 #include "tools/ProgressLine.h"
@@ -20,6 +22,11 @@ constexpr int kUsageExit = 2;
 
 const char* const kUsage =
     "usage:\n"
+    "  patchtool diff OLD NEW OUT [--settings INSTALL.ENV] [--quiet]\n"
+    "      make the patch folder OUT from the released game OLD and the new\n"
+    "      version NEW: every new or changed file (by its bytes) with its time,\n"
+    "      and an install.env whose [delfiles_afterinst] lists the removed files,\n"
+    "      merged into INSTALL.ENV or written as a starting file to fill in\n"
     "  patchtool pack UPDATER.exe OUT.exe SOURCE [--level N] [--list FILE] [--quiet]\n"
     "      copy UPDATER.exe to OUT.exe with a package of the folder SOURCE\n"
     "      (or of the paths under SOURCE that FILE lists, one a line, UTF-8);\n"
@@ -39,7 +46,7 @@ const char* const kUsage =
     "      make, undo and inspect the RCT background picture (PNG with the native\n"
     "      tool only); pack turns a top-level insttscr.png, .bmp or .ppm into\n"
     "      insttscr.rct by itself\n"
-    "pack and extract show a progress line on a terminal; --quiet leaves it out.\n";
+    "diff, pack and extract show a progress line on a terminal; --quiet leaves it out.\n";
 
 int Usage(const char* problem) {
     if (problem != nullptr) fprintf(stderr, "patchtool: %s\n", problem);
@@ -80,6 +87,30 @@ int RunPack(const std::vector<std::string>& args) {
     request.source = positional[2];
     request.progress = ProgressStream(stderr, quiet);
     return PackCommand(request, stdout, stderr);
+}
+
+int RunDiff(const std::vector<std::string>& args) {
+    DiffRequest request{"", "", "", "", nullptr};
+    bool quiet = false;
+    std::vector<std::string> positional;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--quiet") {
+            quiet = true;
+        } else if (args[i] == "--settings") {
+            if (i + 1 >= args.size()) return Usage("--settings takes an install.env");
+            request.settings = args[++i];
+        } else if (args[i].compare(0, 2, "--") == 0) {
+            return Usage("unknown option");
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 3) return Usage("diff takes OLD NEW OUT");
+    request.oldFolder = positional[0];
+    request.newFolder = positional[1];
+    request.output = positional[2];
+    request.progress = ProgressStream(stderr, quiet);
+    return DiffCommand(request, stdout, stderr);
 }
 
 int RunExtract(const std::vector<std::string>& args) {
@@ -125,6 +156,7 @@ int main(int argc, char** argv) {
     }
     if (args.size() < 2) return Usage(nullptr);
     const std::string& command = args[1];
+    if (command == "diff") return RunDiff(args);
     if (command == "pack") return RunPack(args);
     if (command == "check") return RunCheck(args);
     if (command == "rct") return RctCommand(args, stdout, stderr);
