@@ -40,7 +40,7 @@ constexpr uint64_t kNewTime = 133536836960000000ULL;  // 2024-02-29 12:34:56 UTC
 constexpr uint64_t kAddTime = 116444736000000000ULL;  // 1970-01-01 00:00:00 UTC
 
 // A tree to write: files with bytes and times, and folders (empty ones too).
-struct TreeSpec {
+struct TreeLayout {
     std::vector<std::pair<std::string, std::string>> files;  // Shift-JIS name, bytes
     std::vector<std::string> folders;
     uint64_t time;
@@ -65,16 +65,16 @@ void MakeFolders(const std::string& root, const std::string& name) {
     }
 }
 
-void WriteTree(const std::string& root, const TreeSpec& spec) {
+void WriteTree(const std::string& root, const TreeLayout& layout) {
     ASSERT_EQ(0, PlatformCreateFolder(root.c_str()));
-    for (const std::string& folder : spec.folders) MakeFolders(root, folder);
-    for (const auto& file : spec.files) {
+    for (const std::string& folder : layout.folders) MakeFolders(root, folder);
+    for (const auto& file : layout.files) {
         std::string parent = ParentOf(file.first);
         if (!parent.empty()) MakeFolders(root, parent);
         std::string path = root + "\\" + file.first;
         ASSERT_TRUE(WriteFileBytes(path, ToBytes(file.second))) << PrintableName(file.first.c_str());
-        auto own = spec.times.find(file.first);
-        ASSERT_EQ(0, PlatformSetFileTime(path.c_str(), own != spec.times.end() ? own->second : spec.time));
+        auto own = layout.times.find(file.first);
+        ASSERT_EQ(0, PlatformSetFileTime(path.c_str(), own != layout.times.end() ? own->second : layout.time));
     }
 }
 
@@ -128,7 +128,7 @@ public:
 };
 
 // The released game and its new version, with every kind of change.
-const TreeSpec kOld = {
+const TreeLayout kOld = {
     {
         {"sample.exe", "old program"},
         {"data\\シーン01.dat", "scene 1 v1"},
@@ -147,7 +147,7 @@ const TreeSpec kOld = {
     kOldTime,
     {},
 };
-const TreeSpec kNew = {
+const TreeLayout kNew = {
     {
         {"sample.exe", "new program!"},
         {"data\\シーン01.dat", "scene 1 v2"},
@@ -252,8 +252,8 @@ TEST_F(DiffCommandTest, ThePatchTurnsACopyOfTheOldVersionIntoTheNewOne) {
 TEST_F(DiffCommandTest, ARenameInLetterCaseOnlyIsNeverADeletion) {
     // On Windows the deletes run after the package is written and find names
     // without letter case: listing Data\Scene.dat would delete data\scene.dat.
-    WriteTree(old_, TreeSpec{{{"Data\\Scene.dat", "v1"}, {"MOVIE.AVI", "same"}, {"gone.dat", "x"}}, {}, kOldTime, {}});
-    WriteTree(new_, TreeSpec{{{"data\\scene.dat", "v2"}, {"movie.avi", "same"}}, {}, kNewTime, {}});
+    WriteTree(old_, TreeLayout{{{"Data\\Scene.dat", "v1"}, {"MOVIE.AVI", "same"}, {"gone.dat", "x"}}, {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"data\\scene.dat", "v2"}, {"movie.avi", "same"}}, {}, kNewTime, {}});
     DiffReport report;
     ASSERT_EQ(kDiffDone, DiffTrees(Request(), &report)) << DescribeDiffReport(report);
     EXPECT_EQ((std::vector<std::string>{"gone.dat"}), report.removedNames);
@@ -270,8 +270,8 @@ TEST_F(DiffCommandTest, ARenameInLetterCaseOnlyIsNeverADeletion) {
 TEST_F(DiffCommandTest, RefusesEveryPatchThatCannotWorkAndWritesNothing) {
     struct Case {
         const char* fault;
-        TreeSpec oldTree;
-        TreeSpec newTree;
+        TreeLayout oldTree;
+        TreeLayout newTree;
         std::function<void(DiffCommandTest*, DiffRequest*)> prepare;
         int refusal;
         std::string entry;  // UTF-8
@@ -370,8 +370,8 @@ TEST_F(DiffCommandTest, RefusesEveryPatchThatCannotWorkAndWritesNothing) {
     // Names without a Shift-JIS form, made natively.
     RemoveTree(root_.Path());
     ASSERT_EQ(0, PlatformCreateFolder(root_.Path().c_str()));
-    WriteTree(old_, TreeSpec{{{"a.dat", "x"}}, {}, kOldTime, {}});
-    WriteTree(new_, TreeSpec{{{"a.dat", "x"}}, {}, kNewTime, {}});
+    WriteTree(old_, TreeLayout{{{"a.dat", "x"}}, {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"a.dat", "x"}}, {}, kNewTime, {}});
     std::string native;
     ASSERT_TRUE(SjisToUtf8(new_.c_str(), &native));
     std::replace(native.begin(), native.end(), '\\', '/');
@@ -386,8 +386,8 @@ TEST_F(DiffCommandTest, RefusesEveryPatchThatCannotWorkAndWritesNothing) {
 }
 
 TEST_F(DiffCommandTest, AnEmptyOutputFolderAndUnchangedStartupNamesInFoldersAreFine) {
-    WriteTree(old_, TreeSpec{{{"docs\\manual.txt", "m"}, {"a.dat", "1"}}, {}, kOldTime, {}});
-    WriteTree(new_, TreeSpec{{{"docs\\manual.txt", "m"}, {"a.dat", "2"}}, {}, kNewTime, {}});
+    WriteTree(old_, TreeLayout{{{"docs\\manual.txt", "m"}, {"a.dat", "1"}}, {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"docs\\manual.txt", "m"}, {"a.dat", "2"}}, {}, kNewTime, {}});
     ASSERT_EQ(0, PlatformCreateFolder(out_.c_str()));
     DiffReport report;
     ASSERT_EQ(kDiffDone, DiffTrees(Request(), &report)) << DescribeDiffReport(report);
@@ -450,8 +450,8 @@ TEST_F(DiffCommandTest, RemovedFilesAreMergedIntoTheMakersInstallEnv) {
     }
 
     // Through the command: the maker's file is copied with what it lacked.
-    WriteTree(old_, TreeSpec{{{"data\\old.dat", "x"}, {"表\\古.dat", "y"}, {"a.dat", "1"}}, {}, kOldTime, {}});
-    WriteTree(new_, TreeSpec{{{"a.dat", "2"}}, {}, kNewTime, {}});
+    WriteTree(old_, TreeLayout{{{"data\\old.dat", "x"}, {"表\\古.dat", "y"}, {"a.dat", "1"}}, {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"a.dat", "2"}}, {}, kNewTime, {}});
     DiffRequest request = Request();
     request.settings = root_ / "maker.env";
     ASSERT_TRUE(WriteFileBytes(request.settings, ToBytes(cases[0].maker)));
