@@ -274,14 +274,18 @@ void NoteFoldersAfterDeletes(DiffState* s) {
         if (Find(s->newSide, f) == nullptr) left.push_back(shown[f]);
     for (const ScannedEntry& e : s->newSide.entries)
         if (e.isFolder && folders.count(FoldedName(e.name)) == 0) lost.push_back(e.name);
+    bool one = left.size() == 1;
     if (!left.empty())
-        s->report->notes.push_back("the folders " + NamedFolders(left) +
-                                   " stay behind, empty: the updater removes only the first folder of a deleted "
-                                   "file, and only when that leaves it empty");
+        s->report->notes.push_back(std::string(one ? "the folder " : "the folders ") + NamedFolders(left) +
+                                   (one ? " stays" : " stay") +
+                                   " behind, empty: the updater removes only the first folder of a deleted file, "
+                                   "and only when that leaves it empty");
+    one = lost.size() == 1;
     if (!lost.empty())
-        s->report->notes.push_back("the folders " + NamedFolders(lost) +
-                                   ", empty in the new version, are removed by the updater: it removes the first "
-                                   "folder of a deleted file when that leaves it empty");
+        s->report->notes.push_back(std::string(one ? "the folder " : "the folders ") + NamedFolders(lost) +
+                                   ", empty in the new version, " + (one ? "is" : "are") +
+                                   " removed by the updater: it removes the first folder of a deleted file when that "
+                                   "leaves it empty");
 }
 
 // The install.env the patch carries, checked against the patch's files.
