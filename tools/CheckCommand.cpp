@@ -669,6 +669,11 @@ void CheckSettingsText(const std::string& bytes, const std::vector<std::string>*
     for (const CheckFinding& f : check->findings) (f.severity == kCheckError ? check->errors : check->warnings)++;
 }
 
+size_t SettingsReadEnd(const std::string& bytes) {
+    size_t end = bytes.find(kCtrlZ);
+    return end == std::string::npos ? bytes.size() : end;
+}
+
 bool ReadSettingsBytes(const char* path, std::string* bytes) {
     bytes->clear();
     std::unique_ptr<FILE, FileCloser> file(PlatformOpenFile(path, "rb"));

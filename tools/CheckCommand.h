@@ -102,6 +102,10 @@ const char* KnownSettingMeaning(int index);
 // every byte string is some settings file.
 void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* packageFiles, SettingsCheck* check);
 
+// Where the updater's reading of a settings file's bytes ends: at the first
+// Ctrl-Z, which ends a text-mode stream, or at the end.
+size_t SettingsReadEnd(const std::string& bytes);
+
 // Reads the bytes of the settings file at path (Shift-JIS). Returns false
 // when it cannot be read or is far larger than any settings file.
 bool ReadSettingsBytes(const char* path, std::string* bytes);

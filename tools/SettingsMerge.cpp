@@ -7,8 +7,6 @@
 
 namespace {
 
-// Text mode on Windows ends the updater's reading of the file at this byte.
-constexpr char kCtrlZ = 0x1A;
 // The line that closes a section the tool writes.
 constexpr const char* kCloseLine = "-\t// end of [delfiles_afterinst]";
 
@@ -20,16 +18,10 @@ std::string AsValue(const char* text) {
     return value;
 }
 
-// Where the updater's reading of text ends: at a Ctrl-Z, or at the end.
-size_t ReadEnd(const std::string& text) {
-    size_t end = text.find(kCtrlZ);
-    return end == std::string::npos ? text.size() : end;
-}
-
-// Byte offset where physical line number line (from 1) begins, or ReadEnd
-// when there are fewer lines.
+// Byte offset where physical line number line (from 1) begins, or where the
+// updater's reading ends when there are fewer lines.
 size_t LineStart(const std::string& text, int line) {
-    size_t end = ReadEnd(text);
+    size_t end = SettingsReadEnd(text);
     size_t at = 0;
     for (int n = 1; n < line; ++n) {
         size_t next = text.find('\n', at);
@@ -89,7 +81,7 @@ std::string MergeDeleteEntries(const std::string& bytes, const SettingsCheck& ch
     } else {
         int before = check.endMarkerLine;
         if (check.sectionEofLine != 0 && (before == 0 || check.sectionEofLine < before)) before = check.sectionEofLine;
-        at = before != 0 ? LineStart(bytes, before) : ReadEnd(bytes);
+        at = before != 0 ? LineStart(bytes, before) : SettingsReadEnd(bytes);
         lines = std::string(SectionHeader(kSectionDelfilesAfterinst)) + eol + lines + kCloseLine + eol;
     }
     // A last line without its line end must not run into the new lines.
