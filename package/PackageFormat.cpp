@@ -24,19 +24,19 @@ bool EqualsIgnoringCase(const char* a, const char* b, size_t count) {
     return true;
 }
 
-// Checks one name component [begin, end): not empty, not only dots and spaces,
-// not ending in a dot or space (Windows would drop them), not a device name.
-bool IsSoundComponent(const char* begin, const char* end) {
-    if (begin == end) return false;
+// Checks one name component [begin, end): not empty, not ending in a dot or a
+// space (Windows would drop them, and "." and ".." end in a dot), not a device name.
+int ComponentProblem(const char* begin, const char* end) {
+    if (begin == end) return kNameEmptyPart;
     char last = end[-1];
-    if (last == '.' || last == ' ') return false;
+    if (last == '.' || last == ' ') return kNameDotOrSpaceEnd;
     size_t stem = 0;
     while (begin + stem < end && begin[stem] != '.') ++stem;
     if (stem == 3 || stem == 4) {
         for (const char* device : kDeviceNames)
-            if (strlen(device) == stem && EqualsIgnoringCase(begin, device, stem)) return false;
+            if (strlen(device) == stem && EqualsIgnoringCase(begin, device, stem)) return kNameDevice;
     }
-    return true;
+    return kNameOk;
 }
 
 bool IsForbiddenByte(uint8_t c) {
@@ -158,33 +158,44 @@ int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* e
     return result;
 }
 
-int CheckEntryName(const char* name, size_t length, bool isFolder) {
-    if (length < 2 || length > kMaxEntryName) return kPackageBadName;
-    if (name[length - 1] != '\0' || strlen(name) != length - 1) return kPackageBadName;
-    if (IsSeparator(name[0])) return kPackageBadName;
+int ExplainEntryName(const char* name, size_t length, bool isFolder) {
+    if (length > kMaxEntryName) return kNameTooLong;
+    if (length == 0) return kNameEmpty;
+    if (name[length - 1] != '\0' || strlen(name) != length - 1) return kNameUnterminated;
+    if (length == 1) return kNameEmpty;
+    if (IsSeparator(name[0])) return kNameRooted;
     const char* componentStart = name;
     const char* end = name + length - 1;
     for (const char* p = name; p < end; ++p) {
         uint8_t c = static_cast<uint8_t>(*p);
         if (IsLeadByte(c)) {
-            if (p + 1 == end) return kPackageBadName;  // a lead byte with no second byte
+            if (p + 1 == end) return kNameHalfCharacter;
+            if (!IsTrailByte(static_cast<uint8_t>(p[1]))) return kNameBadPair;
             ++p;
             continue;
         }
-        if (IsForbiddenByte(c)) return kPackageBadName;
+        if (IsForbiddenByte(c)) return kNameForbiddenByte;
         if (IsSeparator(*p)) {
-            if (!IsSoundComponent(componentStart, p)) return kPackageBadName;
+            int problem = ComponentProblem(componentStart, p);
+            if (problem != kNameOk) return problem;
             componentStart = p + 1;
         }
     }
     // A folder may end in its separator (save\); a file names its last component.
-    if (componentStart == end) return isFolder && end > name ? kPackageOk : kPackageBadName;
-    if (!IsSoundComponent(componentStart, end)) return kPackageBadName;
-    // The staging folders (the name, or the name and a suffix) belong to the reader.
+    if (componentStart != end || !isFolder) {
+        int problem = ComponentProblem(componentStart, end);
+        if (problem != kNameOk) return problem;
+    }
+    // The staging folders (the name, or the name and a suffix) belong to the
+    // reader, whether the entry is a file or a folder.
     size_t stagingLength = strlen(kStagingFolderName);
     if (length - 1 >= stagingLength && EqualsIgnoringCase(name, kStagingFolderName, stagingLength))
-        return kPackageBadName;
-    return kPackageOk;
+        return kNameStaging;
+    return kNameOk;
+}
+
+int CheckEntryName(const char* name, size_t length, bool isFolder) {
+    return ExplainEntryName(name, length, isFolder) == kNameOk ? kPackageOk : kPackageBadName;
 }
 
 bool IsStartupFile(const char* name) {

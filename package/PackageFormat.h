@@ -16,9 +16,10 @@
 //   0B 00 "save\a.txt" 00 05 00 00 00 0D 00 00 00 <8-byte time> <13-byte stream>
 //
 // Error policy: the reader trusts nothing. A name must end in its NUL at byte
-// L, be no longer than kMaxEntryName, and stay below the destination folder (no
+// L, be no longer than kMaxEntryName, stay below the destination folder (no
 // drive, no leading separator, no "." or ".." component, nothing Windows would
-// silently rename or treat as a device). Sizes and offsets must be below 2^31.
+// silently rename or treat as a device), be valid Shift-JIS, and keep clear of
+// the staging folder's name at its top. Sizes and offsets must be below 2^31.
 // Anything else is a damaged package.
 #pragma once
 
@@ -108,8 +109,28 @@ int ReadNameLength(PackageStream* package, uint16_t* nameLength);
 // terminated (empty when the length is beyond kMaxEntryName).
 int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry);
 
+// Why a name breaks the rules above. The reader refuses every name that is
+// not kNameOk; the makers' tool refuses the same names and words the reason.
+enum EntryNameProblem {
+    kNameOk = 0,
+    kNameEmpty,          // no byte before the NUL
+    kNameTooLong,        // more than kMaxEntryName bytes with the NUL
+    kNameUnterminated,   // the NUL is not the last of the L bytes, or comes before it
+    kNameRooted,         // begins with a separator: a path from the root of the drive
+    kNameEmptyPart,      // two separators in a row, or a file name ending in one
+    kNameDotOrSpaceEnd,  // a part ending in '.' or ' ' ("." and ".." too): Windows drops them
+    kNameDevice,         // a part Windows opens as a device in any folder (con, lpt1.txt)
+    kNameForbiddenByte,  // a control byte or one of : * ? " < > | (drives, streams, wildcards)
+    kNameHalfCharacter,  // ends in a lead byte without its second byte
+    kNameBadPair,        // a lead byte followed by a byte that cannot complete a character
+    kNameStaging,        // the first part begins with the staging folder's name
+};
+
 // Checks a name of length bytes (its NUL included) against the rules above.
-// Returns kPackageOk or kPackageBadName.
+// Returns the first problem found, kNameOk for a sound name.
+int ExplainEntryName(const char* name, size_t length, bool isFolder);
+
+// ExplainEntryName as a package result: kPackageOk or kPackageBadName.
 int CheckEntryName(const char* name, size_t length, bool isFolder);
 
 // True when the name contains "insttscr.rct", "install.env" or ".txt",

@@ -39,6 +39,8 @@ int WriteTime(FILE* out, uint64_t fileTime) {
 int BeginPackage(PackageWriter* writer, FILE* out, int level) {
     writer->out = out;
     writer->level = level;
+    writer->progress = nullptr;
+    writer->progressContext = nullptr;
     if (PlatformSeek(out, 0, SEEK_END) != 0) return kPackageCannotWrite;
     writer->start = PlatformTell(out);
     return writer->start >= 0 && writer->start <= kMaxPackageValue ? kPackageOk : kPackageCannotWrite;
@@ -89,6 +91,7 @@ int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, ui
             size_t got = fread(input.data(), 1, input.size(), in);
             if (ferror(in)) result = kPackageTruncated;
             unpacked += static_cast<int64_t>(got);
+            if (writer->progress != nullptr) writer->progress(writer->progressContext, unpacked);
             z.next_in = input.data();
             z.avail_in = static_cast<uInt>(got);
             if (got < input.size()) flush = Z_FINISH;

@@ -12,10 +12,14 @@ struct PackageWriter {
     FILE* out;
     int level;      // zlib compression level, 0-9
     int64_t start;  // offset of the first entry
+    // Told the bytes of the current file read so far, after every block that
+    // AddFileEntryFromStream reads; null for nobody.
+    void (*progress)(void* context, int64_t fileBytes);
+    void* progressContext;
 };
 
-// Starts a package at the current end of out (an updater image, or nothing).
-// Returns kPackageOk or kPackageCannotWrite.
+// Starts a package at the current end of out (an updater image, or nothing),
+// with nobody told of progress. Returns kPackageOk or kPackageCannotWrite.
 int BeginPackage(PackageWriter* writer, FILE* out, int level);
 
 // Adds a folder entry; a final '\' is added when name lacks it.

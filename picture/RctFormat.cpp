@@ -75,8 +75,10 @@ int DecodeRctStream(const uint8_t* stream, size_t size, int32_t width, int32_t h
             }
             int64_t source = static_cast<int64_t>(o) + offsets[(ctl >> 2) & 0x1F];
             size_t bytes = count * kRctPixelSize;
+            if (source < 0) return kRctCopyBeforeStart;
             // In narrow pictures some entries point at or past the current pixel.
-            if (source < 0 || source >= static_cast<int64_t>(o) || bytes > total - o) return kRctCorrupt;
+            if (source >= static_cast<int64_t>(o)) return kRctForwardCopy;
+            if (bytes > total - o) return kRctCorrupt;
             // Byte by byte: an overlapping copy repeats what it has just written.
             const uint8_t* from = out + source;
             uint8_t* to = out + o;

@@ -53,10 +53,12 @@ constexpr uint32_t kRctLongCountMax = 0xFFFF;
 
 enum RctResult {
     kRctOk = 0,
-    kRctUnrecognised,  // not an RCT file: no picture, nothing reported
-    kRctTruncated,     // the file or the stream ends early
-    kRctBadSize,       // width, height or packed length out of range
-    kRctCorrupt,       // a command reaches outside the image
+    kRctUnrecognised,     // not an RCT file: no picture, nothing reported
+    kRctTruncated,        // the file or the stream ends early
+    kRctBadSize,          // width, height or packed length out of range
+    kRctCorrupt,          // a command writes past the end of the image
+    kRctCopyBeforeStart,  // a copy from before the first pixel
+    kRctForwardCopy,      // a copy from pixels not yet written (narrow pictures)
 };
 
 struct RctHeader {
@@ -79,8 +81,9 @@ int32_t RctStride(int32_t width);
 void BuildRctOffsetTable(int32_t width, int64_t table[kRctOffsetEntries]);
 
 // Decodes stream (size bytes) into out, rows tightly packed (width x 3 bytes),
-// out holding width x height x 3 bytes. Returns kRctOk, kRctTruncated or
-// kRctCorrupt; on failure out holds a partial image.
+// out holding width x height x 3 bytes. Returns kRctOk, kRctTruncated,
+// kRctCorrupt, kRctCopyBeforeStart or kRctForwardCopy; on failure out holds a
+// partial image.
 int DecodeRctStream(const uint8_t* stream, size_t size, int32_t width, int32_t height, uint8_t* out);
 
 // Moves tightly packed rows to rows of stride bytes in place, the last row

@@ -14,7 +14,7 @@ bash "$root/scripts/setup.sh"
 bash "$root/scripts/build.sh" --no-sanitize
 
 rm -rf "$demo"
-mkdir -p "$demo/patch/data" "$demo/shots"
+mkdir -p "$demo/shots"
 
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     export UPDATER_KEEP_DISPLAY=1
@@ -23,19 +23,29 @@ fi
 wine_env_start "$build/win"
 trap wine_env_stop EXIT
 
-# The sample game, as its own installer would have left it.
+# The two releases of the sample game, as its maker keeps them.
+old="$demo/release-1.00"
+new="$demo/release-1.01"
+mkdir -p "$old/data" "$new/data"
+printf 'game program\n' | tee "$old/sample.exe" >"$new/sample.exe"
+printf 'old data\n' >"$old/data/scene01.dat"
+printf 'scene removed by the update\n' >"$old/data/scene00.dat"
+printf 'new data\n' >"$new/data/scene01.dat"
+head -c 3000000 /dev/urandom >"$new/data/voice.arc"
+printf 'サンプルゲーム 更新版 1.01\r\nシナリオの誤字を直しました。\r\n' | iconv -f UTF-8 -t CP932 >"$new/readme.txt"
+touch -d '2024-04-01 12:00' "$old/sample.exe" "$new/sample.exe"
+
+# The released game, as its own installer would have left it, with a save.
 game="$WINEPREFIX/drive_c/Games/サンプルゲーム"
 rm -rf "$game"
-mkdir -p "$game/data"
-printf 'old game program\n' >"$game/sample.exe"
-printf 'old data\n' >"$game/data/scene01.dat"
-printf 'scene removed by the update\n' >"$game/data/scene00.dat"
+mkdir -p "$game"
+cp -a "$old/." "$game/"
 printf 'save slot\n' >"$game/save01.sav"
 LANG=C.UTF-8 wine reg add 'HKCU\Software\VORNEL\SampleGame' /v IsInst /d 1 /f >/dev/null 2>&1
 LANG=C.UTF-8 wine reg add 'HKCU\Software\VORNEL\SampleGame' /v InstTo /d 'C:\Games\サンプルゲーム' /f >/dev/null 2>&1
 
-# The patch: settings, readme, new data.
-cat <<'ENV' | iconv -f UTF-8 -t CP932 >"$demo/patch/install.env"
+# The maker's settings; diff adds the files that 1.01 no longer has.
+cat <<'ENV' | iconv -f UTF-8 -t CP932 >"$demo/install.env"
 // サンプルゲーム 更新版の設定
 TITLEBAR	サンプルゲーム
 REG_GLOBAL	VORNEL
@@ -54,18 +64,21 @@ SaveFolder=REP_INSTALL\save
 "Version"="101"
 "InstallDir"="REP_INSTALL"
 -	// end of [reg]
-[delfiles_afterinst]
-data\scene00.dat
--	// end of [delfiles_afterinst]
 [EOF]
 ENV
-printf 'サンプルゲーム 更新版 1.01\r\nシナリオの誤字を直しました。\r\n' | iconv -f UTF-8 -t CP932 >"$demo/patch/readme.txt"
-printf 'new data\n' >"$demo/patch/data/scene01.dat"
-# The background picture: pack turns the PNG into the updater's own format.
-convert -size 280x280 gradient:'#1d2b53'-'#7ec8e3' -fill white -pointsize 22 \
-    -annotate +20+260 'Sample Game 1.01' "$demo/patch/insttscr.png"
-head -c 3000000 /dev/urandom >"$demo/patch/data/voice.arc"
+
+# The patch in two commands: diff makes the patch folder from the two
+# releases, pack appends it to the updater. In between, the background
+# picture goes into the folder; pack turns the PNG into the updater's own
+# format. Its text is drawn with a font file that set-up installs:
+# ImageMagick's default font comes from a package that set-up does not install.
+rm -rf "$demo/patch"
+"$build/native/tools/patchtool" diff "$old" "$new" "$demo/patch" --settings "$demo/install.env" | tee "$demo/diff.txt"
+font=/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf
+convert -size 280x280 gradient:'#1d2b53'-'#7ec8e3' -fill white -font "$font" -pointsize 22 \
+    -annotate +20+260 'サンプルゲーム 1.01' "$demo/patch/insttscr.png"
 "$build/native/tools/patchtool" pack "$build/win/updater.exe" "$demo/update.exe" "$demo/patch"
+"$build/native/tools/patchtool" verify "$demo/update.exe"
 "$build/native/tools/patchtool" list "$demo/update.exe" | tee "$demo/package.txt"
 
 # Run the sample updater: with a display the user answers it; without one the
@@ -103,6 +116,12 @@ after=$(cd "$game" && find . -type f -printf '%p %s\n' | sort)
     [ -f "$demo/box.txt" ] && cat "$demo/box.txt"
     echo "Game folder before the update:"; echo "$before"
     echo "Game folder after the update:"; echo "$after"
+    # The game folder must now hold release 1.01, and nothing it dropped.
+    differ=$(cd "$new" && find . -type f | while read -r f; do cmp -s "$f" "$game/$f" || echo "$f"; done)
+    echo "Files of release 1.01 missing or different in the game folder: ${differ:-(none)}"
+    dropped=$(cd "$old" && find . -type f | while read -r f; do
+        [ -e "$new/$f" ] || [ ! -e "$game/$f" ] || echo "$f"; done)
+    echo "Files that release 1.01 dropped, still in the game folder: ${dropped:-(none)}"
     echo "game.ini:"; iconv -f CP932 -t UTF-8 "$game/game.ini" 2>/dev/null || echo "(none)"
     echo "Registry:"; LANG=ja_JP.UTF-8 wine reg query 'HKCU\Software\VORNEL\SampleGame' 2>/dev/null | iconv -f CP932 -t UTF-8 | tr -d '\r'
     echo "Working folders left in the temporary folder:"

@@ -18,6 +18,8 @@ constexpr LeadByteTable kLeadBytes;
 
 bool IsLeadByte(uint8_t byte) { return kLeadBytes.lead[byte]; }
 
+bool IsTrailByte(uint8_t byte) { return byte >= 0x40 && byte <= 0xFC && byte != 0x7F; }
+
 bool EndsInSeparator(const char* path) {
     size_t n = strlen(path);
     if (n == 0 || path[n - 1] != '\\') return false;

@@ -20,6 +20,11 @@ constexpr size_t kShortPathBuffer = 259;
 // program's own table; never asks the system's code page.
 bool IsLeadByte(uint8_t byte);
 
+// Returns true for the bytes that may follow a lead byte in a Shift-JIS
+// character, 0x40-0x7E and 0x80-0xFC; any other byte there makes the pair
+// invalid, and Windows refuses to convert a name that holds one.
+bool IsTrailByte(uint8_t byte);
+
 // Appends one '\' unless the path already ends in a backslash that is not the
 // second byte of a character. Never writes past capacity: when the backslash
 // would not fit, the path is left as it is. An empty path gets nothing.

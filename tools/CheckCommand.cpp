@@ -10,6 +10,8 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "shell/PathRules.h"
+#include "tools/DeleteRules.h"
+#include "tools/FolderScan.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -41,26 +43,29 @@ struct KnownKey {
     const char* key;
     int type;
     const char* defaultText;
-    bool alsoReadWhole;  // some places read it into a 512-byte buffer
+    bool alsoReadWhole;   // some places read it into a 512-byte buffer
+    const char* meaning;  // for the comments of a starting install.env
 };
 
 // The keys the updater reads, with the accessor each goes through and its default.
 const KnownKey kKnownKeys[] = {
-    {"REG_GLOBAL", kTextKey, kDefaultDash, false},
-    {"REG_LOCAL", kTextKey, kDefaultDash, false},
-    {"INI_FILE", kTextKey, kDefaultDash, false},
-    {"INI_SECTION", kTextKey, kDefaultDash, false},
-    {"TITLEBAR", kTextKey, kDefaultTitleBar, false},
-    {"INSTTO", kTextKey, kDefaultInstTo, false},
-    {"INSTFOL", kNullableKey, "", false},
-    {"EXENAME", kTextKey, kDefaultExeName, false},
-    {"INSTMAKEFOL", kIntegerKey, "0", false},
-    {"KEYFILE", kNullableKey, "", false},
-    {"CHKREG", kNullableKey, "", false},
-    {"CHKREGVER", kIntegerKey, "0", false},
-    {"CHKREGVERHIGH", kIntegerKey, "0", false},
-    {"INSTREADME", kTextKey, kDefaultReadmeLabel, true},
-    {"INSTREADMEFL", kTextKey, kDefaultReadmeFile, true},
+    {"REG_GLOBAL", kTextKey, kDefaultDash, false,
+     "first name of the game's registry key, HKEY_CURRENT_USER\\Software\\REG_GLOBAL\\REG_LOCAL; - writes no [reg] lines"},
+    {"REG_LOCAL", kTextKey, kDefaultDash, false, "second name of the game's registry key"},
+    {"INI_FILE", kTextKey, kDefaultDash, false, "the INI file the [ini] lines are written to"},
+    {"INI_SECTION", kTextKey, kDefaultDash, false, "the section of that INI file"},
+    {"TITLEBAR", kTextKey, kDefaultTitleBar, false, "the game's name, in the updater's title and messages"},
+    {"INSTTO", kTextKey, kDefaultInstTo, false, "the game's folder, last part of the default install folder"},
+    {"INSTFOL", kNullableKey, "", false,
+     "a folder between Program Files and INSTTO in the default install folder; unset: none"},
+    {"EXENAME", kTextKey, kDefaultExeName, false, "the game's program, started after the update"},
+    {"INSTMAKEFOL", kIntegerKey, "0", false, "1: a folder chosen by hand gets INSTFOL and INSTTO added"},
+    {"KEYFILE", kNullableKey, "", false, "a file that must be in a folder for it to be the game's; unset: none"},
+    {"CHKREG", kNullableKey, "", false, "the registry value holding the installed version; unset: no version check"},
+    {"CHKREGVER", kIntegerKey, "0", false, "the lowest installed version this patch updates"},
+    {"CHKREGVERHIGH", kIntegerKey, "0", false, "the highest installed version this patch updates"},
+    {"INSTREADME", kTextKey, kDefaultReadmeLabel, true, "the readme button's label; - offers no readme"},
+    {"INSTREADMEFL", kTextKey, kDefaultReadmeFile, true, "the readme, a file at the top of the patch"},
 };
 constexpr int kKnownKeyCount = static_cast<int>(sizeof(kKnownKeys) / sizeof(kKnownKeys[0]));
 
@@ -146,13 +151,6 @@ std::string BarsToBlanks(const char* text) {
         }
     }
     return out;
-}
-
-std::string Folded(const std::string& text) {
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    FoldToLowerSjis(buffer.data());
-    return buffer.data();
 }
 
 std::string Upper(const std::string& text) {
@@ -266,7 +264,6 @@ void RunSectionPass(const std::vector<Piece>& pieces, std::vector<PieceInfo>* in
     int open = -1;
     int openLine = 0;
     int eofLine = 0;
-    int headerLine[kSectionCount] = {};
     for (const Piece& piece : pieces) {
         char line[kSettingsLineBuffer] = {};
         memcpy(line, piece.text.data(), piece.text.size());
@@ -285,8 +282,10 @@ void RunSectionPass(const std::vector<Piece>& pieces, std::vector<PieceInfo>* in
         } else if (strncmp(line, "EOF", 3) == 0) {
             here.role = kRoleSectionEof;
             eofLine = piece.line;
+            check->sectionEofLine = piece.line;
         } else if (line[0] == '-') {
             here.role = kRoleTerminator;
+            if (open >= 0) check->sectionEndLine[open] = piece.line;
             open = -1;
         } else if (MatchSectionHeader(line) >= 0) {
             int header = MatchSectionHeader(line);
@@ -296,14 +295,22 @@ void RunSectionPass(const std::vector<Piece>& pieces, std::vector<PieceInfo>* in
                 Warn(check, piece.line, kCheckSectionReopened,
                      Printf("%s appears again: the %u entries after line %d are dropped and only what follows "
                             "here is kept",
-                            SectionHeader(header), static_cast<unsigned>(list.size()), headerLine[header]));
+                            SectionHeader(header), static_cast<unsigned>(list.size()),
+                            check->sectionHeaderLine[header]));
             list.clear();
-            headerLine[header] = piece.line;
+            check->sectionLines[header].clear();
+            // A header ends the open section as a "-" line would.
+            if (open >= 0) check->sectionEndLine[open] = piece.line;
+            check->sectionHeaderLine[header] = piece.line;
+            check->sectionEndLine[header] = 0;
             open = header;
             openLine = piece.line;
         } else if (open >= 0) {
             here = PieceInfo{kRoleEntry, open};
             check->sections[open].push_back(line);
+            check->sectionLines[open].push_back(piece.line);
+        } else if (check->endMarkerLine == 0 && memcmp(line, kEndMarker, kEndMarkerLength) == 0) {
+            check->endMarkerLine = piece.line;
         }
         info->push_back(here);
     }
@@ -347,7 +354,7 @@ bool CheckMarkers(const Piece& piece, const char* line, const PieceInfo& info, b
         return false;
     }
     if (line[0] != '[' || info.role == kRoleHeader || info.role == kRoleUnread) return false;
-    std::string folded = Folded(TokenAt(line, 0));
+    std::string folded = FoldedName(TokenAt(line, 0));
     if (reading && folded.compare(0, kEndMarkerLength, "[eof]") == 0) {
         Warn(check, piece.line, kCheckMarkerCase,
              Printf("\"%s\" is not the end marker, which is \"[EOF]\" in capitals; the updater reads on",
@@ -440,6 +447,7 @@ void RunKeyPass(const std::vector<Piece>& pieces, const std::vector<PieceInfo>& 
         memcpy(line, piece.text.data(), piece.text.size());
         if (reading && memcmp(line, kEndMarker, kEndMarkerLength) == 0) {
             eofLine = piece.line;
+            check->keyEofLine = piece.line;
             continue;
         }
         bool reported = CheckMarkers(piece, line, role, reading, check);
@@ -571,16 +579,43 @@ void ResolveDefinitions(const std::vector<Definition>* definitions, SettingsChec
 
 // INSTREADME shows a readme after the update: the file INSTREADMEFL names
 // must be at the top of the package.
-void CheckReadme(const std::vector<std::string>& topFiles, SettingsCheck* check) {
+void CheckReadme(const std::vector<std::string>& packageFiles, SettingsCheck* check) {
     const EffectiveSetting& label = check->settings[FindKnownKey("INSTREADME")];
     const EffectiveSetting& file = check->settings[FindKnownKey("INSTREADMEFL")];
     if (label.isDefault || label.fullValue.empty() || label.fullValue[0] == '-') return;
-    std::string wanted = Folded(file.fullValue);
-    for (const std::string& name : topFiles)
-        if (Folded(name) == wanted) return;
+    std::string wanted = FoldedName(file.fullValue);
+    for (const std::string& name : packageFiles)
+        if (ParentOf(name).empty() && FoldedName(name) == wanted) return;
     Warn(check, file.isDefault ? label.line : file.line, kCheckReadmeMissing,
          Printf("INSTREADME is set, but the package carries no \"%s\"%s at its top for the updater to show",
                 Quoted(file.fullValue).c_str(), file.isDefault ? " (the default of INSTREADMEFL)" : ""));
+}
+
+// The updater deletes the [delfiles_afterinst] entries after it has written
+// the package: an entry must stay inside the install folder and must not
+// find a file the patch has just brought.
+void CheckDeleteEntries(const std::vector<std::string>* packageFiles, SettingsCheck* check) {
+    const std::vector<std::string>& entries = check->sections[kSectionDelfilesAfterinst];
+    const std::vector<int>& lines = check->sectionLines[kSectionDelfilesAfterinst];
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const char* entry = entries[i].c_str();
+        const char* outside = ReachesOutside(entry);
+        if (outside != nullptr)
+            Warn(check, lines[i], kCheckDeleteOutside,
+                 Printf("[delfiles_afterinst] \"%s\" reaches outside the install folder (%s): the updater deletes "
+                        "the files it finds there",
+                        Quoted(entries[i]).c_str(), outside));
+        if (packageFiles == nullptr) continue;
+        std::vector<const std::string*> found;
+        for (const std::string& name : *packageFiles)
+            if (EntryMatchesFile(entry, name.c_str())) found.push_back(&name);
+        if (found.empty()) continue;
+        std::string more = found.size() > 1 ? Printf(" and %u more", static_cast<unsigned>(found.size() - 1)) : "";
+        Warn(check, lines[i], kCheckDeletesPatchFile,
+             Printf("[delfiles_afterinst] \"%s\" finds \"%s\"%s, which this patch brings: the updater deletes after "
+                    "it has written the package, so the new file is deleted",
+                    Quoted(entries[i]).c_str(), Shown(*found[0]).c_str(), more.c_str()));
+    }
 }
 
 struct FileCloser {
@@ -593,7 +628,11 @@ int KnownSettingCount() { return kKnownKeyCount; }
 
 const char* KnownSettingKey(int index) { return kKnownKeys[index].key; }
 
-void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* topFiles, SettingsCheck* check) {
+const char* KnownSettingDefault(int index) { return kKnownKeys[index].defaultText; }
+
+const char* KnownSettingMeaning(int index) { return kKnownKeys[index].meaning; }
+
+void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* packageFiles, SettingsCheck* check) {
     *check = SettingsCheck{};
     size_t ctrlZ = std::string::npos;
     std::string text = TextModeBytes(bytes, &ctrlZ);
@@ -623,39 +662,44 @@ void CheckSettingsText(const std::string& bytes, const std::vector<std::string>*
     std::vector<Definition> definitions[kKnownKeyCount];
     RunKeyPass(pieces, info, check, definitions);
     ResolveDefinitions(definitions, check);
-    if (topFiles != nullptr) CheckReadme(*topFiles, check);
+    if (packageFiles != nullptr) CheckReadme(*packageFiles, check);
+    CheckDeleteEntries(packageFiles, check);
     std::stable_sort(check->findings.begin(), check->findings.end(),
                      [](const CheckFinding& a, const CheckFinding& b) { return a.line < b.line; });
     for (const CheckFinding& f : check->findings) (f.severity == kCheckError ? check->errors : check->warnings)++;
 }
 
-bool CheckSettingsFile(const char* path, const std::vector<std::string>* topFiles, SettingsCheck* check) {
-    *check = SettingsCheck{};
+size_t SettingsReadEnd(const std::string& bytes) {
+    size_t end = bytes.find(kCtrlZ);
+    return end == std::string::npos ? bytes.size() : end;
+}
+
+bool ReadSettingsBytes(const char* path, std::string* bytes) {
+    bytes->clear();
     std::unique_ptr<FILE, FileCloser> file(PlatformOpenFile(path, "rb"));
     if (!file) return false;
     if (PlatformSeek(file.get(), 0, SEEK_END) != 0) return false;
     int64_t size = PlatformTell(file.get());
     if (size < 0 || size > kMaxCheckedBytes || PlatformSeek(file.get(), 0, SEEK_SET) != 0) return false;
-    std::string bytes(static_cast<size_t>(size), '\0');
-    if (size > 0 && fread(&bytes[0], 1, bytes.size(), file.get()) != bytes.size()) return false;
-    CheckSettingsText(bytes, topFiles, check);
+    bytes->assign(static_cast<size_t>(size), '\0');
+    return size == 0 || fread(&(*bytes)[0], 1, bytes->size(), file.get()) == bytes->size();
+}
+
+bool CheckSettingsFile(const char* path, const std::vector<std::string>* packageFiles, SettingsCheck* check) {
+    *check = SettingsCheck{};
+    std::string bytes;
+    if (!ReadSettingsBytes(path, &bytes)) return false;
+    CheckSettingsText(bytes, packageFiles, check);
     return true;
 }
 
-bool ListTopLevelFiles(const char* folder, std::vector<std::string>* names) {
+bool ListPackageFiles(const char* folder, std::vector<std::string>* names) {
     names->clear();
-    std::string pattern = std::string(folder) + "\\*.*";
-    PlatformFindData found;
-    PlatformFind* find = PlatformFindFirst(pattern.c_str(), &found);
-    if (find == nullptr) {
-        // An empty folder has no entries, not even "." on every system.
-        uint32_t attributes = 0;
-        return PlatformGetAttributes(folder, &attributes) == 0 && (attributes & kAttrFolder) != 0;
-    }
-    do {
-        if ((found.attributes & kAttrFolder) == 0) names->push_back(found.name);
-    } while (PlatformFindNext(find, &found) == 0);
-    PlatformFindClose(find);
+    std::vector<ScannedEntry> entries;
+    std::string where;
+    if (ScanTree(folder, &entries, &where) == kScanCannotRead) return false;
+    for (const ScannedEntry& e : entries)
+        if (!e.isFolder) names->push_back(e.name);
     return true;
 }
 
@@ -691,13 +735,13 @@ void PrintEffectiveSettings(const SettingsCheck& check, FILE* out) {
 }
 
 int CheckCommand(const char* path, const char* packageFolder, FILE* out, FILE* err) {
-    std::vector<std::string> topFiles;
-    if (packageFolder != nullptr && !ListTopLevelFiles(packageFolder, &topFiles)) {
+    std::vector<std::string> packageFiles;
+    if (packageFolder != nullptr && !ListPackageFiles(packageFolder, &packageFiles)) {
         fprintf(err, "patchtool: cannot read the folder %s\n", PrintableName(packageFolder).c_str());
         return 1;
     }
     SettingsCheck check;
-    if (!CheckSettingsFile(path, packageFolder != nullptr ? &topFiles : nullptr, &check)) {
+    if (!CheckSettingsFile(path, packageFolder != nullptr ? &packageFiles : nullptr, &check)) {
         fprintf(err, "patchtool: cannot read %s\n", PrintableName(path).c_str());
         return 1;
     }

@@ -47,6 +47,8 @@ enum CheckKind {
     kCheckCtrlZ,            // a Ctrl-Z byte, after which nothing is read
     kCheckNotDecimal,       // an integer key whose value is not wholly a decimal number
     kCheckReadmeMissing,    // INSTREADMEFL names a file the package does not carry at its top
+    kCheckDeleteOutside,    // a [delfiles_afterinst] entry that reaches outside the install folder
+    kCheckDeletesPatchFile, // a [delfiles_afterinst] entry that finds a file the patch itself brings
     kCheckUnterminated,     // a section still open when the section pass stops (error)
 };
 
@@ -73,28 +75,48 @@ struct SettingsCheck {
     std::vector<CheckFinding> findings;  // by line
     std::vector<EffectiveSetting> settings;  // every known key, in a fixed order
     std::vector<std::string> sections[kSectionCount];  // Shift-JIS entries as the section pass keeps them
+    std::vector<int> sectionLines[kSectionCount];      // the physical line of each entry
+    int sectionHeaderLine[kSectionCount];  // the header whose entries are kept, or 0
+    int sectionEndLine[kSectionCount];     // the "-" line or the header that ends that section, or 0
+    int keyEofLine;      // "[EOF]", where the key/value pass stops, or 0
+    int sectionEofLine;  // a line beginning with "EOF", where the section pass stops, or 0
+    int endMarkerLine;   // the first "[EOF]" line outside every section, before the section pass stops, or 0
     int physicalLines;  // lines in the file as the updater reads it
     int linesRead;      // physical lines the key/value pass reached
     int errors;
     int warnings;
 };
 
-// The keys the updater reads, in the order the check prints them.
+// The keys the updater reads, in the order the check prints them; each key's
+// default (Shift-JIS, "" for a key that is unset without one) and what it
+// does, in a few words of English.
 int KnownSettingCount();
 const char* KnownSettingKey(int index);
+const char* KnownSettingDefault(int index);
+const char* KnownSettingMeaning(int index);
 
-// Analyses the bytes of an install.env. topFiles lists the names (Shift-JIS)
-// of the files at the top of the package, or is null to skip the readme
-// check. Never fails: every byte string is some settings file.
-void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* topFiles, SettingsCheck* check);
+// Analyses the bytes of an install.env. packageFiles lists the names
+// (Shift-JIS, relative, '\' separated) of every file the package carries, or
+// is null to skip the checks against the package (the readme is there, no
+// [delfiles_afterinst] entry deletes a file the patch brings). Never fails:
+// every byte string is some settings file.
+void CheckSettingsText(const std::string& bytes, const std::vector<std::string>* packageFiles, SettingsCheck* check);
+
+// Where the updater's reading of a settings file's bytes ends: at the first
+// Ctrl-Z, which ends a text-mode stream, or at the end.
+size_t SettingsReadEnd(const std::string& bytes);
+
+// Reads the bytes of the settings file at path (Shift-JIS). Returns false
+// when it cannot be read or is far larger than any settings file.
+bool ReadSettingsBytes(const char* path, std::string* bytes);
 
 // Reads the file at path (Shift-JIS) and analyses it as CheckSettingsText
 // does. Returns false, leaving check empty, when it cannot be read.
-bool CheckSettingsFile(const char* path, const std::vector<std::string>* topFiles, SettingsCheck* check);
+bool CheckSettingsFile(const char* path, const std::vector<std::string>* packageFiles, SettingsCheck* check);
 
-// The names of the files (not folders) directly in folder. Returns false when
-// the folder cannot be read.
-bool ListTopLevelFiles(const char* folder, std::vector<std::string>* names);
+// The names of every file (not folder) below folder, relative to it. Returns
+// false when the folder or one below it cannot be read.
+bool ListPackageFiles(const char* folder, std::vector<std::string>* names);
 
 // Prints "name:LINE: warning: text" (or "error"), one line per finding.
 void PrintFindings(const std::vector<CheckFinding>& findings, const char* shownName, FILE* out);

@@ -10,7 +10,11 @@
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "services/Platform.h"
+#include "settings/SettingsFile.h"
+#include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
+#include "tools/ProgressLine.h"
+#include "tools/RctCommand.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -65,9 +69,11 @@ std::string DescribeHeaderProblem(int result, const CursorEntry& entry) {
 }
 
 // Inflates the stream that follows the file entry just read, counting its
-// output. Returns "" when it ends exactly at its packed size with exactly
-// the unpacked size; otherwise the reason.
-std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t* produced) {
+// output and keeping it in keep when keep is not null. Returns "" when it ends
+// exactly at its packed size with exactly the unpacked size; otherwise the
+// reason.
+std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t* produced,
+                        std::vector<uint8_t>* keep) {
     std::vector<uint8_t> input(kTransferBlock), output(kTransferBlock);
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return "out of memory";
@@ -89,7 +95,9 @@ std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t
         z.next_out = output.data();
         z.avail_out = static_cast<uInt>(output.size());
         int code = inflate(&z, Z_NO_FLUSH);
-        *produced += static_cast<int64_t>(output.size() - z.avail_out);
+        size_t made = output.size() - z.avail_out;
+        *produced += static_cast<int64_t>(made);
+        if (keep != nullptr) keep->insert(keep->end(), output.data(), output.data() + made);
         if (code == Z_STREAM_END) {
             if (z.avail_in != 0 || remaining != 0)
                 problem = Printf("the stream ends %" PRIu32 " bytes before its packed size of %" PRIu32,
@@ -110,6 +118,61 @@ std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t
         problem = Printf("the stream inflates to %" PRId64 " bytes, the entry says %" PRId32, *produced,
                          entry.header.unpackedSize);
     return problem;
+}
+
+// The updater's start as it walks the package in Boot mode: start-up files
+// at the top are written into the working folder, a top-level folder is
+// passed over, and the first nested folder ends the walk.
+struct BootWalk {
+    std::string endedAt;  // the nested folder where the walk ends, or ""
+    bool installEnv;      // install.env was reached
+    std::string picture;  // the last insttscr.rct reached, or ""
+};
+
+// Follows the Boot walk over one entry. Returns "" or why the updater's
+// start goes wrong at it.
+std::string FollowBootWalk(BootWalk* boot, const CursorEntry& entry) {
+    const char* name = entry.name.c_str();
+    if (entry.header.isFolder) {
+        if (boot->endedAt.empty() && IsNestedFolderName(name)) boot->endedAt = entry.name;
+        return "";
+    }
+    if (!IsStartupFile(name)) return "";
+    bool top = ParentOf(entry.name).empty();
+    if (!boot->endedAt.empty()) {
+        if (!top) return "";
+        return Printf("a start-up file after the nested folder \"%s\", where the updater's start stops reading: "
+                      "the updater never reaches it",
+                      PrintableName(boot->endedAt.c_str()).c_str());
+    }
+    if (!top)
+        return "a start-up file inside a folder: the updater's start creates no folders, cannot write it and "
+               "stops with the damaged-package message";
+    std::string folded = FoldedName(entry.name);
+    if (folded == kSettingsFileName) boot->installEnv = true;
+    if (folded == kStartupPictureName) boot->picture = entry.name;
+    return "";
+}
+
+// The walk's progress as the progress line counts it.
+struct ExtractProgress {
+    ProgressLine line;
+    int64_t files;        // files begun
+    int64_t bytesBefore;  // unpacked bytes of the files before the current one
+    int64_t current;      // unpacked size of the current file
+};
+
+void BeginExtractedFile(void* context, const char*, int32_t unpackedSize) {
+    ExtractProgress* p = static_cast<ExtractProgress*>(context);
+    p->bytesBefore += p->current;
+    p->current = unpackedSize;
+    ++p->files;
+    SetProgress(&p->line, p->files, p->bytesBefore);
+}
+
+void ShowExtractedBytes(void* context, int64_t fileBytes, int64_t) {
+    ExtractProgress* p = static_cast<ExtractProgress*>(context);
+    SetProgress(&p->line, p->files, p->bytesBefore + fileBytes);
 }
 
 }  // namespace
@@ -170,6 +233,8 @@ int VerifyPackage(const char* path, VerifyReport* report) {
         report->reason = kNoPackage;
         return 1;
     }
+    BootWalk boot{"", false, ""};
+    std::vector<uint8_t> picture;
     for (;;) {
         CursorEntry entry;
         bool end = false;
@@ -181,13 +246,25 @@ int VerifyPackage(const char* path, VerifyReport* report) {
             report->reason = DescribeHeaderProblem(result, entry);
             break;
         }
+        std::string bootProblem = FollowBootWalk(&boot, entry);
         if (entry.header.isFolder) continue;
+        bool isPicture = !boot.picture.empty() && boot.picture == entry.name && bootProblem.empty();
+        if (isPicture) picture.clear();
         int64_t produced = 0;
-        report->reason = CheckStream(&cursor, entry, &produced);
+        report->reason = CheckStream(&cursor, entry, &produced, isPicture ? &picture : nullptr);
+        if (report->reason.empty()) report->reason = bootProblem;
         if (!report->reason.empty()) break;
         report->bytes += produced;
     }
     CloseCursor(&cursor);
+    std::string problem;
+    if (report->reason.empty() && !boot.installEnv) {
+        report->entry.clear();
+        report->reason = "no install.env at the top of the package, before any nested folder: the updater cannot start";
+    } else if (report->reason.empty() && !boot.picture.empty() && !CheckRctPicture(picture, &problem)) {
+        report->entry = boot.picture;
+        report->reason = "the background picture: " + problem;
+    }
     if (!report->reason.empty()) return 1;
     report->entry.clear();
     return 0;
@@ -208,7 +285,7 @@ int VerifyCommand(const char* path, FILE* out, FILE* err) {
         fprintf(out, "ok: %d entries, %" PRId64 " bytes\n", report.entries, report.bytes);
         return 0;
     }
-    if (report.entries == 0)
+    if (report.entries == 0 || report.entry.empty())
         fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), report.reason.c_str());
     else
         fprintf(err, "patchtool: %s: entry %d \"%s\": %s\n", PrintableName(path).c_str(), report.entries,
@@ -216,7 +293,7 @@ int VerifyCommand(const char* path, FILE* out, FILE* err) {
     return 1;
 }
 
-int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err) {
+int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err, FILE* progress) {
     uint32_t attributes = 0;
     if (PlatformGetAttributes(destination, &attributes) != 0 && PlatformCreateFolder(destination) != 0) {
         fprintf(err, "patchtool: cannot create the folder %s\n", PrintableName(destination).c_str());
@@ -227,7 +304,21 @@ int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* e
         fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), kNoPackage);
         return 1;
     }
-    int result = WalkPackage(&package, destination, kFullMode, nullptr);
+    // The totals come from the headers; a package they cannot be read from
+    // fails in the walk, which names the entry.
+    std::vector<ListedEntry> listing;
+    std::string problem;
+    ReadListing(path, &listing, &problem);
+    ExtractProgress shown{{}, 0, 0, 0};
+    int64_t files = 0, bytes = 0;
+    for (const ListedEntry& e : listing) {
+        files += e.isFolder ? 0 : 1;
+        bytes += e.isFolder ? 0 : e.unpackedSize;
+    }
+    BeginProgress(&shown.line, progress, "extracting", files, bytes);
+    const ProgressSink sink{BeginExtractedFile, ShowExtractedBytes, &shown};
+    int result = WalkPackage(&package, destination, kFullMode, &sink);
+    EndProgress(&shown.line);
     ClosePackageStream(&package);
     if (result != kPackageOk) {
         const char* entry = LastFailedEntry();

@@ -29,18 +29,21 @@ std::string FormatListLine(const ListedEntry& entry);
 struct VerifyReport {
     int entries;        // entries checked, the bad one included
     int64_t bytes;      // unpacked bytes of the files checked
-    std::string entry;  // Shift-JIS name of the first bad entry, or ""
+    std::string entry;  // Shift-JIS name of the first bad entry, or "" when the package as a whole is bad
     std::string reason; // why it is bad, or why the package is ("" when sound)
 };
 
 // Reads the package carried by path as the updater would and inflates every
-// stream into memory. Returns 0 when every entry is sound; 1 with the first
-// problem in report otherwise. Writes nothing to disk.
+// stream into memory; follows the updater's start (the Boot walk) over it:
+// every start-up file must be reached and writable, install.env among them,
+// and a background picture must show. Returns 0 when all is sound; 1 with the
+// first problem in report otherwise. Writes nothing to disk.
 int VerifyPackage(const char* path, VerifyReport* report);
 
 // The commands as the tool runs them: results on out, problems on err.
 // Each returns the process exit code: 0, or 1 on failure.
 int ListCommand(const char* path, FILE* out, FILE* err);
 int VerifyCommand(const char* path, FILE* out, FILE* err);
-// Extracts into destination (made when missing, one level) in Full mode.
-int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err);
+// Extracts into destination (made when missing, one level) in Full mode,
+// with a progress line on progress when it is not null.
+int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* err, FILE* progress = nullptr);

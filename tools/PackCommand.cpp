@@ -12,7 +12,9 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "shell/PathRules.h"
+#include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
+#include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
 #include "tools/ToolText.h"
 
@@ -37,7 +39,20 @@ struct PackItem {
     bool isFolder;
     uint64_t fileTime;
     std::vector<uint8_t> converted;  // packed instead of the file: a background picture made RCT
+    int64_t size;                    // bytes read into the package, as measured before writing
 };
+
+// How far the writing is, for the progress line.
+struct PackProgress {
+    ProgressLine line;
+    int64_t filesDone;
+    int64_t bytesDone;  // bytes of the files finished
+};
+
+void ShowFileBytes(void* context, int64_t fileBytes) {
+    PackProgress* p = static_cast<PackProgress*>(context);
+    SetProgress(&p->line, p->filesDone, p->bytesDone + fileBytes);
+}
 
 struct Collection {
     const PackRequest* request;
@@ -54,13 +69,6 @@ int Refuse(PackReport* report, int refusal, const std::string& sjisEntry, const 
 
 std::string SourcePath(const PackRequest& request, const std::string& name) {
     return name.empty() ? request.source : request.source + "\\" + name;
-}
-
-std::string Fold(const std::string& name) {
-    std::vector<char> text(name.begin(), name.end());
-    text.push_back('\0');
-    FoldToLowerSjis(text.data());
-    return text.data();
 }
 
 // The name's components, split at each '\' that is not the second byte of a character.
@@ -100,7 +108,7 @@ bool ComesBefore(const PackItem& a, const PackItem& b) {
     if (Group(a) != Group(b)) return Group(a) < Group(b);
     std::vector<std::string> x = Components(a.name), y = Components(b.name);
     for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
-        std::string fx = Fold(x[i]), fy = Fold(y[i]);
+        std::string fx = FoldedName(x[i]), fy = FoldedName(y[i]);
         if (fx != fy) return fx < fy;
         if (x[i] != y[i]) return x[i] < y[i];
     }
@@ -110,13 +118,12 @@ bool ComesBefore(const PackItem& a, const PackItem& b) {
 // Checks a name as it is found, so that a bad one stops the walk before it
 // goes any deeper.
 int AddItem(Collection* c, const std::string& name, bool isFolder) {
-    std::vector<std::string> parts = Components(name);
-    if (parts[0].size() == strlen(kStagingFolderName) && Fold(parts[0]) == Fold(kStagingFolderName))
-        return Refuse(c->report, kPackReservedName, name);
     std::string entryName = isFolder ? name + "\\" : name;
+    if (ExplainEntryName(entryName.c_str(), entryName.size() + 1, isFolder) == kNameStaging)
+        return Refuse(c->report, kPackReservedName, name);
     const char* why = ExplainBadName(entryName.c_str(), isFolder);
     if (why != nullptr) return Refuse(c->report, kPackBadName, entryName, why);
-    c->items[name] = PackItem{name, isFolder, 0, {}};
+    c->items[name] = PackItem{name, isFolder, 0, {}, 0};
     return kPackDone;
 }
 
@@ -137,26 +144,15 @@ int AddParents(Collection* c, const std::string& name) {
 // Adds what the folder holds (name "" for the source folder itself), depth first.
 int CollectFolder(Collection* c, const std::string& name) {
     std::string folder = SourcePath(*c->request, name);
+    std::vector<PlatformFindData> entries;
     std::string unconvertible;
-    if (FindNameWithoutSjis(folder.c_str(), &unconvertible)) {
+    int scan = ReadFolderLevel(folder, &entries, &unconvertible);
+    if (scan == kScanNoShiftJis) {
         Refuse(c->report, kPackNoShiftJis, name);
         c->report->entry = (name.empty() ? "" : c->report->entry + "\\") + unconvertible;
         return kPackNoShiftJis;
     }
-    std::string pattern = folder + "\\*.*";
-    PlatformFindData found;
-    PlatformFind* find = PlatformFindFirst(pattern.c_str(), &found);
-    if (find == nullptr) {
-        // An empty folder has no entries, not even "." on every system.
-        uint32_t attributes = 0;
-        if (PlatformGetAttributes(folder.c_str(), &attributes) == 0 && (attributes & kAttrFolder)) return kPackDone;
-        return Refuse(c->report, kPackCannotReadSource, folder);
-    }
-    std::vector<PlatformFindData> entries;
-    do {
-        if (strcmp(found.name, ".") != 0 && strcmp(found.name, "..") != 0) entries.push_back(found);
-    } while (PlatformFindNext(find, &found) == 0);
-    PlatformFindClose(find);
+    if (scan != kScanOk) return Refuse(c->report, kPackCannotReadSource, folder);
     for (const PlatformFindData& e : entries) {
         std::string child = name.empty() ? e.name : name + "\\" + e.name;
         bool isFolder = (e.attributes & kAttrFolder) != 0;
@@ -215,14 +211,14 @@ int CollectList(Collection* c) {
     return kPackDone;
 }
 
-// Reads install.env as the updater will, against the top-level files the
-// package will carry; an error there would stop the updater at start.
+// Reads install.env as the updater will, against the files the package will
+// carry; an error there would stop the updater at start.
 int CheckInstallEnv(Collection* c, const std::string& name) {
-    std::vector<std::string> topFiles;
+    std::vector<std::string> packageFiles;
     for (const auto& pair : c->items)
-        if (!pair.second.isFolder && IsTopLevel(pair.first)) topFiles.push_back(pair.first);
+        if (!pair.second.isFolder) packageFiles.push_back(pair.first);
     SettingsCheck check;
-    if (!CheckSettingsFile(SourcePath(*c->request, name).c_str(), &topFiles, &check))
+    if (!CheckSettingsFile(SourcePath(*c->request, name).c_str(), &packageFiles, &check))
         return Refuse(c->report, kPackCannotReadSource, name);
     c->report->settingsFindings = check.findings;
     for (const CheckFinding& f : check.findings) {
@@ -236,6 +232,18 @@ int CheckInstallEnv(Collection* c, const std::string& name) {
     return kPackDone;
 }
 
+// A supplied insttscr.rct must show: a short one would stop every start of
+// the updater in its read-error box, an undecodable one shows nothing.
+int CheckSuppliedPicture(Collection* c, const std::vector<std::string>& topFiles) {
+    for (const std::string& name : topFiles) {
+        if (FoldedName(name) != kStartupPictureName) continue;
+        std::string problem;
+        if (!CheckRctPictureFile(SourcePath(*c->request, name), &problem))
+            return Refuse(c->report, kPackBadPicture, name, problem.c_str());
+    }
+    return kPackDone;
+}
+
 // A background picture given as insttscr.png, .bmp or .ppm goes into the
 // package as insttscr.rct, converted now so that a picture the updater could
 // not show stops the pack before anything is written.
@@ -245,16 +253,17 @@ int ConvertStartupPicture(Collection* c) {
         if (!pair.second.isFolder && IsTopLevel(pair.first)) topFiles.push_back(pair.first);
     std::string picture, other;
     int found = FindStartupPicture(topFiles, &picture, &other);
-    if (found == kNoStartupPicture) return kPackDone;
+    if (found == kNoStartupPicture) return CheckSuppliedPicture(c, topFiles);
     if (found == kStartupPictureClash) {
         Refuse(c->report, kPackPictureClash, picture);
         c->report->other = PrintableName(other.c_str());
         return kPackPictureClash;
     }
-    PackItem item{kStartupPictureName, false, 0, {}};
+    PackItem item{kStartupPictureName, false, 0, {}, 0};
     std::string path = SourcePath(*c->request, picture), problem;
     if (!ConvertPictureToRct(path, &item.converted, &problem))
         return Refuse(c->report, kPackBadPicture, picture, problem.c_str());
+    item.size = static_cast<int64_t>(item.converted.size());
     if (PlatformGetFileTime(path.c_str(), &item.fileTime) != 0) return Refuse(c->report, kPackCannotReadSource, picture);
     c->items.erase(picture);
     c->items[item.name] = std::move(item);
@@ -268,7 +277,7 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     std::string installEnv;
     for (const auto& pair : c->items) {
         const PackItem& item = pair.second;
-        auto inserted = folded.emplace(Fold(item.name), item.name);
+        auto inserted = folded.emplace(FoldedName(item.name), item.name);
         if (!inserted.second) {
             Refuse(c->report, kPackCaseClash, inserted.first->second);
             c->report->other = PrintableName(item.name.c_str());
@@ -276,7 +285,7 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
         }
         if (!item.isFolder && !IsTopLevel(item.name) && IsStartupFile(item.name.c_str()))
             return Refuse(c->report, kPackStartupInFolder, item.name);
-        if (!item.isFolder && Fold(item.name) == kSettingsFileName) installEnv = item.name;
+        if (!item.isFolder && FoldedName(item.name) == kSettingsFileName) installEnv = item.name;
     }
     int picture = ConvertStartupPicture(c);
     if (picture != kPackDone) return picture;
@@ -293,6 +302,7 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
         if (size < 0 || PlatformGetFileTime(path.c_str(), &item.fileTime) != 0)
             return Refuse(c->report, kPackCannotReadSource, item.name);
         if (size > kPackLimit) return Refuse(c->report, kPackFileTooLarge, item.name);
+        item.size = size;
     }
     for (const auto& pair : c->items) ordered->push_back(pair.second);
     std::sort(ordered->begin(), ordered->end(), ComesBefore);
@@ -324,31 +334,53 @@ int CopyImage(const PackRequest& request, FILE* out, PackReport* report) {
     return kPackDone;
 }
 
-int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out, PackReport* report) {
-    PackageWriter writer;
-    if (BeginPackage(&writer, out, request.level) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+// Writes every entry in order, telling the progress line after each file.
+int WriteEachEntry(const PackRequest& request, const std::vector<PackItem>& items, PackageWriter* writer,
+                   PackProgress* progress, PackReport* report) {
     for (const PackItem& item : items) {
         int result = kPackageOk;
         if (item.isFolder) {
-            result = AddFolderEntry(&writer, item.name.c_str());
+            result = AddFolderEntry(writer, item.name.c_str());
             ++report->folders;
         } else if (!item.converted.empty()) {
-            result = AddFileEntry(&writer, item.name.c_str(), item.converted.data(), item.converted.size(), item.fileTime);
+            result = AddFileEntry(writer, item.name.c_str(), item.converted.data(), item.converted.size(), item.fileTime);
             ++report->files;
         } else {
             std::string path = SourcePath(request, item.name);
             FileHolder in(PlatformOpenFile(path.c_str(), "rb"));
             if (!in) return Refuse(report, kPackCannotReadSource, item.name);
-            result = AddFileEntryFromStream(&writer, item.name.c_str(), in.get(), item.fileTime);
+            result = AddFileEntryFromStream(writer, item.name.c_str(), in.get(), item.fileTime);
             ++report->files;
         }
         // The file may have grown since it was measured.
         if (result == kPackageBadSize) return Refuse(report, kPackFileTooLarge, item.name);
         if (result == kPackageTruncated) return Refuse(report, kPackCannotReadSource, item.name);
         if (result != kPackageOk) return Refuse(report, kPackCannotWrite, request.output, DescribePackageResult(result));
-        if (PlatformTell(out) - writer.start + kPackageTail > request.packageLimit)
+        if (PlatformTell(writer->out) - writer->start + kPackageTail > request.packageLimit)
             return Refuse(report, kPackPackageTooLarge, item.name);
+        if (item.isFolder) continue;
+        ++progress->filesDone;
+        progress->bytesDone += item.size;
+        SetProgress(&progress->line, progress->filesDone, progress->bytesDone);
     }
+    return kPackDone;
+}
+
+int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out, PackReport* report) {
+    PackageWriter writer;
+    if (BeginPackage(&writer, out, request.level) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+    PackProgress progress{{}, 0, 0};
+    int64_t files = 0, bytes = 0;
+    for (const PackItem& item : items) {
+        files += item.isFolder ? 0 : 1;
+        bytes += item.size;
+    }
+    BeginProgress(&progress.line, request.progress, "packing", files, bytes);
+    writer.progress = ShowFileBytes;
+    writer.progressContext = &progress;
+    int result = WriteEachEntry(request, items, &writer, &progress, report);
+    EndProgress(&progress.line);
+    if (result != kPackDone) return result;
     if (FinishPackage(&writer) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
     report->packageBytes = PlatformTell(out) - writer.start;
     return kPackDone;
@@ -405,7 +437,8 @@ std::string DescribePackReport(const PackReport& report) {
             snprintf(text, sizeof(text), "\"%s\": the name has no Shift-JIS form, the updater cannot name it", e);
             break;
         case kPackReservedName:
-            snprintf(text, sizeof(text), "\"%s\": the name %s is the updater's own staging folder", e, kStagingFolderName);
+            snprintf(text, sizeof(text), "\"%s\": names beginning with %s are the updater's own staging folders", e,
+                     kStagingFolderName);
             break;
         case kPackCaseClash:
             snprintf(text, sizeof(text), "\"%s\" and \"%s\" differ only in letter case; Windows sees one name", e,
@@ -435,7 +468,7 @@ std::string DescribePackReport(const PackReport& report) {
                      report.other.c_str());
             break;
         case kPackBadPicture:
-            snprintf(text, sizeof(text), "\"%s\": the background picture cannot become insttscr.rct: %s", e,
+            snprintf(text, sizeof(text), "\"%s\": the updater cannot show this background picture: %s", e,
                      report.detail.c_str());
             break;
         default: snprintf(text, sizeof(text), "unknown failure"); break;

@@ -25,7 +25,7 @@ enum PackRefusal {
     kPackBadListLine,       // a list line that is not UTF-8, has no Shift-JIS form, or names nothing
     kPackBadName,           // a name the updater refuses (too long, device name, trailing dot...)
     kPackNoShiftJis,        // a file or folder whose name has no exact Shift-JIS form
-    kPackReservedName,      // the updater's staging folder name at the top level
+    kPackReservedName,      // a top-level name beginning with the updater's staging folder name
     kPackCaseClash,         // two names that differ only in ASCII letter case
     kPackStartupInFolder,   // a start-up-pattern file inside a folder, which Boot mode cannot make
     kPackNoInstallEnv,      // no top-level install.env, without which the updater cannot start
@@ -34,7 +34,7 @@ enum PackRefusal {
     kPackPackageTooLarge,   // the package, or the image before it, would reach 2 GiB
     kPackCannotWrite,       // the output cannot be written or put in place
     kPackPictureClash,      // the background picture twice: insttscr.rct and insttscr.png/.bmp/.ppm, or two of those
-    kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot be read or converted to RCT
+    kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot become RCT, or an insttscr.rct the updater cannot show
 };
 
 // The updater reads sizes and offsets below 2^31.
@@ -49,6 +49,7 @@ struct PackRequest {
     std::string listFile;  // "" packs the whole source folder
     int level;             // zlib level 0-9
     int64_t packageLimit;  // kPackLimit; tests lower it to reach the limit cheaply
+    FILE* progress;        // the terminal that shows a progress line, or null
 };
 
 struct PackReport {

@@ -2,28 +2,6 @@
 
 #include <cstring>
 
-#include "shell/PathRules.h"
-
-namespace {
-
-// Names that Windows opens as devices in any folder; kept here only to name
-// the reason for a refusal, the decision itself is CheckEntryName's.
-const char* const kDeviceStems[] = {"con",  "prn",  "aux",  "nul",  "com1", "com2", "com3", "com4",
-                                    "com5", "com6", "com7", "com8", "com9", "lpt1", "lpt2", "lpt3",
-                                    "lpt4", "lpt5", "lpt6", "lpt7", "lpt8", "lpt9"};
-
-bool IsDeviceComponent(const std::string& component) {
-    std::string stem = component.substr(0, component.find('.'));
-    char folded[16];
-    if (!CopyText(folded, sizeof(folded), stem.c_str())) return false;
-    FoldToLowerSjis(folded);
-    for (const char* device : kDeviceStems)
-        if (strcmp(folded, device) == 0) return true;
-    return false;
-}
-
-}  // namespace
-
 bool OpenCursor(PackageCursor* cursor, const char* path) {
     if (OpenPackageStream(path, &cursor->stream) != kPackageOk) return false;
     cursor->start = cursor->stream.position;
@@ -65,34 +43,21 @@ int SkipStream(PackageCursor* cursor, const CursorEntry* entry) {
 }
 
 const char* ExplainBadName(const char* name, bool isFolder) {
-    size_t length = strlen(name) + 1;
-    if (CheckEntryName(name, length, isFolder) == kPackageOk) return nullptr;
-    if (length > kMaxEntryName) return "longer than 259 bytes";
-    if (length < 2) return "empty";
-    if (name[0] == '\\' || name[0] == '/') return "begins with a separator";
-    std::string component;
-    for (const char* p = name;; ++p) {
-        uint8_t c = static_cast<uint8_t>(*p);
-        if (c != '\0' && IsLeadByte(c)) {
-            if (p[1] == '\0') return "ends in half a double-byte character";
-            component.append(p, 2);
-            ++p;
-            continue;
-        }
-        bool folderEnd = c == '\0' && isFolder && component.empty() && p > name;
-        if ((c == '\\' || c == '/' || c == '\0') && !folderEnd) {
-            if (component.empty()) return "has an empty folder level";
-            // A trail byte is never below 0x40, so the last byte alone tells.
-            if (component.back() == '.' || component.back() == ' ')
-                return "has a part ending in a dot or space, which Windows drops";
-            if (IsDeviceComponent(component)) return "uses a reserved device name";
-            component.clear();
-        }
-        if (c == '\0') break;
-        if (c < 0x20 || strchr(":*?\"<>|", c) != nullptr) return "contains a character Windows forbids in names";
-        if (c != '\\' && c != '/') component += static_cast<char>(c);
+    switch (ExplainEntryName(name, strlen(name) + 1, isFolder)) {
+        case kNameOk: return nullptr;
+        case kNameEmpty: return "empty";
+        case kNameTooLong: return "longer than 259 bytes";
+        case kNameUnterminated: return "not terminated where its length says";
+        case kNameRooted: return "begins with a separator";
+        case kNameEmptyPart: return "has an empty folder level";
+        case kNameDotOrSpaceEnd: return "has a part ending in a dot or space, which Windows drops";
+        case kNameDevice: return "uses a reserved device name";
+        case kNameForbiddenByte: return "contains a character Windows forbids in names";
+        case kNameHalfCharacter: return "ends in half a double-byte character";
+        case kNameBadPair: return "holds an invalid Shift-JIS pair (a lead byte followed by a byte no character has there)";
+        case kNameStaging: return "uses the updater's staging folder name";
+        default: return "breaks the entry-name rules";
     }
-    return "uses the updater's staging folder name";
 }
 
 bool FindCarriedPackage(const char* path, int64_t* imageLength, int* entries) {

@@ -38,8 +38,8 @@ int NextEntry(PackageCursor* cursor, CursorEntry* entry, bool* end);
 // Passes over the stream of the file entry that NextEntry just returned.
 int SkipStream(PackageCursor* cursor, const CursorEntry* entry);
 
-// Why the updater refuses a name (as CheckEntryName does), in a few words, or
-// null when it accepts it.
+// Why the updater refuses a name (ExplainEntryName's verdict), in a few
+// words, or null when it accepts it.
 const char* ExplainBadName(const char* name, bool isFolder);
 
 // When the updater image at path already carries a complete package (every

@@ -55,7 +55,9 @@ const char* DescribeRctResult(int result) {
         case kRctUnrecognised: return "not an RCT picture (neither TC00 nor TC01)";
         case kRctTruncated: return "the file or its packed stream ends early";
         case kRctBadSize: return "width, height or packed length out of range";
-        case kRctCorrupt: return "a command reaches outside the image";
+        case kRctCorrupt: return "a command writes past the end of the image";
+        case kRctCopyBeforeStart: return "a command copies from before the first pixel";
+        case kRctForwardCopy: return "a command copies from pixels not yet written";
         default: return "unknown failure";
     }
 }
@@ -130,6 +132,25 @@ bool ConvertPictureToRct(const std::string& path, std::vector<uint8_t>* rct, std
         return false;
     }
     return true;
+}
+
+bool CheckRctPicture(const std::vector<uint8_t>& data, std::string* problem) {
+    RctHeader header;
+    std::vector<uint8_t> pixels;
+    int result = DecodeRctFile(data, &header, &pixels);
+    if (result == kRctOk) return true;
+    // The updater reads the header and the stream again while they come up
+    // short, then asks Retry or Cancel: a short file asks at every start.
+    *problem = std::string(DescribeRctResult(result)) +
+               (result == kRctTruncated ? "; the updater would show its read-error box at every start"
+                                        : "; the updater would show no picture");
+    return false;
+}
+
+bool CheckRctPictureFile(const std::string& path, std::string* problem) {
+    std::vector<uint8_t> data;
+    if (!ReadWholeFile(path, kMaxRctFile, &data, problem)) return false;
+    return CheckRctPicture(data, problem);
 }
 
 int RctEncodeCommand(const std::string& in, const std::string& output, int version, const std::string& name,

@@ -28,6 +28,14 @@ int FindStartupPicture(const std::vector<std::string>& topFiles, std::string* pi
 // (TC00) in rct. Returns true, or false with the reason in problem.
 bool ConvertPictureToRct(const std::string& path, std::vector<uint8_t>* rct, std::string* problem);
 
+// Checks the bytes of an RCT file as the updater reads and shows its
+// background picture. Returns true, or false with the reason and what the
+// updater would do in problem.
+bool CheckRctPicture(const std::vector<uint8_t>& data, std::string* problem);
+
+// Reads the file at path (Shift-JIS) and checks it as CheckRctPicture does.
+bool CheckRctPictureFile(const std::string& path, std::string* problem);
+
 // rct encode IN OUT.rct [--tc01 NAME]: returns 0, or 1 after a message on err.
 int RctEncodeCommand(const std::string& in, const std::string& output, int version, const std::string& name,
                      FILE* out, FILE* err);

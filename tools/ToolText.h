@@ -6,11 +6,15 @@
 // UTF-16 through code page 932.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 // Makes the terminal show UTF-8 (a no-op where it always does).
 void PrepareTerminal();
+
+// True when stream writes to a terminal (a console on Windows).
+bool IsTerminal(FILE* stream);
 
 // The command-line arguments as Shift-JIS. Returns false, naming the argument
 // in bad (as typed), when one has no Shift-JIS form.

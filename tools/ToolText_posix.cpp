@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <iconv.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -32,6 +33,8 @@ bool Convert(const char* from, const char* to, const char* in, std::string* out)
 }  // namespace
 
 void PrepareTerminal() {}
+
+bool IsTerminal(FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 bool ToolArguments(int argc, char** argv, std::vector<std::string>* arguments, std::string* bad) {
     arguments->clear();

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <io.h>
 
 #include <cstring>
 
@@ -39,6 +40,12 @@ bool ExactWideToSjis(const wchar_t* wide, std::string* sjis) {
 }  // namespace
 
 void PrepareTerminal() { SetConsoleOutputCP(CP_UTF8); }
+
+bool IsTerminal(FILE* stream) {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_CHAR && GetConsoleMode(handle, &mode);
+}
 
 bool ToolArguments(int, char**, std::vector<std::string>* arguments, std::string* bad) {
     arguments->clear();

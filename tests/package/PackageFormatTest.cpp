@@ -41,9 +41,47 @@ TEST(PackageFormatTest, NamesMustStayBelowTheDestination) {
         {"staging folder other case", "tempgpupdatestaging", false, false},
         {"second staging folder", "TempGPUpdateStaging_2\\a", false, false},
         {"lead byte without second", "a\x83", false, false},
+        {"staging folder as a folder entry", "TempGPUpdateStaging\\", true, false},
+        {"second staging folder as a folder entry", "TempGPUpdateStaging_2\\", true, false},
+        {"staging name below the top", "save\\TempGPUpdateStaging\\", true, true},
+        {"lead byte before a dot", "a\x81.txt", false, false},
+        {"lead byte before a slash", "a\x82/b", false, false},
+        {"lead byte before 7F", "a\x81\x7F", false, false},
+        {"lead byte before FD", "\x9F\xFD" "a", false, false},
+        {"folder ending in 表", "表\\", true, true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.ok ? kPackageOk : kPackageBadName, Check(c.name, c.folder)) << c.what;
+}
+
+// The reader and the makers' tool take their verdict from the same function:
+// each refused name carries the reason the tool words.
+TEST(PackageFormatTest, EveryRefusedNameHasItsReason) {
+    struct Case { const char* fault; std::string name; bool folder; int problem; } cases[] = {
+        {"a sound nested file", "save\\a.dat", false, kNameOk},
+        {"a sound folder", "save\\sub\\", true, kNameOk},
+        {"nothing before the NUL", "", false, kNameEmpty},
+        {"a path from the drive's root", "\\a.dat", false, kNameRooted},
+        {"two separators in a row", "a\\\\b", false, kNameEmptyPart},
+        {"a file named like a folder", "save\\", false, kNameEmptyPart},
+        {"a parent folder reference", "a\\..\\b", false, kNameDotOrSpaceEnd},
+        {"a trailing space", "a ", false, kNameDotOrSpaceEnd},
+        {"a device with an extension", "Aux.dat", false, kNameDevice},
+        {"a device as a folder", "com9\\", true, kNameDevice},
+        {"a drive", "C:a", false, kNameForbiddenByte},
+        {"a wildcard", "*.dat", false, kNameForbiddenByte},
+        {"half a character at the end", "\x95", false, kNameHalfCharacter},
+        {"a lead byte before a colon", "\x95:", false, kNameBadPair},
+        {"a lead byte before a tab", "\x81\t", false, kNameBadPair},
+        {"the staging folder as a folder", "tempgpupdatestaging_7\\", true, kNameStaging},
+        {"a file beginning with the staging name", "TempGPUpdateStagingX.dat", false, kNameStaging},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.problem, ExplainEntryName(c.name.c_str(), c.name.size() + 1, c.folder)) << c.fault;
+    std::string tooLong(kMaxEntryName, 'a');
+    EXPECT_EQ(kNameTooLong, ExplainEntryName(tooLong.c_str(), tooLong.size() + 1, false));
+    EXPECT_EQ(kNameUnterminated, ExplainEntryName("ab\0c", 5, false));
+    EXPECT_EQ(kNameUnterminated, ExplainEntryName("abc", 3, false));
+    EXPECT_EQ(kNameEmpty, ExplainEntryName("", 0, false));
 }
 
 TEST(PackageFormatTest, NameLengthMustMatchItsTerminator) {

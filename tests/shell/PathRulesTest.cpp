@@ -30,6 +30,24 @@ TEST(PathRulesTest, LeadByteTableFollowsShiftJisRangesOnly) {
     for (const Case& c : cases) EXPECT_EQ(c.lead, IsLeadByte(static_cast<uint8_t>(c.byte))) << c.byte;
 }
 
+TEST(PathRulesTest, TrailByteTableFollowsShiftJisRangesOnly) {
+    struct Case { int byte; bool trail; const char* fault; } cases[] = {
+        {0x00, false, "a NUL ends the text, it never completes a character"},
+        {0x2E, false, "a dot after a lead byte is no character: 81 2E is refused by Windows"},
+        {0x3F, false, "the last byte below the trail range"},
+        {0x40, true, "the first trail byte (81 40 is the ideographic space)"},
+        {0x5C, true, "a backslash completes 表 (95 5C)"},
+        {0x7E, true, "the last byte before the gap"},
+        {0x7F, false, "the gap inside the trail range"},
+        {0x80, true, "the first byte after the gap"},
+        {0x9F, true, "a lead-range byte is also a trail byte (ぁ is 82 9F)"},
+        {0xFC, true, "the last trail byte"},
+        {0xFD, false, "beyond the trail range"},
+        {0xFF, false, "beyond the trail range"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.trail, IsTrailByte(static_cast<uint8_t>(c.byte))) << c.fault;
+}
+
 TEST(PathRulesTest, BackslashRulesLookOnlyAtTheLastTwoBytes) {
     // 表 is 95 5C: its second byte is a backslash. ぁ is 82 9F: a lead-range second byte.
     EXPECT_EQ("C:\\Temp\\", Ensure("C:\\Temp\\"));

@@ -330,7 +330,7 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
     ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
     std::string image = Store("updater.exe", std::string(3000, 'M'));
-    PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit};
+    PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
 
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env", ToBytes("TITLEBAR game\r\n[ini]\r\nInstall x\r\n")));
     PackReport report;
@@ -366,6 +366,66 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     EXPECT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
     ASSERT_EQ(1u, report.settingsFindings.size());
     EXPECT_EQ(kCheckUnknownKey, report.settingsFindings[0].kind);
+}
+
+// The updater deletes the [delfiles_afterinst] entries after it has written
+// the package: check names the line of an entry that leaves the install
+// folder or deletes a file the patch brings, with and without the package.
+TEST_F(CheckCommandTest, DeleteEntriesThatLeaveTheFolderOrDeleteWhatThePatchBrings) {
+    const std::string text =
+        "TITLEBAR game\r\n"
+        "[delfiles_afterinst]\r\n"
+        "data\\scene00.dat\r\n"
+        "..\\save\\*.*\r\n"
+        "data\\*.dat\r\n"
+        "DATA\\SCENE01.DAT\r\n"
+        "-\r\n"
+        "[EOF]\r\n";
+    const std::vector<std::string> package = {"install.env", "data\\scene01.dat", "data\\scene02.dat"};
+    SettingsCheck check;
+    CheckSettingsText(text, &package, &check);
+    EXPECT_EQ((Found{{4, kCheckDeleteOutside}, {5, kCheckDeletesPatchFile}, {6, kCheckDeletesPatchFile}}), Kinds(check))
+        << Describe(check);
+    EXPECT_EQ(0, check.errors);
+    EXPECT_EQ((std::vector<int>{3, 4, 5, 6}), check.sectionLines[kSectionDelfilesAfterinst]);
+    EXPECT_NE(std::string::npos, Describe(check).find("5: [delfiles_afterinst] \"data\\*.dat\" finds \"data\\scene01.dat\" "
+                                                      "and 1 more, which this patch brings"))
+        << Describe(check);
+    ExpectSameAsUpdater(text, check);
+
+    // Without the package only the reach can be judged.
+    CheckSettingsText(text, nullptr, &check);
+    EXPECT_EQ((Found{{4, kCheckDeleteOutside}}), Kinds(check)) << Describe(check);
+
+    // check --package-folder looks at every file below the folder.
+    std::string folder = root_ / "pkg";
+    ASSERT_EQ(0, PlatformCreateFolder(folder.c_str()));
+    ASSERT_EQ(0, PlatformCreateFolder((folder + "\\data").c_str()));
+    ASSERT_TRUE(WriteFileBytes(folder + "\\data\\scene02.dat", ToBytes("x")));
+    std::string path = Store("install.env", text);
+    FILE* out = tmpfile();
+    EXPECT_EQ(0, CheckCommand(path.c_str(), folder.c_str(), out, out));
+    std::string printed = ReadAll(out);
+    fclose(out);
+    EXPECT_NE(std::string::npos, printed.find(":5: warning: [delfiles_afterinst] \"data\\*.dat\" finds \"data\\scene02.dat\""))
+        << printed;
+    EXPECT_EQ(std::string::npos, printed.find(":6: warning")) << printed;
+}
+
+TEST_F(CheckCommandTest, PackPassesOnADeleteEntryThatFindsAPackedFile) {
+    std::string source = root_ / "src";
+    ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
+    ASSERT_EQ(0, PlatformCreateFolder((source + "\\save").c_str()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\save\\slot.dat", ToBytes("new")));
+    ASSERT_TRUE(WriteFileBytes(source + "\\install.env",
+                               ToBytes("TITLEBAR game\r\n[delfiles_afterinst]\r\nsave\\*.dat\r\n-\r\n")));
+    std::string image = Store("updater.exe", std::string(3000, 'M'));
+    PackRequest request{image, root_ / "out.exe", source, "", kDefaultPackLevel, kPackLimit, nullptr};
+    PackReport report;
+    ASSERT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
+    ASSERT_EQ(1u, report.settingsFindings.size());
+    EXPECT_EQ(kCheckDeletesPatchFile, report.settingsFindings[0].kind);
+    EXPECT_EQ(3, report.settingsFindings[0].line);
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
+#include "picture/RctEncoder.h"
+#include "picture/RctFormat.h"
 #include "services/Platform.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
@@ -22,6 +24,7 @@
 #include "tools/InspectCommands.h"
 #include "tools/PackCommand.h"
 #include "tools/PackageCursor.h"
+#include "tools/ProgressLine.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -105,7 +108,7 @@ public:
         files_.push_back(SourceFile{name, content, fileTime});
     }
 
-    PackRequest Request() const { return PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit}; }
+    PackRequest Request() const { return PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit, nullptr}; }
 
     int Pack(PackReport* report) { return PackUpdater(Request(), report); }
 
@@ -202,6 +205,49 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListFolder(working2));
 
     EXPECT_FALSE(Exists(output_ + ".partial"));
+}
+
+uint32_t s_fakeTick = 0;
+// Every reading a second later: each step of the work draws the line.
+uint32_t SecondPerReading() { return s_fakeTick += 1000; }
+
+// The last state a progress stream showed, and whether it was wiped after it.
+std::string LastProgress(const std::string& shown, bool* wiped) {
+    size_t last = shown.rfind("\r", shown.size() >= 2 ? shown.size() - 2 : 0);
+    *wiped = !shown.empty() && shown.back() == '\r' && shown.find_first_not_of(" \r", last) == std::string::npos;
+    size_t from = shown.rfind('\r', last == std::string::npos || last == 0 ? 0 : last - 1);
+    return last == std::string::npos || from == std::string::npos ? "" : shown.substr(from + 1, last - from - 1);
+}
+
+TEST_F(PatchToolTest, PackAndExtractShowProgressOnTheirStreamAndWipeIt) {
+    SetProgressClockForTesting(SecondPerReading);
+    int64_t total = 0;
+    for (const SourceFile& f : files_) total += static_cast<int64_t>(f.content.size());
+    char totals[64];
+    snprintf(totals, sizeof(totals), "7/7 files  %.1f/%.1f KiB", total / 1024.0, total / 1024.0);
+
+    PackRequest request = Request();
+    request.progress = tmpfile();
+    PackReport report;
+    ASSERT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
+    bool wiped = false;
+    std::string shown = ReadAll(request.progress);
+    EXPECT_EQ(0u, LastProgress(shown, &wiped).find(std::string("packing  ") + totals)) << shown;
+    EXPECT_TRUE(wiped) << shown;
+    EXPECT_NE(std::string::npos, shown.find("packing  3/7 files")) << "one step per file: " << shown;
+    fclose(request.progress);
+
+    FILE* progress = tmpfile();
+    FILE* sink = tmpfile();
+    ASSERT_EQ(0, ExtractCommand(output_.c_str(), (root_ / "dest").c_str(), sink, sink, progress));
+    EXPECT_EQ(std::string::npos, ReadAll(sink).find('\r')) << "the progress line stays off the output";
+    shown = ReadAll(progress);
+    EXPECT_EQ(0u, LastProgress(shown, &wiped).find(std::string("extracting  ") + totals)) << shown;
+    EXPECT_TRUE(wiped) << shown;
+    fclose(progress);
+    fclose(sink);
+    ExpectFilesIn(root_ / "dest");
+    SetProgressClockForTesting(nullptr);
 }
 
 TEST_F(PatchToolTest, ListLinesShowKindSizesUtcTimeAndUtf8Name) {
@@ -314,6 +360,9 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
          kPackBadName, longFolder + "\\" + longFolder + "\\" + std::string(20, 'f')},
         {"staging folder name", [](PatchToolTest* t, PackRequest*) { t->AddFolder("tempgpupdatestaging"); },
          kPackReservedName, "tempgpupdatestaging"},
+        {"a second staging folder's name, which the updater also reserves",
+         [](PatchToolTest* t, PackRequest*) { t->AddFolder("TempGPUpdateStaging_2"); }, kPackReservedName,
+         "TempGPUpdateStaging_2"},
         {"names differing in case", [](PatchToolTest* t, PackRequest*) { t->AddFile("Game.bin", Bytes(1), kTimeA); },
          kPackCaseClash, "Game.bin"},
         {"file and folder differing in case",
@@ -430,7 +479,9 @@ TEST(PatchToolNames, ExplainsEveryRefusedName) {
         {"sub\\lpt1", true, "device"},
         {"a|b", false, "forbids"},
         {"TempGPUpdateStaging\\x.bin", false, "staging"},
+        {"TempGPUpdateStaging_2\\", true, "staging"},
         {"a\x81", false, "half"},
+        {"a\x81.txt", false, "invalid Shift-JIS pair"},
     };
     for (const auto& c : cases) {
         const char* why = ExplainBadName(c.name, c.isFolder);
@@ -591,6 +642,7 @@ TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPack
     }
 
     Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("TITLEBAR\tx\r\n"));
     AppendFolder(&entries, "save");
     for (size_t i = 0; i < 4; ++i) entries[entries.size() - 4 + i] = static_cast<uint8_t>(0xDEADBEEFu >> (8 * i));
     AppendFile(&entries, "save\\a.dat", ToBytes("kept"));
@@ -598,13 +650,123 @@ TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPack
     ASSERT_TRUE(StoreBytes(path, MakeProgramFile(ToBytes("MZ"), entries)));
     VerifyReport report;
     EXPECT_EQ(0, VerifyPackage(path.c_str(), &report)) << report.reason;
-    EXPECT_EQ(2, report.entries);
+    EXPECT_EQ(3, report.entries);
     FILE* out = tmpfile();
     EXPECT_EQ(0, ExtractCommand(path.c_str(), (root / "folder").c_str(), out, out));
     fclose(out);
     Bytes got;
     ASSERT_TRUE(ReadFileBytes(root / "folder\\save\\a.dat", &got));
     EXPECT_EQ(ToBytes("kept"), got);
+}
+
+// verify follows the updater's start over the package: every row is checked
+// against the updater's own Boot walk into a working folder, so verify fails
+// exactly where the start would fail or miss a start-up file.
+TEST(PatchToolBootWalk, VerifyFailsWhereTheUpdatersStartWouldFailOrMissAFile) {
+    Bytes picture;
+    const uint8_t onePixel[3] = {1, 2, 3};
+    ASSERT_EQ(kRctOk, EncodeRct(onePixel, 1, 1, 0, nullptr, &picture));
+    Bytes shortPicture(picture.begin(), picture.end() - 1);
+    const Bytes env = ToBytes("TITLEBAR\tx\r\n");
+    struct Case {
+        const char* fault;
+        std::function<void(Bytes*)> build;
+        bool sound;          // verify passes
+        const char* entry;   // Shift-JIS name verify reports ("" for the package)
+        const char* reason;  // part of the reason
+        bool bootWalks;      // the updater's Boot walk succeeds
+        bool envArrives;     // the walk left install.env in the working folder (a failed start removes it)
+    };
+    const Case cases[] = {
+        {"a top-level folder is passed over and the walk goes on",
+         [&](Bytes* b) {
+             AppendFolder(b, "save\\");
+             AppendFile(b, "install.env", env);
+             AppendFile(b, "readme.txt", ToBytes("r"));
+         },
+         true, "", "", true, true},
+        {"a start-up-named file in a folder after the walk has ended is harmless",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFolder(b, "a\\");
+             AppendFolder(b, "a\\b\\");
+             AppendFile(b, "a\\notes.txt", ToBytes("n"));
+         },
+         true, "", "", true, true},
+        {"a readme after a nested folder is never reached at start",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFolder(b, "save\\");
+             AppendFolder(b, "save\\sub\\");
+             AppendFile(b, "readme.txt", ToBytes("r"));
+         },
+         false, "readme.txt", "never reaches", true, true},
+        {"install.env after a nested folder: the updater cannot start",
+         [&](Bytes* b) {
+             AppendFolder(b, "save\\");
+             AppendFolder(b, "save\\sub\\");
+             AppendFile(b, "INSTALL.ENV", env);
+         },
+         false, "INSTALL.ENV", "\"save\\sub\\\"", true, false},
+        {"a start-up name inside a folder before the walk ends stops the start",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFolder(b, "docs\\");
+             AppendFile(b, "docs\\manual.txt", ToBytes("m"));
+         },
+         false, "docs\\manual.txt", "inside a folder", false, true},
+        {"no install.env at all",
+         [&](Bytes* b) {
+             AppendFile(b, "readme.txt", ToBytes("r"));
+             AppendFile(b, "install.env.bak", env);
+         },
+         false, "", "no install.env", true, false},
+        {"a background picture cut short would ask Retry or Cancel at every start",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFile(b, "insttscr.rct", shortPicture);
+         },
+         false, "insttscr.rct", "read-error box", true, true},
+        {"a sound background picture",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFile(b, "InstTscr.RCT", picture);
+         },
+         true, "", "", true, true},
+        {"a lead byte before a dot is no Shift-JIS character",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendRawFile(b, ToBytes(std::string("a\x81.dat") + '\0'), 1, 9, 0, Deflate(ToBytes("x")));
+         },
+         false, "a\x81.dat", "invalid Shift-JIS pair", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        TempFolder root;
+        Bytes entries;
+        c.build(&entries);
+        std::string path = root / "patch.exe";
+        ASSERT_TRUE(StoreBytes(path, MakeProgramFile(ToBytes("MZ"), entries)));
+        VerifyReport report;
+        EXPECT_EQ(c.sound ? 0 : 1, VerifyPackage(path.c_str(), &report)) << report.reason;
+        EXPECT_EQ(c.entry, report.entry);
+        EXPECT_NE(std::string::npos, report.reason.find(c.reason)) << report.reason;
+        FILE* out = tmpfile();
+        EXPECT_EQ(c.sound ? 0 : 1, VerifyCommand(path.c_str(), out, out));
+        std::string said = ReadAll(out);
+        fclose(out);
+        if (!c.sound) {
+            EXPECT_NE(std::string::npos, said.find(report.reason)) << said;
+        }
+
+        std::string working = root / "work";
+        ASSERT_EQ(0, PlatformCreateFolder(working.c_str()));
+        PackageStream package;
+        ASSERT_EQ(kPackageOk, OpenPackageStream(path.c_str(), &package));
+        EXPECT_EQ(c.bootWalks, WalkPackage(&package, working.c_str(), kBootMode, nullptr) == kPackageOk);
+        ClosePackageStream(&package);
+        EXPECT_EQ(c.envArrives, Exists(working + "\\install.env"));
+    }
 }
 
 }  // namespace

@@ -262,6 +262,14 @@ TEST_F(RctCommandTest, InfoReportsDamagedPictures) {
     past.resize(kRctHeaderSize + 3);
     past.insert(past.end(), {0x83, 0xFF, 0x00});
     StoreU32(&past[16], 6);
+    // 1 x 2: entry 6 points three pixels right and one row up, which in a
+    // picture one pixel wide is a pixel below, not yet written.
+    Bytes forward = good;
+    forward.resize(kRctHeaderSize);
+    StoreU32(&forward[8], 1);
+    StoreU32(&forward[12], 2);
+    StoreU32(&forward[16], 4);
+    forward.insert(forward.end(), {1, 1, 1, 0x98});
     Bytes magic = good;
     magic[7] = '9';
     Bytes zeroWidth = good;
@@ -273,8 +281,9 @@ TEST_F(RctCommandTest, InfoReportsDamagedPictures) {
     } cases[] = {
         {"stream cut short", cut, "ends early"},
         {"file shorter than its packed length", shortFile, "ends early"},
-        {"copy from above the first row", before, "outside the image"},
-        {"copy past the last pixel", past, "outside the image"},
+        {"copy from above the first row", before, "copies from before the first pixel"},
+        {"copy past the last pixel", past, "writes past the end of the image"},
+        {"copy from a pixel below in a narrow picture", forward, "copies from pixels not yet written"},
         {"another magic", magic, "not an RCT"},
         {"zero width", zeroWidth, "out of range"},
     };
@@ -331,7 +340,7 @@ public:
     }
 
     int Pack(PackReport* report) {
-        return PackUpdater(PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit}, report);
+        return PackUpdater(PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit, nullptr}, report);
     }
 };
 
@@ -392,6 +401,56 @@ TEST_F(RctPackTest, TwoBackgroundPicturesOrABrokenOneAreRefused) {
         EXPECT_NE(std::string::npos, DescribePackReport(report).find("background picture")) << c.what;
         EXPECT_FALSE(Exists(output_)) << c.what;
         for (const std::string& path : made) ASSERT_EQ(0, PlatformDeleteFile(path.c_str()));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RctPackTest, ASuppliedRctThatTheUpdaterCannotShowIsRefused) {
+    Bytes good;
+    ASSERT_EQ(kRctOk, EncodeRct(picture_.bgr.data(), picture_.width, picture_.height, 0, nullptr, &good));
+    Bytes shortFile(good.begin(), good.end() - 1);
+    Bytes headerOnly(good.begin(), good.begin() + kRctHeaderSize - 1);
+    Bytes forward = good;
+    forward.resize(kRctHeaderSize);
+    StoreU32(&forward[8], 1);
+    StoreU32(&forward[12], 2);
+    StoreU32(&forward[16], 4);
+    forward.insert(forward.end(), {1, 1, 1, 0x98});
+    Bytes magic = good;
+    magic[7] = '7';
+    const struct {
+        const char* fault;
+        const char* name;
+        Bytes file;
+        int expected;
+        const char* says;
+    } cases[] = {
+        {"a stream one byte short: every start would end in the read-error box", "insttscr.rct", shortFile,
+         kPackBadPicture, "read-error box"},
+        {"a header cut short, in capitals", "INSTTSCR.RCT", headerOnly, kPackBadPicture, "read-error box"},
+        {"a copy from pixels not yet written: no picture", "insttscr.rct", forward, kPackBadPicture,
+         "not yet written"},
+        {"another format under the picture's name: no picture", "insttscr.rct", magic, kPackBadPicture,
+         "not an RCT"},
+        {"a sound picture is packed", "InstTscr.rct", good, kPackDone, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::string path = source_ + "\\" + c.name;
+        ASSERT_TRUE(WriteFileBytes(path, c.file));
+        PackReport report;
+        EXPECT_EQ(c.expected, Pack(&report)) << DescribePackReport(report);
+        if (c.expected != kPackDone) {
+            EXPECT_EQ(c.name, report.entry);
+            EXPECT_NE(std::string::npos, DescribePackReport(report).find(c.says)) << DescribePackReport(report);
+            EXPECT_FALSE(Exists(output_));
+        } else {
+            EXPECT_TRUE(Exists(output_));
+        }
+        ASSERT_EQ(0, PlatformDeleteFile(path.c_str()));
     }
 }
 
