@@ -326,6 +326,7 @@ static void RunJobs(std::vector<Job>* jobs, std::atomic<size_t>* next, EntrySour
         size_t latest = progress->latest.load();
         while (latest < i + 1 && !progress->latest.compare_exchange_weak(latest, i + 1)) {
         }
+        if (latest < i + 1) progress->latestBytes.store(0);
         EntrySource source = shared;
         source.position = job.position;
         EntryProgress entryProgress{nullptr, progress, i, job.entry, 0};
@@ -414,11 +415,9 @@ static int WalkInParallel(PackageStream* package, const char* destination, const
                 break;
         }
         if (sink != nullptr) {
-            size_t latest = progress.latest.load();
-            if (latest != shown && latest > 0) {
-                shown = latest;
-                sink->beginFile(sink->context, jobs[latest - 1].shown.c_str(), jobs[latest - 1].unpacked);
-            }
+            // Every file start is told, in package order; the bytes are the latest file's.
+            for (size_t latest = progress.latest.load(); shown < latest; ++shown)
+                sink->beginFile(sink->context, jobs[shown].shown.c_str(), jobs[shown].unpacked);
             sink->report(sink->context, progress.latestBytes.load(), progress.consumed.load());
         }
         PumpMessages();
@@ -428,7 +427,12 @@ static int WalkInParallel(PackageStream* package, const char* destination, const
     SetBeforeQuit(nullptr);
     s_running = nullptr;
     s_runningProgress = nullptr;
-    if (sink != nullptr) sink->report(sink->context, progress.latestBytes.load(), progress.consumed.load());
+    if (sink != nullptr) {
+        for (size_t latest = progress.latest.load(); shown < latest; ++shown)
+            sink->beginFile(sink->context, jobs[shown].shown.c_str(), jobs[shown].unpacked);
+        int64_t lastBytes = shown == jobs.size() && shown > 0 ? jobs[shown - 1].unpacked : progress.latestBytes.load();
+        sink->report(sink->context, lastBytes, progress.consumed.load());
+    }
 
     // The first failure in package order, a stream's before its header pass's.
     for (const Job& job : jobs) {
