@@ -10,6 +10,7 @@ set(UPDATER_CORE_SOURCES
   settings/SettingsFile.cpp
   settings/SectionLists.cpp
   package/ByteReader.cpp
+  package/ProgramImage.cpp
   package/PackageFormat.cpp
   package/Staging.cpp
   package/Extract.cpp
@@ -50,11 +51,13 @@ set(UPDATER_CORE_TESTS
   tests/support/TempFolder.cpp
   tests/support/BoxReport.cpp
   tests/support/RegistryStore.cpp
+  tests/support/ImageBuilder.cpp
   tests/shell/PathRulesTest.cpp
   tests/shell/FileSearchTest.cpp
   tests/shell/WorkingFolderTest.cpp
   tests/package/ByteReaderTest.cpp
   tests/package/PackageFormatTest.cpp
+  tests/package/ProgramImageTest.cpp
   tests/package/ExtractTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/DataFileOpenerTest.cpp
