@@ -38,6 +38,7 @@ set(UPDATER_WIN32_SOURCES
   services/TextCodec_win32.cpp
   services/MessageBoxes_win32.cpp
   services/Registry_win32.cpp
+  services/SystemLibraries_win32.cpp
   package/CopyProgress_win32.cpp
   picture/Picture_win32.cpp
   update/FinishDialog_win32.cpp
