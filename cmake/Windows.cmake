@@ -55,7 +55,8 @@ generate_on_host(makeavi resources/MakeAvi.cpp filecopy.avi)
 generate_on_host(makeicon resources/MakeIcon.cpp app.ico)
 add_custom_target(generated_resources DEPENDS ${GENERATED_DIR}/filecopy.avi ${GENERATED_DIR}/app.ico)
 
-file(GLOB UPDATER_RC_PARTS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h)
+file(GLOB UPDATER_RC_PARTS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h
+  ${CMAKE_SOURCE_DIR}/resources/*.manifest)
 set_source_files_properties(resources/app.rc PROPERTIES
   OBJECT_DEPENDS "${GENERATED_DIR}/filecopy.avi;${GENERATED_DIR}/app.ico;${UPDATER_RC_PARTS}")
 
@@ -92,7 +93,7 @@ add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cp
   tests/support/TempFolder.cpp tests/support/RegistryStore.cpp tests/robot/Robot_win32.cpp resources/app.rc)
 target_include_directories(win32_tests PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(win32_tests PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(win32_tests PRIVATE updatercore gtest gtest_main)
+target_link_libraries(win32_tests PRIVATE updatercore version oleaut32 gtest gtest_main)
 add_dependencies(win32_tests generated_resources updater robot)
 
 # DLLs for the planting test, each named after a library that the updater
