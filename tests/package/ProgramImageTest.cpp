@@ -22,11 +22,12 @@ struct FileCloser {
     void operator()(FILE* f) const { fclose(f); }
 };
 
-// The layout of bytes, written to a file and read back; false when there is none.
-bool LayoutOf(const Bytes& bytes, ImageLayout* layout) {
-    TempFolder dir;
-    EXPECT_TRUE(WriteFileBytes(dir / "image.exe", bytes));
-    std::unique_ptr<FILE, FileCloser> file(PlatformOpenFile((dir / "image.exe").c_str(), "rb"));
+// The layout of bytes, written to a file in dir and read back; false when
+// there is none.
+bool LayoutOf(const TempFolder& dir, const Bytes& bytes, ImageLayout* layout) {
+    std::string path = dir / "image.exe";
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    std::unique_ptr<FILE, FileCloser> file(PlatformOpenFile(path.c_str(), "rb"));
     EXPECT_TRUE(file != nullptr);
     return file && ReadImageLayout(file.get(), static_cast<int64_t>(bytes.size()), layout);
 }
@@ -35,6 +36,7 @@ void Put32(Bytes* b, size_t at, uint32_t v) { StoreU32(b->data() + at, v); }
 void Put16(Bytes* b, size_t at, uint16_t v) { StoreU16(b->data() + at, v); }
 
 TEST(ProgramImageTest, LayoutOfBothKindsWithAndWithoutACertificateTable) {
+    TempFolder dir;
     struct Case {
         const char* what;
         Bytes file;
@@ -53,7 +55,7 @@ TEST(ProgramImageTest, LayoutOfBothKindsWithAndWithoutACertificateTable) {
     };
     for (const Case& c : cases) {
         ImageLayout layout;
-        ASSERT_TRUE(LayoutOf(c.file, &layout)) << c.what;
+        ASSERT_TRUE(LayoutOf(dir, c.file, &layout)) << c.what;
         EXPECT_EQ(kDataEnd, layout.dataEnd) << c.what;
         EXPECT_EQ(static_cast<int64_t>(SecurityEntryOffset(c.file)), layout.securityEntry) << c.what;
         EXPECT_EQ(c.certificateOffset, layout.certificateOffset) << c.what;
@@ -64,6 +66,7 @@ TEST(ProgramImageTest, LayoutOfBothKindsWithAndWithoutACertificateTable) {
 
 // Every field the reader trusts, broken in turn: the file is then no image.
 TEST(ProgramImageTest, MalformedHeadersGiveNoLayout) {
+    TempFolder dir;
     const Bytes good = MakeImage(kImagePe32Plus, kSection);
     const size_t pe = 0x80, optional = pe + 24, section = optional + 240;
     struct Case {
@@ -87,28 +90,29 @@ TEST(ProgramImageTest, MalformedHeadersGiveNoLayout) {
         Bytes bad = good;
         c.damage(&bad);
         ImageLayout layout = {-7, -7, -7, -7};
-        EXPECT_FALSE(LayoutOf(bad, &layout)) << c.what;
+        EXPECT_FALSE(LayoutOf(dir, bad, &layout)) << c.what;
         EXPECT_EQ(-7, layout.dataEnd) << c.what;
     }
     ImageLayout layout;
-    EXPECT_FALSE(LayoutOf(ToBytes("MZimage"), &layout));
-    EXPECT_FALSE(LayoutOf({}, &layout));
+    EXPECT_FALSE(LayoutOf(dir, ToBytes("MZimage"), &layout));
+    EXPECT_FALSE(LayoutOf(dir, {}, &layout));
 }
 
 // An image whose directories stop before the security directory has none;
 // an empty section does not move the end of the data.
 TEST(ProgramImageTest, FewDirectoriesMeanNoSecurityEntry) {
+    TempFolder dir;
     Bytes image = MakeImage(kImagePe32Plus, kSection);
     Put32(&image, 0x80 + 24 + 108, 4);
     ImageLayout layout;
-    ASSERT_TRUE(LayoutOf(image, &layout));
+    ASSERT_TRUE(LayoutOf(dir, image, &layout));
     EXPECT_EQ(-1, layout.securityEntry);
     EXPECT_EQ(0, layout.certificateSize);
     EXPECT_FALSE(IsSignedToTheEnd(layout, static_cast<int64_t>(image.size())));
 
     Bytes empty = MakeImage(kImagePe32, kSection);
     Put32(&empty, 0x80 + 24 + 224 + 16, 0);
-    ASSERT_TRUE(LayoutOf(empty, &layout));
+    ASSERT_TRUE(LayoutOf(dir, empty, &layout));
     EXPECT_EQ(static_cast<int64_t>(kImageHeaderSize), layout.dataEnd);
 }
 
@@ -131,11 +135,12 @@ TEST(ProgramImageTest, ACertificateTableMustLieAfterTheDataAndRunToTheEnd) {
 // A signed image cut at every length: the reader answers without reading
 // outside the file, and never claims a table that runs to the end.
 TEST(ProgramImageTest, TruncatedImagesNeverCrash) {
+    TempFolder dir;
     Bytes signedImage = SignLikeATool(MakeImage(kImagePe32Plus, 100), 64);
     for (size_t size = 0; size < signedImage.size(); ++size) {
         Bytes cut(signedImage.begin(), signedImage.begin() + static_cast<long>(size));
         ImageLayout layout;
-        if (LayoutOf(cut, &layout)) {
+        if (LayoutOf(dir, cut, &layout)) {
             EXPECT_FALSE(IsSignedToTheEnd(layout, static_cast<int64_t>(size))) << size;
         }
     }
