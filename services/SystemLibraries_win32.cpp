@@ -31,17 +31,20 @@ FARPROC WINAPI LoadDelayedLibrary(unsigned notice, PDelayLoadInfo info) {
 
 }  // namespace
 
-// The delay-load helper of the runtime calls this before it loads a library.
-extern "C" PfnDliHook __pfnDliNotifyHook2 = LoadDelayedLibrary;
-extern "C" PfnDliHook __pfnDliFailureHook2 = nullptr;
+// The runtime's delay-load helper calls the notice hook before it loads a
+// library; delayimp.h declares both hooks with C linkage.
+PfnDliHook __pfnDliNotifyHook2 = LoadDelayedLibrary;
+PfnDliHook __pfnDliFailureHook2 = nullptr;
 
 bool RestrictLibrarySearch() {
     SetDllDirectoryW(L"");
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto restrict = kernel == nullptr ? nullptr
-                                      : reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void*>(
-                                            GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    s_restricted = restrict != nullptr && restrict(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
+    auto setDefaultDirectories = kernel == nullptr
+                                     ? nullptr
+                                     : reinterpret_cast<SetDefaultDllDirectoriesCall>(reinterpret_cast<void*>(
+                                           GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    s_restricted =
+        setDefaultDirectories != nullptr && setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
     return s_restricted;
 }
 
