@@ -11,6 +11,7 @@ set(UPDATER_CORE_SOURCES
   settings/SettingsFile.cpp
   settings/SectionLists.cpp
   package/ByteReader.cpp
+  package/ProgramImage.cpp
   package/PackageFormat.cpp
   package/Staging.cpp
   package/Extract.cpp
@@ -39,6 +40,7 @@ set(UPDATER_WIN32_SOURCES
   services/WidePath_win32.cpp
   services/MessageBoxes_win32.cpp
   services/Registry_win32.cpp
+  services/SystemLibraries_win32.cpp
   package/CopyProgress_win32.cpp
   picture/Picture_win32.cpp
   update/FinishDialog_win32.cpp
@@ -52,11 +54,13 @@ set(UPDATER_CORE_TESTS
   tests/support/TempFolder.cpp
   tests/support/BoxReport.cpp
   tests/support/RegistryStore.cpp
+  tests/support/ImageBuilder.cpp
   tests/shell/PathRulesTest.cpp
   tests/shell/FileSearchTest.cpp
   tests/shell/WorkingFolderTest.cpp
   tests/package/ByteReaderTest.cpp
   tests/package/PackageFormatTest.cpp
+  tests/package/ProgramImageTest.cpp
   tests/package/ExtractTest.cpp
   tests/package/StagingTest.cpp
   tests/services/MessageBoxesTest.cpp

@@ -11,6 +11,27 @@ target_compile_definitions(updatercore PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_ME
 target_compile_options(updatercore PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(updatercore PUBLIC ${MINGW_ZLIB} comctl32 winmm ole32 shell32 user32 gdi32 advapi32)
 
+# The updater's import table names only kernel32, advapi32 and the C runtime;
+# these libraries are delay-loaded instead, from the system folder alone
+# (services/SystemLibraries_win32.h). Their delay-import libraries are made
+# from mingw-w64's import libraries and come first on the updater's link line.
+set(UPDATER_DELAYED_LIBRARIES user32 gdi32 comctl32 winmm ole32 shell32)
+find_program(MINGW_DLLTOOL ${TOOLCHAIN_PREFIX}-dlltool REQUIRED)
+set(UPDATER_DELAYED_IMPORTS)
+foreach(library ${UPDATER_DELAYED_LIBRARIES})
+  set(def ${CMAKE_BINARY_DIR}/generated/${library}_delayed.def)
+  set(archive ${CMAKE_BINARY_DIR}/generated/lib${library}_delayed.a)
+  add_custom_command(
+    OUTPUT ${archive}
+    COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DIMPORT_LIBRARY=${CMAKE_FIND_ROOT_PATH}/lib/lib${library}.a
+            -DDLL=${library}.dll -DDEF=${def} -P ${CMAKE_SOURCE_DIR}/cmake/DelayImportDef.cmake
+    COMMAND ${MINGW_DLLTOOL} --input-def ${def} --output-delaylib ${archive} --dllname ${library}.dll
+    DEPENDS ${CMAKE_SOURCE_DIR}/cmake/DelayImportDef.cmake
+    COMMENT "Making the delay-import library of ${library}")
+  list(APPEND UPDATER_DELAYED_IMPORTS ${archive})
+endforeach()
+add_custom_target(delayed_imports DEPENDS ${UPDATER_DELAYED_IMPORTS})
+
 # Binary resources come from generators in the tree, compiled for the machine
 # that builds (not for Windows).
 set(HOST_CXX c++ CACHE STRING "C++ compiler for the build machine's generators")
@@ -34,15 +55,16 @@ generate_on_host(makeavi resources/MakeAvi.cpp filecopy.avi)
 generate_on_host(makeicon resources/MakeIcon.cpp app.ico)
 add_custom_target(generated_resources DEPENDS ${GENERATED_DIR}/filecopy.avi ${GENERATED_DIR}/app.ico)
 
-file(GLOB UPDATER_RC_PARTS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h)
+file(GLOB UPDATER_RC_PARTS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h
+  ${CMAKE_SOURCE_DIR}/resources/*.manifest)
 set_source_files_properties(resources/app.rc PROPERTIES
   OBJECT_DEPENDS "${GENERATED_DIR}/filecopy.avi;${GENERATED_DIR}/app.ico;${UPDATER_RC_PARTS}")
 
 add_executable(updater WIN32 shell/Main_win32.cpp shell/MainWindow_win32.cpp resources/app.rc)
 target_include_directories(updater PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(updater PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(updater PRIVATE updatercore)
-add_dependencies(updater generated_resources)
+target_link_libraries(updater PRIVATE updatercore ${UPDATER_DELAYED_IMPORTS})
+add_dependencies(updater generated_resources delayed_imports)
 
 # GoogleTest from Debian's sources, built with the cross compiler.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
@@ -71,8 +93,45 @@ add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cp
   tests/support/TempFolder.cpp tests/support/RegistryStore.cpp tests/robot/Robot_win32.cpp resources/app.rc)
 target_include_directories(win32_tests PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(win32_tests PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(win32_tests PRIVATE updatercore gtest gtest_main)
+target_link_libraries(win32_tests PRIVATE updatercore version oleaut32 gtest gtest_main)
 add_dependencies(win32_tests generated_resources updater robot)
+
+# DLLs for the planting test, each named after a library that the updater
+# must only ever load from the system folder. Each forwards every export of
+# Wine's library of that name to the system folder's copy and leaves a trace
+# when loaded (tests/planting/). Their export lists are read from Wine's own
+# libraries on the build machine.
+set(PLANTED_LIBRARIES comctl32 winmm version uxtheme propsys msacm32 msvfw32)
+find_path(WINE_WINDOWS_LIBRARIES winmm.dll
+  PATHS /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows
+        /usr/lib64/wine/x86_64-windows /opt/wine-stable/lib64/wine/x86_64-windows
+  NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT WINE_WINDOWS_LIBRARIES)
+  message(FATAL_ERROR "Wine's Windows libraries (winmm.dll) not found: the planting test needs their exports")
+endif()
+add_custom_command(
+  OUTPUT ${GENERATED_DIR}/makeforwarders
+  COMMAND ${HOST_CXX} -std=c++17 -O2 -o ${GENERATED_DIR}/makeforwarders ${CMAKE_SOURCE_DIR}/tests/planting/MakeForwarders.cpp
+  DEPENDS ${CMAKE_SOURCE_DIR}/tests/planting/MakeForwarders.cpp
+  COMMENT "Building makeforwarders")
+set(PLANTED_TARGETS)
+foreach(library ${PLANTED_LIBRARIES})
+  set(def ${GENERATED_DIR}/planted_${library}.def)
+  add_custom_command(
+    OUTPUT ${def}
+    COMMAND ${GENERATED_DIR}/makeforwarders ${WINE_WINDOWS_LIBRARIES}/${library}.dll ${library} ${def}
+    DEPENDS ${GENERATED_DIR}/makeforwarders ${WINE_WINDOWS_LIBRARIES}/${library}.dll
+    COMMENT "Listing the exports of ${library}")
+  add_library(planted_${library} SHARED tests/planting/PlantedLibrary_win32.cpp ${def})
+  set_target_properties(planted_${library} PROPERTIES OUTPUT_NAME ${library} PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+  target_compile_definitions(planted_${library} PRIVATE UNICODE _UNICODE)
+  target_compile_options(planted_${library} PRIVATE -fno-builtin -fno-stack-protector)
+  target_link_options(planted_${library} PRIVATE -nostdlib -Wl,--entry,PlantedLibraryMain)
+  target_link_libraries(planted_${library} PRIVATE kernel32)
+  list(APPEND PLANTED_TARGETS planted_${library})
+endforeach()
+add_dependencies(win32_tests ${PLANTED_TARGETS})
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
   add_subdirectory(tools)

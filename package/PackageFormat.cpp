@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "package/ByteReader.h"
+#include "package/ProgramImage.h"
 #include "services/Platform.h"
 #include "shell/PathRules.h"
 
@@ -44,7 +45,45 @@ bool IsForbiddenByte(uint8_t c) {
            c == '|';
 }
 
+// Reads the trailer at position: true when the offset it gives lies at or
+// after floor and not after the trailer itself, within the signed 32-bit range.
+bool ReadTrailerAt(FILE* file, int64_t position, int64_t floor, uint32_t* offset) {
+    uint8_t raw[kTrailerSize];
+    if (position < 0 || PlatformSeek(file, position, SEEK_SET) != 0 || fread(raw, 1, sizeof(raw), file) != sizeof(raw))
+        return false;
+    ByteReader reader;
+    InitReader(&reader, raw, sizeof(raw));
+    uint32_t value = 0;
+    if (!ReadU32(&reader, &value) || value < floor || value > position || value > kMaxPackageValue ||
+        position - value > kMaxPackageValue)
+        return false;
+    *offset = value;
+    return true;
+}
+
 }  // namespace
+
+bool FindTrailer(FILE* file, int64_t fileSize, int64_t* position, uint32_t* offset) {
+    ImageLayout layout;
+    if (!ReadImageLayout(file, fileSize, &layout) || !IsSignedToTheEnd(layout, fileSize)) {
+        *position = fileSize - static_cast<int64_t>(kTrailerSize);
+        return ReadTrailerAt(file, *position, 0, offset);
+    }
+    // The trailer's own high bytes are often zero and look like padding, so
+    // each amount of padding is tried, the least first; one too small reads
+    // the offset shifted down by whole bytes, which falls inside the image.
+    for (int64_t padding = 0; padding < kCertificateAlignment; ++padding) {
+        if (padding > 0) {
+            uint8_t byte = 1;
+            int64_t at = layout.certificateOffset - padding;
+            if (at < 0 || PlatformSeek(file, at, SEEK_SET) != 0 || fread(&byte, 1, 1, file) != 1 || byte != 0)
+                return false;
+        }
+        *position = layout.certificateOffset - padding - static_cast<int64_t>(kTrailerSize);
+        if (ReadTrailerAt(file, *position, layout.dataEnd, offset)) return true;
+    }
+    return false;
+}
 
 const char* DescribePackageResult(int result) {
     switch (result) {
@@ -69,16 +108,12 @@ int OpenPackageStream(const char* path, PackageStream* stream) {
 
 int OpenPackageFile(FILE* file, PackageStream* stream) {
     if (file == nullptr) return kPackageCannotOpen;
-    uint8_t raw[kTrailerSize];
+    int64_t fileSize = -1;
+    if (PlatformSeek(file, 0, SEEK_END) == 0) fileSize = PlatformTell(file);
     int64_t trailerPosition = -1;
-    if (PlatformSeek(file, 0, SEEK_END) == 0) trailerPosition = PlatformTell(file) - kTrailerSize;
-    ByteReader reader;
-    InitReader(&reader, raw, sizeof(raw));
     uint32_t offset = 0;
-    if (trailerPosition < 0 || PlatformSeek(file, trailerPosition, SEEK_SET) != 0 ||
-        fread(raw, 1, sizeof(raw), file) != sizeof(raw) || !ReadU32(&reader, &offset) ||
-        offset > trailerPosition || offset > kMaxPackageValue ||
-        trailerPosition - offset > kMaxPackageValue || PlatformSeek(file, offset, SEEK_SET) != 0) {
+    if (fileSize < 0 || !FindTrailer(file, fileSize, &trailerPosition, &offset) ||
+        PlatformSeek(file, offset, SEEK_SET) != 0) {
         fclose(file);
         return kPackageCannotOpen;
     }

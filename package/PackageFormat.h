@@ -2,7 +2,9 @@
 //
 //   program image | entry ... | u16 0 (end marker) | 00 00 (filler) | u32 offset
 //
-// The last four bytes give the absolute offset of the first entry. Each entry:
+// The last four bytes give the absolute offset of the first entry; in a signed
+// program file, the four before its certificate table and the padding that
+// aligns it (package/ProgramImage.h). Each entry:
 //
 //   u16 L            name length with its NUL; 0 is the end marker
 //   L bytes          Shift-JIS name relative to the destination, '\' separated
@@ -27,10 +29,15 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "package/ProgramImage.h"
+
 // The trailer: the absolute offset of the package, the program file's last bytes.
 constexpr size_t kTrailerSize = 4;
 // Zero bytes between the end marker and the trailer.
 constexpr size_t kPackageFillerSize = 2;
+// The makers' tool adds up to seven more, so that the program file ends on
+// the boundary a signing tool aligns its certificate table to.
+constexpr size_t kMaxPackageFillerSize = kPackageFillerSize + kCertificateAlignment - 1;
 // A name with its NUL fits the reader's fixed 260-byte buffers.
 constexpr size_t kMaxEntryName = 260;
 // Name length field, then the unpacked and packed size fields.
@@ -83,6 +90,13 @@ struct PackageStream {
     int64_t position;  // absolute offset of the next byte read
     int64_t end;       // absolute offset of the trailer
 };
+
+// Finds the trailer of file (fileSize bytes): the last four bytes, or in a
+// file signed to its end the four before the certificate table and its zero
+// padding, where the offset must also lie past the image's own data. Returns
+// true with the trailer's position and offset, false when no trailer points
+// inside the file before itself.
+bool FindTrailer(FILE* file, int64_t fileSize, int64_t* position, uint32_t* offset);
 
 // Opens path for binary reading, positioned at the first entry. Returns
 // kPackageOk, or kPackageCannotOpen when the file cannot be opened or its

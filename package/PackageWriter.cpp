@@ -120,9 +120,16 @@ int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, ui
 }
 
 int FinishPackage(PackageWriter* writer) {
-    uint8_t tail[kNameLengthSize + kPackageFillerSize + kTrailerSize] = {};
-    StoreU32(tail + kNameLengthSize + kPackageFillerSize, static_cast<uint32_t>(writer->start));
-    if (!Put(writer->out, tail, sizeof(tail))) return kPackageCannotWrite;
+    // The filler grows so that the file ends on the certificate table's
+    // boundary: signing then appends the table without padding.
+    int64_t at = PlatformTell(writer->out);
+    if (at < 0) return kPackageCannotWrite;
+    int64_t end = at + static_cast<int64_t>(kNameLengthSize + kPackageFillerSize + kTrailerSize);
+    size_t extra = static_cast<size_t>((kCertificateAlignment - end % kCertificateAlignment) % kCertificateAlignment);
+    uint8_t tail[kNameLengthSize + kMaxPackageFillerSize + kTrailerSize] = {};
+    size_t size = kNameLengthSize + kPackageFillerSize + extra + kTrailerSize;
+    StoreU32(tail + size - kTrailerSize, static_cast<uint32_t>(writer->start));
+    if (!Put(writer->out, tail, size)) return kPackageCannotWrite;
     int64_t length = PlatformTell(writer->out) - kTrailerSize - writer->start;
     if (length > kMaxPackageValue) return kPackageBadSize;
     return fflush(writer->out) == 0 ? kPackageOk : kPackageCannotWrite;

@@ -32,5 +32,6 @@ int AddFileEntry(PackageWriter* writer, const char* name, const void* data, size
 // Adds a file entry streamed from in, patching the sizes in afterwards.
 int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, uint64_t fileTime);
 
-// Writes the end marker, the filler and the trailer. The writer is done.
+// Writes the end marker, the filler and the trailer, the filler long enough
+// that the file ends on a multiple of kCertificateAlignment. The writer is done.
 int FinishPackage(PackageWriter* writer);

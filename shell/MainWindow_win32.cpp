@@ -22,12 +22,18 @@ constexpr const char* kUpdateLabel = "アップデート";
 constexpr const char* kDirectXFolder = "DirectX";
 constexpr const char* kDirectXSetup = "DirectX\\dxsetup.exe";
 constexpr const char* kPictureFile = "insttscr.rct";
+// The screen DPI a picture is made for: one picture pixel to one screen
+// pixel. On a screen of more DPI the dialog grows with its font, and the
+// picture is scaled as much so that it keeps its place and proportion.
+constexpr int kPictureDpi = 96;
 
 int s_actions[kSlotCount];
 int s_busy = 0;
 Picture* s_picture = nullptr;
 int s_pictureX = 0;
 int s_pictureY = 0;
+int s_pictureWidth = 0;  // on the screen
+int s_pictureHeight = 0;
 char s_text[kSettingBuffer];
 
 void SetText(HWND window, int id, const char* sjis) {
@@ -73,8 +79,12 @@ void Initialise(HWND window) {
     GetClientRect(window, &client);
     // Centred in the square at the left whose side is the client height.
     if (s_picture != nullptr) {
-        s_pictureX = (client.bottom - s_picture->width) / 2;
-        s_pictureY = (client.bottom - s_picture->height) / 2;
+        HDC dc = GetDC(window);
+        s_pictureWidth = MulDiv(s_picture->width, GetDeviceCaps(dc, LOGPIXELSX), kPictureDpi);
+        s_pictureHeight = MulDiv(s_picture->height, GetDeviceCaps(dc, LOGPIXELSY), kPictureDpi);
+        ReleaseDC(window, dc);
+        s_pictureX = (client.bottom - s_pictureWidth) / 2;
+        s_pictureY = (client.bottom - s_pictureHeight) / 2;
     }
 }
 
@@ -82,10 +92,16 @@ void Paint(HWND window) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
     // Without a picture the place stays empty: nothing of it is read.
-    if (s_picture != nullptr)
-        StretchDIBits(dc, s_pictureX, s_pictureY, s_picture->width, s_picture->height, 0, 0, s_picture->width,
+    if (s_picture != nullptr) {
+        // A scaled picture is smoothed rather than its pixels repeated.
+        if (s_pictureWidth != s_picture->width || s_pictureHeight != s_picture->height) {
+            SetStretchBltMode(dc, HALFTONE);
+            SetBrushOrgEx(dc, 0, 0, nullptr);
+        }
+        StretchDIBits(dc, s_pictureX, s_pictureY, s_pictureWidth, s_pictureHeight, 0, 0, s_picture->width,
                       s_picture->height, s_picture->pixels, reinterpret_cast<BITMAPINFO*>(s_picture->info),
                       DIB_RGB_COLORS, SRCCOPY);
+    }
     EndPaint(window, &ps);
 }
 

@@ -14,6 +14,7 @@
 #include "package/Extract.h"
 #include "services/DataFileOpener.h"
 #include "services/MessageBoxes.h"
+#include "services/SystemLibraries_win32.h"
 #include "services/TextCodec_win32.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
@@ -53,6 +54,8 @@ void TakeSingleInstanceGuard() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // Before the first call into a delay-loaded library (COM is the first).
+    RestrictLibrarySearch();
     CoInitialize(nullptr);
     atexit(UninitializeCom);
     SetDirectOpenAllowed(1);

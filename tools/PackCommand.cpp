@@ -9,6 +9,7 @@
 
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
+#include "package/ProgramImage.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "shell/PathRules.h"
@@ -309,18 +310,22 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     return kPackDone;
 }
 
-// Copies the image (without a package it already carries) to out.
+// Copies the image (without a package it already carries) to out. A signed
+// image loses its certificate table, which covers only what was signed, and
+// the directory entry that points at it: the output is signed anew.
 int CopyImage(const PackRequest& request, FILE* out, PackReport* report) {
     int64_t imageLength = 0;
     int carried = 0;
     if (FindCarriedPackage(request.updater.c_str(), &imageLength, &carried)) report->replacedEntries = carried;
     FileHolder image(PlatformOpenFile(request.updater.c_str(), "rb"));
     if (!image) return Refuse(report, kPackCannotReadImage, request.updater);
-    if (report->replacedEntries < 0) {
-        if (PlatformSeek(image.get(), 0, SEEK_END) != 0) return Refuse(report, kPackCannotReadImage, request.updater);
-        imageLength = PlatformTell(image.get());
-        PlatformSeek(image.get(), 0, SEEK_SET);
-    }
+    if (PlatformSeek(image.get(), 0, SEEK_END) != 0) return Refuse(report, kPackCannotReadImage, request.updater);
+    int64_t fileSize = PlatformTell(image.get());
+    ImageLayout layout;
+    bool hasLayout = ReadImageLayout(image.get(), fileSize, &layout);
+    if (report->replacedEntries < 0)
+        imageLength = hasLayout && IsSignedToTheEnd(layout, fileSize) ? layout.certificateOffset : fileSize;
+    if (PlatformSeek(image.get(), 0, SEEK_SET) != 0) return Refuse(report, kPackCannotReadImage, request.updater);
     if (imageLength > kPackLimit) return Refuse(report, kPackPackageTooLarge, request.updater, "the image itself");
     std::vector<char> block(kCopyBlock);
     for (int64_t left = imageLength; left > 0;) {
@@ -329,6 +334,14 @@ int CopyImage(const PackRequest& request, FILE* out, PackReport* report) {
             return Refuse(report, kPackCannotReadImage, request.updater);
         if (fwrite(block.data(), 1, want, out) != want) return Refuse(report, kPackCannotWrite, request.output);
         left -= static_cast<int64_t>(want);
+    }
+    if (hasLayout && layout.certificateSize != 0 && layout.securityEntry >= 0 &&
+        layout.securityEntry + kSecurityEntrySize <= imageLength) {
+        const uint8_t cleared[kSecurityEntrySize] = {};
+        if (PlatformSeek(out, layout.securityEntry, SEEK_SET) != 0 ||
+            fwrite(cleared, 1, sizeof(cleared), out) != sizeof(cleared) || PlatformSeek(out, 0, SEEK_END) != 0)
+            return Refuse(report, kPackCannotWrite, request.output);
+        report->droppedSignature = true;
     }
     report->imageBytes = imageLength;
     return kPackDone;
@@ -389,7 +402,7 @@ int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items,
 }  // namespace
 
 int PackUpdater(const PackRequest& request, PackReport* report) {
-    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, {}};
+    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, false, {}};
     Collection collection{&request, {}, report};
     uint32_t attributes = 0;
     if (PlatformGetAttributes(request.source.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
@@ -423,9 +436,11 @@ std::string DescribePackReport(const PackReport& report) {
     const char* e = report.entry.c_str();
     switch (report.refusal) {
         case kPackDone:
-            snprintf(text, sizeof(text), "packed %d files and %d folders: image %" PRId64 " bytes, package %" PRId64 " bytes%s",
+            snprintf(text, sizeof(text),
+                     "packed %d files and %d folders: image %" PRId64 " bytes, package %" PRId64 " bytes%s%s",
                      report.files, report.folders, report.imageBytes, report.packageBytes,
-                     report.replacedEntries >= 0 ? " (the package the image carried was replaced)" : "");
+                     report.replacedEntries >= 0 ? " (the package the image carried was replaced)" : "",
+                     report.droppedSignature ? " (the image's signature was dropped: sign the output)" : "");
             break;
         case kPackCannotReadImage: snprintf(text, sizeof(text), "cannot read the updater image %s", e); break;
         case kPackCannotReadSource: snprintf(text, sizeof(text), "cannot read %s", e); break;

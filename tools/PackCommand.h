@@ -62,10 +62,12 @@ struct PackReport {
     int64_t imageBytes;   // the updater image copied
     int64_t packageBytes; // package and trailer appended
     int replacedEntries;  // entries of a package the image already carried, or -1
+    bool droppedSignature;  // the image was signed; the output carries no certificate table
     std::vector<CheckFinding> settingsFindings;  // the install.env check, warnings included
 };
 
-// Builds the output as the request says. Returns the refusal (kPackDone on
+// Builds the output as the request says, ending it on a multiple of
+// kCertificateAlignment so that signing it adds no padding. Returns the refusal (kPackDone on
 // success); on failure the output is untouched and no temporary file stays.
 int PackUpdater(const PackRequest& request, PackReport* report);
 

@@ -69,10 +69,13 @@ bool FindCarriedPackage(const char* path, int64_t* imageLength, int* entries) {
     while (sound && !end) {
         sound = NextEntry(&cursor, &entry, &end) == kPackageOk && (end || SkipStream(&cursor, &entry) == kPackageOk);
     }
-    uint8_t filler[kPackageFillerSize] = {1, 1};
-    sound = sound && cursor.stream.end - cursor.stream.position == static_cast<int64_t>(kPackageFillerSize) &&
-            ReadPackageBytes(&cursor.stream, filler, sizeof(filler)) == sizeof(filler) && filler[0] == 0 &&
-            filler[1] == 0;
+    // The filler: two zero bytes, or up to seven more from an aligning writer.
+    int64_t fillerSize = cursor.stream.end - cursor.stream.position;
+    uint8_t filler[kMaxPackageFillerSize];
+    sound = sound && fillerSize >= static_cast<int64_t>(kPackageFillerSize) &&
+            fillerSize <= static_cast<int64_t>(kMaxPackageFillerSize) &&
+            ReadPackageBytes(&cursor.stream, filler, sizeof(filler)) == static_cast<size_t>(fillerSize);
+    for (int64_t i = 0; sound && i < fillerSize; ++i) sound = filler[i] == 0;
     if (sound) {
         *imageLength = cursor.start;
         *entries = cursor.entries;

@@ -43,6 +43,6 @@ int SkipStream(PackageCursor* cursor, const CursorEntry* entry);
 const char* ExplainBadName(const char* name, bool isFolder);
 
 // When the updater image at path already carries a complete package (every
-// header sound, the end marker and zero filler right before the trailer),
-// returns true with the length of the image before it and its entry count.
+// header sound, the end marker and two to nine zero filler bytes right before
+// the trailer), returns true with the length of the image before it and its entry count.
 bool FindCarriedPackage(const char* path, int64_t* imageLength, int* entries);

@@ -9,6 +9,7 @@
 #include "services/MessageBoxes.h"
 #include "services/Platform.h"
 #include "services/ScriptedBoxes.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -383,6 +384,39 @@ TEST_F(ExtractTest, InterruptedStagingLeftoversNeitherBlockNorLoseAnything) {
     std::string leftover = std::string(kStagingFolderName) + "\\00000000.old";
     EXPECT_EQ((std::vector<std::string>{std::string(kStagingFolderName) + "\\", leftover, "a.dat", "b.dat"}),
               ListTree(dest.Path()));
+}
+
+// A patch signed after packing: both walks read the package they would read
+// unsigned, with the same files, times and progress reports.
+TEST_F(ExtractTest, SignedProgramFileWalksAsUnsigned) {
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("TITLEBAR x\r\n"));
+    AppendFolder(&entries, "data\\");
+    AppendFolder(&entries, "data\\sub\\");
+    AppendFile(&entries, "data\\sub\\voice.arc", Pattern(3 * kTransferBlock + 5, 3));
+    const Bytes plain = MakeProgramFile(MakeImage(kImagePe32Plus, 4000), entries);
+    const Bytes signedFile = SignLikeATool(plain, 2048);
+    ASSERT_NE(0u, plain.size() % kCertificateAlignment) << "the signing must add padding";
+    std::vector<ProgressLog> logs(2);
+    std::vector<Tree> trees;
+    for (const Bytes* file : {&plain, &signedFile}) {
+        ProgressLog& log = logs[trees.size()];
+        ProgressSink sink{LogBegin, LogReport, &log};
+        RemoveTree(dest.Path());
+        ASSERT_EQ(0, PlatformCreateFolder(dest.Path().c_str()));
+        ASSERT_EQ(kPackageOk, Walk(*file, kFullMode, &sink));
+        trees.push_back(Snapshot());
+        RemoveTree(dest.Path());
+        ASSERT_EQ(0, PlatformCreateFolder(dest.Path().c_str()));
+        ASSERT_EQ(kPackageOk, Walk(*file, kBootMode));
+        EXPECT_EQ((std::vector<std::string>{"install.env"}), ListTree(dest.Path()));
+    }
+    EXPECT_TRUE(trees[0] == trees[1]);
+    EXPECT_EQ(Pattern(3 * kTransferBlock + 5, 3), trees[1]["data\\sub\\voice.arc"].first);
+    EXPECT_EQ(logs[0].files, logs[1].files);
+    EXPECT_EQ(logs[0].reports, logs[1].reports);
+    // install.env once at its end; voice.arc after each full block and at its end.
+    EXPECT_EQ(5u, logs[1].reports.size());
 }
 
 }  // namespace

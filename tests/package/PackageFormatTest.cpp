@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "package/ByteReader.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -233,6 +237,92 @@ TEST(PackageFormatTest, ARefusedHeaderLeavesItsOwnNameTerminated) {
         memset(entry.name, 'p', sizeof(entry.name));  // what a previous entry left
         EXPECT_EQ(c.expected, ReadEntryHeader(&s, length, &entry));
         EXPECT_EQ(c.name, std::string(entry.name));
+        ClosePackageStream(&s);
+    }
+}
+
+// A program file signed after the package was appended: the trailer is found
+// before the certificate table and its padding, and the package is exactly
+// that of the unsigned file, in length and in bytes.
+struct SignedCase {
+    const char* what;
+    Bytes unsignedFile;  // image, package, trailer
+    Bytes file;          // what is opened
+    int expected;
+};
+
+// An unsigned program file over a PE image whose package ends padding bytes
+// short of the next multiple of 8 (the filler grown to get there).
+Bytes UnsignedProgram(ImageKind kind, size_t sectionBytes, size_t padding) {
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("TITLEBAR x\r\n"));
+    Bytes file = MakeProgramFile(MakeImage(kind, sectionBytes), entries);
+    while ((file.size() + padding) % kCertificateAlignment != 0) file.insert(file.end() - kTrailerSize, 0);
+    return file;
+}
+
+void ExpectOpensLike(const SignedCase& c, const std::string& path) {
+    ASSERT_TRUE(WriteFileBytes(path, c.file));
+    PackageStream s;
+    ASSERT_EQ(c.expected, OpenPackageStream(path.c_str(), &s)) << c.what;
+    if (c.expected != kPackageOk) return;
+    uint32_t offset = c.unsignedFile[c.unsignedFile.size() - 4] | c.unsignedFile[c.unsignedFile.size() - 3] << 8 |
+                      c.unsignedFile[c.unsignedFile.size() - 2] << 16 |
+                      static_cast<uint32_t>(c.unsignedFile[c.unsignedFile.size() - 1]) << 24;
+    EXPECT_EQ(offset, s.position) << c.what;
+    size_t length = static_cast<size_t>(PackageLength(&s));
+    EXPECT_EQ(c.unsignedFile.size() - kTrailerSize - offset, length) << c.what;
+    Bytes package(length + 16);
+    EXPECT_EQ(length, ReadPackageBytes(&s, package.data(), package.size())) << c.what;
+    package.resize(length);
+    EXPECT_TRUE(std::equal(package.begin(), package.end(), c.unsignedFile.begin() + offset)) << c.what;
+    ClosePackageStream(&s);
+}
+
+TEST(PackageFormatTest, SignedFilesKeepTheirPackage) {
+    TempFolder dir;
+    std::vector<SignedCase> cases;
+    for (size_t padding = 0; padding < static_cast<size_t>(kCertificateAlignment); ++padding) {
+        Bytes plain = UnsignedProgram(kImagePe32Plus, 3000, padding);
+        cases.push_back({"PE32+ signed with padding", plain, SignLikeATool(plain, 1536), kPackageOk});
+    }
+    Bytes pe32 = UnsignedProgram(kImagePe32, 3000, 5);
+    cases.push_back({"PE32 signed with five bytes of padding", pe32, SignLikeATool(pe32, 1536), kPackageOk});
+    // An offset of 0x10200 (00 02 01 00): zero bytes at both ends of the
+    // trailer, so that fewer and more padding bytes both read as zeros.
+    Bytes large = UnsignedProgram(kImagePe32Plus, 0x10000, 3);
+    cases.push_back({"offset with zero high bytes and three bytes of padding", large, SignLikeATool(large, 512),
+                     kPackageOk});
+    Bytes plain = UnsignedProgram(kImagePe32Plus, 3000, 0);
+    cases.push_back({"unsigned PE image, read as ever", plain, plain, kPackageOk});
+    Bytes appended = SignLikeATool(UnsignedProgram(kImagePe32Plus, 100, 0), 512);
+    Bytes repacked = MakeProgramFile(appended, {});
+    cases.push_back({"a package appended after the table: the last four bytes", repacked, repacked, kPackageOk});
+    Bytes beyond = plain;
+    StoreU32(beyond.data() + SecurityEntryOffset(beyond), static_cast<uint32_t>(beyond.size()));
+    StoreU32(beyond.data() + SecurityEntryOffset(beyond) + 4, 64);
+    cases.push_back({"a table said to lie past the end: the last four bytes", plain, beyond, kPackageOk});
+    Bytes dirty = SignLikeATool(UnsignedProgram(kImagePe32Plus, 3000, 4), 512);
+    dirty[dirty.size() - 512 - 1] = 0x01;
+    cases.push_back({"padding that is not zero", {}, dirty, kPackageCannotOpen});
+    Bytes inside = SignLikeATool(plain, 512);
+    StoreU32(inside.data() + plain.size() - kTrailerSize, 0x100);
+    cases.push_back({"a trailer pointing into the image's headers", {}, inside, kPackageCannotOpen});
+    Bytes past = SignLikeATool(plain, 512);
+    StoreU32(past.data() + plain.size() - kTrailerSize, static_cast<uint32_t>(plain.size()));
+    cases.push_back({"a trailer pointing past itself", {}, past, kPackageCannotOpen});
+    for (const SignedCase& c : cases) ExpectOpensLike(c, dir / "signed.exe");
+}
+
+// A signed program file cut at every length: opening never reads outside it.
+TEST(PackageFormatTest, TruncatedSignedFilesNeverCrash) {
+    TempFolder dir;
+    Bytes file = SignLikeATool(UnsignedProgram(kImagePe32Plus, 100, 3), 64);
+    for (size_t size = 0; size < file.size(); ++size) {
+        ASSERT_TRUE(WriteFileBytes(dir / "cut.exe", Bytes(file.begin(), file.begin() + static_cast<long>(size))));
+        PackageStream s;
+        if (OpenPackageStream((dir / "cut.exe").c_str(), &s) != kPackageOk) continue;
+        EXPECT_LE(s.end + static_cast<int64_t>(kTrailerSize), static_cast<int64_t>(size)) << size;
         ClosePackageStream(&s);
     }
 }
