@@ -389,6 +389,7 @@ TEST_F(ExtractTest, InterruptedStagingLeftoversNeitherBlockNorLoseAnything) {
 // A patch signed after packing: both walks read the package they would read
 // unsigned, with the same files, times and progress reports.
 TEST_F(ExtractTest, SignedProgramFileWalksAsUnsigned) {
+    SetExtractWorkers(1);  // block by block, as a walk in order reports
     Bytes entries;
     AppendFile(&entries, "install.env", ToBytes("TITLEBAR x\r\n"));
     AppendFolder(&entries, "data\\");
