@@ -73,25 +73,35 @@ int AddFileEntry(PackageWriter* writer, const char* name, const void* data, size
     return result;
 }
 
-int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, uint64_t fileTime) {
-    int result = CheckEntryName(name, strlen(name) + 1, false);
-    if (result != kPackageOk) return result;
-    int64_t sizesAt = 0;
-    result = WriteHeader(writer->out, name, 0, 0, &sizesAt);
-    if (result == kPackageOk) result = WriteTime(writer->out, fileTime);
-    if (result != kPackageOk) return result;
+// Where deflated bytes go: the package file, or memory.
+struct DeflateSink {
+    FILE* file;
+    std::vector<uint8_t>* memory;
+    bool Put(const uint8_t* data, size_t size) {
+        if (file != nullptr) return ::Put(file, data, size);
+        memory->insert(memory->end(), data, data + size);
+        return true;
+    }
+};
 
+// Deflates all of in into sink in transfer blocks; every stream of a package
+// is made here, so that it has the same bytes wherever it goes.
+static int DeflateInto(FILE* in, int level, DeflateSink sink, const PackageWriter* progressTo, int64_t* unpacked,
+                       int64_t* packed) {
     std::vector<uint8_t> input(kTransferBlock), output(kTransferBlock);
     z_stream z{};
-    if (deflateInit(&z, writer->level) != Z_OK) return kPackageNoMemory;
-    int64_t unpacked = 0, packed = 0;
+    if (deflateInit(&z, level) != Z_OK) return kPackageNoMemory;
+    *unpacked = 0;
+    *packed = 0;
+    int result = kPackageOk;
     int flush = Z_NO_FLUSH;
     while (result == kPackageOk) {
         if (z.avail_in == 0 && flush == Z_NO_FLUSH) {
             size_t got = fread(input.data(), 1, input.size(), in);
             if (ferror(in)) result = kPackageTruncated;
-            unpacked += static_cast<int64_t>(got);
-            if (writer->progress != nullptr) writer->progress(writer->progressContext, unpacked);
+            *unpacked += static_cast<int64_t>(got);
+            if (progressTo != nullptr && progressTo->progress != nullptr)
+                progressTo->progress(progressTo->progressContext, *unpacked);
             z.next_in = input.data();
             z.avail_in = static_cast<uInt>(got);
             if (got < input.size()) flush = Z_FINISH;
@@ -100,15 +110,27 @@ int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, ui
         z.avail_out = static_cast<uInt>(output.size());
         int code = deflate(&z, flush);
         size_t produced = output.size() - z.avail_out;
-        packed += static_cast<int64_t>(produced);
-        if (!Put(writer->out, output.data(), produced)) result = kPackageCannotWrite;
+        *packed += static_cast<int64_t>(produced);
+        if (!sink.Put(output.data(), produced)) result = kPackageCannotWrite;
         if (code == Z_STREAM_END) break;
         if (code != Z_OK && code != Z_BUF_ERROR) result = kPackageCorruptStream;
-        if (unpacked > kMaxPackageValue || packed > kMaxPackageValue) result = kPackageBadSize;
+        if (*unpacked > kMaxPackageValue || *packed > kMaxPackageValue) result = kPackageBadSize;
     }
     deflateEnd(&z);
     if (result != kPackageOk) return result;
-    if (unpacked > kMaxPackageValue || packed > kMaxPackageValue) return kPackageBadSize;
+    return *unpacked > kMaxPackageValue || *packed > kMaxPackageValue ? kPackageBadSize : kPackageOk;
+}
+
+int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, uint64_t fileTime) {
+    int result = CheckEntryName(name, strlen(name) + 1, false);
+    if (result != kPackageOk) return result;
+    int64_t sizesAt = 0;
+    result = WriteHeader(writer->out, name, 0, 0, &sizesAt);
+    if (result == kPackageOk) result = WriteTime(writer->out, fileTime);
+    if (result != kPackageOk) return result;
+    int64_t unpacked = 0, packed = 0;
+    result = DeflateInto(in, writer->level, DeflateSink{writer->out, nullptr}, writer, &unpacked, &packed);
+    if (result != kPackageOk) return result;
     uint8_t sizes[kSizeFieldsSize];
     StoreU32(sizes, static_cast<uint32_t>(unpacked));
     StoreU32(sizes + 4, static_cast<uint32_t>(packed));
@@ -117,6 +139,23 @@ int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, ui
         PlatformSeek(writer->out, end, SEEK_SET) != 0)
         return kPackageCannotWrite;
     return kPackageOk;
+}
+
+int CompressStream(FILE* in, int level, std::vector<uint8_t>* packed, int64_t* unpacked) {
+    packed->clear();
+    int64_t packedSize = 0;
+    return DeflateInto(in, level, DeflateSink{nullptr, packed}, nullptr, unpacked, &packedSize);
+}
+
+int AddCompressedFileEntry(PackageWriter* writer, const char* name, int64_t unpacked, const uint8_t* packed,
+                           size_t packedSize, uint64_t fileTime) {
+    int result = CheckEntryName(name, strlen(name) + 1, false);
+    if (result != kPackageOk) return result;
+    if (unpacked > kMaxPackageValue || packedSize > static_cast<size_t>(kMaxPackageValue)) return kPackageBadSize;
+    result = WriteHeader(writer->out, name, static_cast<int32_t>(unpacked), static_cast<uint32_t>(packedSize), nullptr);
+    if (result == kPackageOk) result = WriteTime(writer->out, fileTime);
+    if (result == kPackageOk && !Put(writer->out, packed, packedSize)) result = kPackageCannotWrite;
+    return result;
 }
 
 int FinishPackage(PackageWriter* writer) {

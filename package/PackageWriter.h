@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 struct PackageWriter {
     FILE* out;
@@ -31,6 +32,14 @@ int AddFileEntry(PackageWriter* writer, const char* name, const void* data, size
 
 // Adds a file entry streamed from in, patching the sizes in afterwards.
 int AddFileEntryFromStream(PackageWriter* writer, const char* name, FILE* in, uint64_t fileTime);
+
+// Compresses all of in into packed, byte for byte as AddFileEntryFromStream
+// would write it, for a package written on several threads. Sets unpacked.
+int CompressStream(FILE* in, int level, std::vector<uint8_t>* packed, int64_t* unpacked);
+
+// Adds a file entry whose stream CompressStream made.
+int AddCompressedFileEntry(PackageWriter* writer, const char* name, int64_t unpacked, const uint8_t* packed,
+                           size_t packedSize, uint64_t fileTime);
 
 // Writes the end marker, the filler and the trailer, the filler long enough
 // that the file ends on a multiple of kCertificateAlignment. The writer is done.

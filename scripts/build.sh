@@ -11,9 +11,9 @@ ninja -C "$build/native" -j "$jobs"
 if [ "${1:-}" != "--no-sanitize" ]; then
     cmake -S "$root" -B "$build/sanitize" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON >/dev/null
     ninja -C "$build/sanitize" -j "$jobs"
-    # The walk on several threads, under ThreadSanitizer: only the core tests.
+    # The walk and pack on several threads, under ThreadSanitizer.
     cmake -S "$root" -B "$build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUPDATER_THREAD_SANITIZE=ON >/dev/null
-    ninja -C "$build/tsan" -j "$jobs" core_tests
+    ninja -C "$build/tsan" -j "$jobs" core_tests patchtool_tests
 fi
 
 cmake -S "$root" -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -47,10 +47,12 @@ for t in $(find "$build/sanitize" -maxdepth 2 -name '*_tests' -type f -perm -u+x
         run_suite "sanitize-$(basename "$t")" "$t"
 done
 
-# The extraction and staging on several threads, under ThreadSanitizer.
+# The extraction, staging and packing on several threads, under ThreadSanitizer.
 if [ -x "$build/tsan/core_tests" ]; then
     TSAN_OPTIONS=halt_on_error=1 run_suite "tsan-core_tests" "$build/tsan/core_tests" \
         --gtest_filter='Extract*:Staging*:WorkingFolder*'
+    TSAN_OPTIONS=halt_on_error=1 run_suite "tsan-patchtool_tests" "$build/tsan/tools/patchtool_tests" \
+        --gtest_filter='*Pack*'
 fi
 
 . "$root/scripts/wine-env.sh"

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "package/PackageFormat.h"
@@ -347,16 +350,136 @@ int CopyImage(const PackRequest& request, FILE* out, PackReport* report) {
     return kPackDone;
 }
 
+// Files up to this size are compressed ahead by the worker threads into
+// memory; larger ones by the writing thread itself, straight into the output.
+constexpr int64_t kCompressAheadLimit = 8 << 20;
+// Source bytes that the workers may hold compressed ahead of the writer.
+constexpr int64_t kCompressAheadBudget = 64 << 20;
+// Compressing threads at the most, whatever the machine.
+constexpr unsigned kMaxPackWorkers = 8;
+
+// A file compressed ahead of its turn by a worker thread.
+struct Compressed {
+    bool done = false;
+    bool opened = false;
+    int result = kPackageOk;
+    int64_t unpacked = 0;
+    std::vector<uint8_t> packed;
+};
+
+bool IsCompressedAhead(const PackItem& item) {
+    return !item.isFolder && item.converted.empty() && item.size <= kCompressAheadLimit;
+}
+
+// The worker threads of one pack, compressing the small files in package
+// order while the writer writes every entry in that same order. Its threads
+// are stopped and joined when it goes.
+struct CompressAhead {
+    const PackRequest* request;
+    const std::vector<PackItem>* items;
+    std::vector<size_t> order;        // items compressed ahead, in package order
+    std::map<size_t, size_t> slotOf;  // item index to its place in order
+    std::vector<Compressed> slots;
+    size_t next = 0;
+    int64_t held = 0;  // source bytes taken and not yet written
+    bool stop = false;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::thread> threads;
+
+    ~CompressAhead() {
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            stop = true;
+        }
+        changed.notify_all();
+        for (std::thread& t : threads) t.join();
+    }
+};
+
+void CompressFilesAhead(CompressAhead* a) {
+    for (;;) {
+        size_t n;
+        {
+            std::unique_lock<std::mutex> hold(a->lock);
+            // The next file in order is always taken, so the writer never waits for the budget.
+            a->changed.wait(hold, [a] {
+                return a->stop || a->next >= a->order.size() || a->held == 0 ||
+                       a->held + (*a->items)[a->order[a->next]].size <= kCompressAheadBudget;
+            });
+            if (a->stop || a->next >= a->order.size()) return;
+            n = a->next++;
+            a->held += (*a->items)[a->order[n]].size;
+        }
+        Compressed result;
+        std::string path = SourcePath(*a->request, (*a->items)[a->order[n]].name);
+        FileHolder in(PlatformOpenFile(path.c_str(), "rb"));
+        result.opened = static_cast<bool>(in);
+        if (in) result.result = CompressStream(in.get(), a->request->level, &result.packed, &result.unpacked);
+        std::lock_guard<std::mutex> hold(a->lock);
+        result.done = true;
+        a->slots[n] = std::move(result);
+        a->changed.notify_all();
+    }
+}
+
+void StartCompressingAhead(CompressAhead* a, const PackRequest& request, const std::vector<PackItem>& items,
+                           unsigned workers) {
+    a->request = &request;
+    a->items = &items;
+    for (size_t i = 0; i < items.size(); ++i)
+        if (IsCompressedAhead(items[i])) {
+            a->slotOf[i] = a->order.size();
+            a->order.push_back(i);
+        }
+    a->slots.resize(a->order.size());
+    for (unsigned w = 0; w < workers && !a->order.empty(); ++w) a->threads.emplace_back(CompressFilesAhead, a);
+}
+
+// Waits for item i's stream; the caller writes it and then releases it.
+Compressed* WaitForCompressed(CompressAhead* a, size_t i) {
+    std::unique_lock<std::mutex> hold(a->lock);
+    Compressed* slot = &a->slots[a->slotOf[i]];
+    a->changed.wait(hold, [slot] { return slot->done; });
+    return slot;
+}
+
+void ReleaseCompressed(CompressAhead* a, size_t i) {
+    std::lock_guard<std::mutex> hold(a->lock);
+    std::vector<uint8_t>().swap(a->slots[a->slotOf[i]].packed);
+    a->held -= (*a->items)[i].size;
+    a->changed.notify_all();
+}
+
 // Writes every entry in order, telling the progress line after each file.
+// Small files come compressed from the worker threads when there are any; the
+// bytes are the same either way, as every stream is made by the same deflate.
 int WriteEachEntry(const PackRequest& request, const std::vector<PackItem>& items, PackageWriter* writer,
                    PackProgress* progress, PackReport* report) {
-    for (const PackItem& item : items) {
+    unsigned workers = request.workers != 0 ? request.workers : std::thread::hardware_concurrency();
+    if (workers > kMaxPackWorkers) workers = kMaxPackWorkers;
+    std::unique_ptr<CompressAhead> ahead;
+    if (workers > 1) {
+        ahead.reset(new CompressAhead);
+        StartCompressingAhead(ahead.get(), request, items, workers);
+    }
+    for (size_t i = 0; i < items.size(); ++i) {
+        const PackItem& item = items[i];
         int result = kPackageOk;
         if (item.isFolder) {
             result = AddFolderEntry(writer, item.name.c_str());
             ++report->folders;
         } else if (!item.converted.empty()) {
             result = AddFileEntry(writer, item.name.c_str(), item.converted.data(), item.converted.size(), item.fileTime);
+            ++report->files;
+        } else if (ahead && IsCompressedAhead(item)) {
+            Compressed* c = WaitForCompressed(ahead.get(), i);
+            if (!c->opened) return Refuse(report, kPackCannotReadSource, item.name);
+            result = c->result;
+            if (result == kPackageOk)
+                result = AddCompressedFileEntry(writer, item.name.c_str(), c->unpacked, c->packed.data(),
+                                                c->packed.size(), item.fileTime);
+            ReleaseCompressed(ahead.get(), i);
             ++report->files;
         } else {
             std::string path = SourcePath(request, item.name);

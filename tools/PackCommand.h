@@ -50,6 +50,7 @@ struct PackRequest {
     int level;             // zlib level 0-9
     int64_t packageLimit;  // kPackLimit; tests lower it to reach the limit cheaply
     FILE* progress;        // the terminal that shows a progress line, or null
+    unsigned workers = 0;  // compressing threads: 0 for one per core, 1 for none besides the writer
 };
 
 struct PackReport {

@@ -98,7 +98,7 @@ protected:
     }
 
     void Pack(const std::string& image, const std::string& output, PackReport* report) {
-        PackRequest request{image, output, source_, "", kDefaultPackLevel, kPackLimit};
+        PackRequest request{image, output, source_, "", kDefaultPackLevel, kPackLimit, nullptr};
         ASSERT_EQ(kPackDone, PackUpdater(request, report)) << DescribePackReport(*report);
     }
 
