@@ -236,12 +236,14 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
 // One file entry of a parallel walk, found by the pass over the headers.
 struct Job {
     std::string shown;
-    std::string write;
+    size_t plan;       // its staging plan
     int64_t position;  // of its last-write time
     int32_t unpacked;
     uint32_t packed;
     size_t entry;
     std::string name;
+    int64_t consumed;  // overall bytes before its last-write time, as a walk in order counts
+    std::string write;
     int result = kPackageOk;
     int reason = kWriteFailureOther;
 };
@@ -314,6 +316,42 @@ static int WalkEntries(PackageStream* package, const char* destination, int mode
     return result;
 }
 
+// The first failure in package order, a stream's before its header's.
+static int FirstFailure(const std::vector<Job>& jobs, int headerResult, size_t headerFailure,
+                        const std::string& headerName) {
+    for (const Job& job : jobs) {
+        if (job.result == kPackageOk || job.entry > headerFailure) continue;
+        CopyText(s_failedEntry, sizeof(s_failedEntry), job.name.c_str());
+        if (job.result == kPackageCannotWrite) NoteWriteFailureReason(job.shown.c_str(), job.reason);
+        return job.result;
+    }
+    if (headerResult != kPackageOk) {
+        CopyText(s_failedEntry, sizeof(s_failedEntry), headerName.c_str());
+        return headerResult;
+    }
+    s_failedEntry[0] = '\0';
+    return kPackageOk;
+}
+
+// The jobs one after the other on the window thread, told to the sink block
+// by block with the messages pumped, up to the first failure.
+static int RunJobsInOrder(PackageStream* package, std::vector<Job>* jobs, const ProgressSink* sink, int headerResult,
+                          size_t headerFailure, const std::string& headerName) {
+    TransferBuffers buffers;
+    if (!buffers.Get()) return kPackageNoMemory;
+    for (Job& job : *jobs) {
+        EntrySource source{package, nullptr, job.position};
+        // Read in order from the job's own position.
+        if (PlatformSeek(package->file, job.position, SEEK_SET) != 0) return kPackageTruncated;
+        package->position = job.position;
+        EntryProgress progress{sink, nullptr, 0, job.entry, job.consumed};
+        job.result = InflateEntry(&source, &buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
+                                  &progress, &job.reason);
+        if (job.result != kPackageOk) break;
+    }
+    return FirstFailure(*jobs, headerResult, headerFailure, headerName);
+}
+
 // Runs the jobs from next on, in entry order, until none is left.
 static void RunJobs(std::vector<Job>* jobs, std::atomic<size_t>* next, EntrySource shared, TransferBuffers* buffers,
                     SharedProgress* progress) {
@@ -342,18 +380,17 @@ static void RunJobs(std::vector<Job>* jobs, std::atomic<size_t>* next, EntrySour
     }
 }
 
-// A Full walk with its files inflated on several threads: the headers are
-// read in order first (staging every folder and file as a walk in order
-// does), then each file's stream is read at its own position by whichever
-// thread is free. The window thread shows progress and pumps messages.
-static int WalkInParallel(PackageStream* package, const char* destination, const ProgressSink* sink,
-                          unsigned workers) {
+// A Full walk: the headers are read in order first, staging every folder and
+// planning every file, then each file's stream is read at its own position
+// and inflated, on the window thread alone or by whichever of several threads
+// is free while the window thread shows progress and pumps messages.
+static int WalkFull(PackageStream* package, const char* destination, const ProgressSink* sink, unsigned workers) {
     std::vector<Job> jobs;
     int64_t headerBytes = 0;
+    int64_t streamBytes = 0;
     uint16_t nameLength = 0;
     PackageEntry entry;
     char target[kMaxPath];
-    char writePath[kStagedPathBuffer];
     size_t index = 0;
     int headerResult = ReadNameLength(package, &nameLength);
     std::string headerName;
@@ -370,10 +407,12 @@ static int WalkInParallel(PackageStream* package, const char* destination, const
             headerResult = StageFolder(target);
             if (headerResult != kPackageOk) break;
         } else {
-            headerResult = StageFile(target, writePath, sizeof(writePath));
+            size_t plan = 0;
+            headerResult = PlanFile(target, &plan);
             if (headerResult != kPackageOk) break;
-            jobs.push_back(Job{target, writePath, package->position, entry.unpackedSize, entry.packedSize, index,
-                               entry.name});
+            jobs.push_back(Job{target, plan, package->position, entry.unpackedSize, entry.packedSize, index,
+                               entry.name, headerBytes + streamBytes, ""});
+            streamBytes += kFileTimeSize + entry.packedSize;
             // A stream cut short is met by its job, as a walk in order meets it.
             headerResult = SkipPackageBytes(package, kFileTimeSize + entry.packedSize);
             if (headerResult != kPackageOk) break;
@@ -382,6 +421,15 @@ static int WalkInParallel(PackageStream* package, const char* destination, const
         headerResult = ReadNameLength(package, &nameLength);
     }
     size_t headerFailure = headerResult == kPackageOk ? kNoEntry : index;
+    // The files before a refused header are still inflated: a damaged stream
+    // among them is what a walk in order would meet first.
+    if (FinishPlanning() != kPackageOk) return kPackageCannotWrite;
+    char writePath[kStagedPathBuffer];
+    for (Job& job : jobs) {
+        if (!PlannedWritePath(job.plan, writePath, sizeof(writePath))) return kPackagePathTooLong;
+        job.write = writePath;
+    }
+    if (workers <= 1) return RunJobsInOrder(package, &jobs, sink, headerResult, headerFailure, headerName);
 
     SharedProgress progress;
     progress.consumed = headerBytes;
@@ -434,19 +482,7 @@ static int WalkInParallel(PackageStream* package, const char* destination, const
         sink->report(sink->context, lastBytes, progress.consumed.load());
     }
 
-    // The first failure in package order, a stream's before its header pass's.
-    for (const Job& job : jobs) {
-        if (job.result == kPackageOk || job.entry > headerFailure) continue;
-        CopyText(s_failedEntry, sizeof(s_failedEntry), job.name.c_str());
-        if (job.result == kPackageCannotWrite) NoteWriteFailureReason(job.shown.c_str(), job.reason);
-        return job.result;
-    }
-    if (headerResult != kPackageOk) {
-        CopyText(s_failedEntry, sizeof(s_failedEntry), headerName.c_str());
-        return headerResult;
-    }
-    s_failedEntry[0] = '\0';
-    return kPackageOk;
+    return FirstFailure(jobs, headerResult, headerFailure, headerName);
 }
 
 int WalkPackage(PackageStream* package, const char* destination, int mode, const ProgressSink* sink) {
@@ -456,7 +492,7 @@ int WalkPackage(PackageStream* package, const char* destination, int mode, const
     unsigned workers = s_workers != 0 ? s_workers : std::thread::hardware_concurrency();
     if (workers > kMaxWorkers) workers = kMaxWorkers;
     // The start-up files are few and small: Boot walks keep to one thread and their seeks.
-    if (mode == kFullMode && workers > 1) result = WalkInParallel(package, destination, sink, workers);
+    if (mode == kFullMode) result = WalkFull(package, destination, sink, workers == 0 ? 1 : workers);
     else result = WalkEntries(package, destination, mode, sink);
     if (result == kPackageOk) result = CommitStaging();
     else AbortStaging();

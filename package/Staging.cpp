@@ -26,6 +26,7 @@ struct StagedFile {
     unsigned number;
     bool live;         // false once a later entry for the same target supersedes it
     bool hadOriginal;  // the target existed when the journal was written
+    bool inPlace;      // a new file, written under its own name
 };
 
 // One file of a journal.
@@ -40,6 +41,7 @@ struct Journal {
     bool committed = false;  // "C": every move was done
     std::vector<JournalFile> files;
     std::vector<std::string> folders;
+    std::vector<std::string> inPlace;  // new files written under their own names
 };
 
 bool s_direct = true;
@@ -105,6 +107,8 @@ Journal ReadJournal(const char* folder) {
         } else if (line[0] == 'D' && line[1] == ' ' && !journal.listed) {
             // Folders are listed as the walk makes them, before any file.
             journal.folders.push_back(line + 2);
+        } else if (line[0] == 'N' && line[1] == ' ' && !journal.listed) {
+            journal.inPlace.push_back(line + 2);
         } else if (strcmp(line, "E") == 0) {
             journal.listed = true;
         } else if (strcmp(line, "C") == 0 && journal.listed) {
@@ -135,7 +139,7 @@ bool ListStagedFiles() {
     std::string text;
     char line[kJournalLine];
     for (StagedFile& file : s_files) {
-        if (!file.live) continue;
+        if (!file.live || file.inPlace) continue;
         file.hadOriginal = Exists(file.target.c_str());
         snprintf(line, sizeof(line), "F %08u %d %s\n", file.number, file.hadOriginal ? 1 : 0, Relative(file.target.c_str()));
         text += line;
@@ -219,10 +223,13 @@ bool RollBack(const char* destination, const char* folder, const Journal& journa
     return true;
 }
 
-// Removes the folders a walk made, deepest last made first. A folder that
-// holds something of the player's stays.
+// Deletes the new files written in place, then removes the folders the walk
+// made, the last made first. A folder that holds something of the player's
+// stays.
 void RemoveMadeFolders(const char* destination, const Journal& journal) {
     char path[kStagedPathBuffer];
+    for (const std::string& name : journal.inPlace)
+        if (JoinPath(path, sizeof(path), destination, name.c_str())) PlatformDeleteFile(path);
     for (size_t i = journal.folders.size(); i-- > 0;)
         if (JoinPath(path, sizeof(path), destination, journal.folders[i].c_str())) PlatformRemoveFolder(path);
 }
@@ -353,9 +360,51 @@ int StageFile(const char* target, char* writePath, size_t capacity) {
         s_liveByTarget.emplace(folded, index);
     }
     unsigned number = s_firstNumber + static_cast<unsigned>(index);
-    s_files.push_back(StagedFile{target, number, true, false});
+    s_files.push_back(StagedFile{target, number, true, false, false});
     StagedName(s_folder, number, "new", writePath, capacity);
     return writePath[0] != '\0' ? 0 : kPackagePathTooLong;
+}
+
+int PlanFile(const char* target, size_t* plan) {
+    uint32_t attributes = 0;
+    if (PlatformGetAttributes(target, &attributes) == 0 && (attributes & (kAttrFolder | kAttrReadOnly)) != 0) {
+        NoteWriteFailureReason(target, (attributes & kAttrFolder) ? kWriteFailureFolder : kWriteFailureReadOnly);
+        return kPackageCannotReplace;
+    }
+    char folded[kMaxPath];
+    CopyText(folded, sizeof(folded), target);
+    FoldToLowerSjis(folded);
+    size_t index = s_files.size();
+    auto found = s_liveByTarget.find(folded);
+    if (found != s_liveByTarget.end()) {
+        s_files[found->second].live = false;
+        found->second = index;
+    } else {
+        s_liveByTarget.emplace(folded, index);
+    }
+    s_files.push_back(StagedFile{target, s_firstNumber + static_cast<unsigned>(index), true, false, false});
+    *plan = index;
+    return kPackageOk;
+}
+
+int FinishPlanning() {
+    std::string lines;
+    for (StagedFile& file : s_files) {
+        if (!file.live || Exists(file.target.c_str())) continue;
+        file.inPlace = true;
+        lines += "N " + std::string(Relative(file.target.c_str())) + "\n";
+    }
+    // Listed, and on the disk, before the first of them is written.
+    if (lines.empty() || WriteToJournal(lines.c_str(), "ab")) return kPackageOk;
+    NoteWriteFailure(s_folder);
+    return kPackageCannotWrite;
+}
+
+bool PlannedWritePath(size_t plan, char* writePath, size_t capacity) {
+    const StagedFile& file = s_files[plan];
+    if (file.inPlace) return CopyText(writePath, capacity, file.target.c_str());
+    StagedName(s_folder, file.number, "new", writePath, capacity);
+    return writePath[0] != '\0';
 }
 
 int CommitStaging() {
@@ -369,7 +418,7 @@ int CommitStaging() {
     char aside[kStagedPathBuffer];
     int failure = kPackageOk;
     for (const StagedFile& file : s_files) {
-        if (!file.live) continue;
+        if (!file.live || file.inPlace) continue;
         StagedName(s_folder, file.number, "new", staged, sizeof(staged));
         StagedName(s_folder, file.number, "old", aside, sizeof(aside));
         uint32_t attributes = 0;

@@ -1,15 +1,17 @@
 // Keeps a Full-mode walk from leaving the install folder half-updated, even
-// when the process is killed or the power fails part-way. New files are
-// written under a staging folder inside the destination; only when every entry
-// has been read and written are they moved into place, each replaced original
-// first moved aside. Before the first original is moved, a journal in the
-// staging folder, flushed to disk, maps every staged number to its target
-// (relative to the destination):
+// when the process is killed or the power fails part-way. Files that replace
+// an original are written under a staging folder inside the destination; only
+// when every entry has been read and written are they moved into place, each
+// original first moved aside. A file that is new to the destination needs no
+// staging: it is written in place, listed first so that a failure deletes it
+// again. Before the first original is moved, a journal in the staging folder,
+// flushed to disk, maps every staged number to its target (relative to the
+// destination):
 //
 //   VORNEL staging journal 1
 //   F 00000003 1 data\scene.dat     file 3 replaces an original (00000003.old once moved aside)
-//   F 00000004 0 voice\new.arc      file 4 is new
 //   D voice                         a folder the walk made
+//   N voice\new.arc                 a new file, written in place under its own name
 //   E                               the list is whole: moves may begin
 //   C                               every move is done: only deleting the originals remains
 //
@@ -17,7 +19,7 @@
 // folder, and after a failed move: with "C" the set-aside originals are
 // deleted (the folder is wholly new); with "E" but no "C" every move is undone
 // (wholly old); without "E" nothing was moved and the staged files are
-// deleted. It is idempotent, so a crash during it is recovered the same way.
+// deleted. Without "C", the new files written in place are deleted too. It is idempotent, so a crash during it is recovered the same way.
 // A move that fails is retried; if it still fails the journal stays for the
 // next run and the failure names the file and where its original is.
 // Originals that cannot be deleted now (the old copy of a running game's
@@ -78,6 +80,18 @@ int StageFolder(const char* path);
 // target that is a folder or a read-only file. A second entry for the same
 // target supersedes the first.
 int StageFile(const char* target, char* writePath, size_t capacity);
+
+// Full mode, before anything is written: records a file entry for target and
+// gives its plan number. Refuses, with kPackageCannotReplace, a target that is a
+// folder or a read-only file. A later plan for the same target supersedes it.
+int PlanFile(const char* target, size_t* plan);
+// Ends the planning: a live file whose target does not exist yet is written in
+// place under its own name, listed in the journal (on the disk) first so that
+// a failure or a crash deletes it again; every other one is staged. Returns 0
+// or kPackageCannotWrite.
+int FinishPlanning();
+// Where the file of a plan is written (capacity bytes). False when it does not fit.
+bool PlannedWritePath(size_t plan, char* writePath, size_t capacity);
 
 // Moves every staged file into place. Returns 0; kPackageCannotReplace (or
 // kPackageCannotWrite) after putting back every original; kPackageRestoreFailed
