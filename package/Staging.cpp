@@ -339,29 +339,10 @@ int StageFolder(const char* path) {
 
 int StageFile(const char* target, char* writePath, size_t capacity) {
     if (s_direct) return CopyText(writePath, capacity, target) ? 0 : kPackagePathTooLong;
-    uint32_t attributes = 0;
-    if (PlatformGetAttributes(target, &attributes) == 0 && (attributes & (kAttrFolder | kAttrReadOnly)) != 0) {
-        NoteWriteFailureReason(target, (attributes & kAttrFolder) ? kWriteFailureFolder : kWriteFailureReadOnly);
-        return kPackageCannotReplace;
-    }
-    char folded[kMaxPath];
-    CopyText(folded, sizeof(folded), target);
-    FoldToLowerSjis(folded);
-    size_t index = s_files.size();
-    auto found = s_liveByTarget.find(folded);
-    if (found != s_liveByTarget.end()) {
-        StagedFile& earlier = s_files[found->second];
-        char old[kStagedPathBuffer];
-        StagedName(s_folder, earlier.number, "new", old, sizeof(old));
-        PlatformDeleteFile(old);
-        earlier.live = false;
-        found->second = index;
-    } else {
-        s_liveByTarget.emplace(folded, index);
-    }
-    unsigned number = s_firstNumber + static_cast<unsigned>(index);
-    s_files.push_back(StagedFile{target, number, true, false, false});
-    StagedName(s_folder, number, "new", writePath, capacity);
+    size_t plan = 0;
+    int result = PlanFile(target, &plan);
+    if (result != kPackageOk) return result;
+    StagedName(s_folder, s_files[plan].number, "new", writePath, capacity);
     return writePath[0] != '\0' ? 0 : kPackagePathTooLong;
 }
 

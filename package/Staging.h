@@ -76,9 +76,8 @@ int BeginStaging(const char* destination, bool direct);
 int StageFolder(const char* path);
 
 // Chooses where the file for target is written and fills writePath (capacity
-// bytes, kStagedPathBuffer in Full mode). Refuses, with kPackageCannotReplace, a
-// target that is a folder or a read-only file. A second entry for the same
-// target supersedes the first.
+// bytes, kStagedPathBuffer in Full mode): the target itself in direct mode, a
+// staged name otherwise (as PlanFile plans it, never in place).
 int StageFile(const char* target, char* writePath, size_t capacity);
 
 // Full mode, before anything is written: records a file entry for target and
