@@ -15,6 +15,9 @@
 #include <gtest/gtest.h>
 
 inline constexpr DWORD kProcessTimeoutMs = 30000;
+// Tries to start the updater, and the pause between them.
+inline constexpr int kStartAttempts = 3;
+inline constexpr DWORD kStartPauseMs = 500;
 
 // A 64 x 64 background picture of one colour: the first pixel, then one long
 // copy of the pixel before for the other 4095.
@@ -54,9 +57,17 @@ protected:
         STARTUPINFOW si{};
         si.cb = sizeof(si);
         std::wstring command = L"\"" + Wide(exe.c_str()) + L"\"";
-        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                                   &process_));
-        CloseHandle(process_.hThread);
+        // Wine has been seen to refuse a start now and then, just after the
+        // file was written; a few tries tell that apart from a real refusal.
+        DWORD error = 0;
+        for (int attempt = 0; attempt < kStartAttempts; ++attempt, Sleep(kStartPauseMs)) {
+            if (CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &process_)) {
+                CloseHandle(process_.hThread);
+                return;
+            }
+            error = GetLastError();
+        }
+        FAIL() << "the updater could not be started, error " << error;
     }
     int Finish() {
         DWORD code = 0x1234;
