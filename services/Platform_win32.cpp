@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <new>
+#include <string>
 
 #include "services/TextCodec_win32.h"
 #include "services/WidePath_win32.h"
@@ -231,16 +232,11 @@ int PlatformReplaceFile(const char* from, const char* to) {
 
 int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size_t* count) {
     *count = 0;
-    if (text[0] == '\0') return 0;
-    int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
-    if (n <= 0 || static_cast<size_t>(n - 1) > capacity) return 1;
-    wchar_t* wide = new (std::nothrow) wchar_t[n];
-    if (wide == nullptr) return 1;
-    bool ok = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text, -1, wide, n) == n;
-    for (int i = 0; ok && i + 1 < n; ++i) units[i] = static_cast<uint16_t>(wide[i]);
-    delete[] wide;
-    if (!ok) return 1;
-    *count = static_cast<size_t>(n - 1);
+    std::wstring wide(capacity + 1, L'\0');
+    if (!SjisToWide(text, &wide[0], wide.size())) return text[0] == '\0' ? 0 : 1;
+    size_t n = wcslen(wide.c_str());
+    for (size_t i = 0; i < n; ++i) units[i] = static_cast<uint16_t>(wide[i]);
+    *count = n;
     return 0;
 }
 

@@ -45,19 +45,6 @@ constexpr const char* kSystemLibraryNames[] = {"kernel32.dll", "advapi32.dll", "
 constexpr size_t kImportDirectory = 1;
 constexpr size_t kImportDescriptorSize = 20;
 
-// The Unix path of a file, by Wine's own conversion; empty when there is none.
-std::string UnixPath(const std::string& sjis) {
-    using Convert = char*(CDECL*)(const wchar_t*);
-    auto convert = reinterpret_cast<Convert>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (convert == nullptr) return "";
-    char* unix = convert(Wide(sjis.c_str()).c_str());
-    if (unix == nullptr) return "";
-    std::string path(unix);
-    HeapFree(GetProcessHeap(), 0, unix);
-    return path;
-}
-
 // A running process whose program file is named name (not one of known), or 0.
 DWORD FindProcess(const std::wstring& name, const std::vector<DWORD>& known) {
     DWORD found = 0;

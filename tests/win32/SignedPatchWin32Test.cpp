@@ -19,19 +19,6 @@ namespace {
 constexpr DWORD kToolTimeoutMs = 60000;
 constexpr DWORD kToolPollMs = 50;
 
-// The Unix path of a file, by Wine's own conversion; empty when there is none.
-std::string UnixPath(const std::string& sjis) {
-    using Convert = char*(CDECL*)(const wchar_t*);
-    auto convert = reinterpret_cast<Convert>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (convert == nullptr) return "";
-    char* unix = convert(Wide(sjis.c_str()).c_str());
-    if (unix == nullptr) return "";
-    std::string path(unix);
-    HeapFree(GetProcessHeap(), 0, unix);
-    return path;
-}
-
 // Runs a Unix command line (no double quotes in it) and returns its exit
 // status, or -1 when it cannot be started or does not end in time. Wine
 // starts a Unix program detached, so the shell around it leaves the status

@@ -37,6 +37,19 @@ inline std::string BesideTests(const char* name) {
     return std::string(sjis) + name;
 }
 
+// The Unix path of a file, by Wine's own conversion; empty when there is none.
+inline std::string UnixPath(const std::string& sjis) {
+    using Convert = char*(CDECL*)(const wchar_t*);
+    auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (convert == nullptr) return "";
+    char* unix = convert(Wide(sjis.c_str()).c_str());
+    if (unix == nullptr) return "";
+    std::string path(unix);
+    HeapFree(GetProcessHeap(), 0, unix);
+    return path;
+}
+
 inline Bytes UpdaterImage() {
     Bytes image;
     EXPECT_TRUE(ReadFileBytes(BesideTests("updater.exe"), &image)) << "updater.exe beside the tests";
