@@ -1,8 +1,8 @@
 # The portable core: no <windows.h>, built natively and for Windows alike.
 set(UPDATER_CORE_SOURCES
-  shell/PathRules.cpp
-  shell/FileSearch.cpp
-  shell/WorkingFolder.cpp
+  base/PathRules.cpp
+  services/FileSearch.cpp
+  services/WorkingFolder.cpp
   services/MessageBoxes.cpp
   services/DataFileOpener.cpp
   services/Registry.cpp
@@ -10,7 +10,7 @@ set(UPDATER_CORE_SOURCES
   services/PlatformFault.cpp
   settings/SettingsFile.cpp
   settings/SectionLists.cpp
-  package/ByteReader.cpp
+  base/ByteReader.cpp
   package/ProgramImage.cpp
   package/PackageFormat.cpp
   package/Staging.cpp
@@ -55,10 +55,10 @@ set(UPDATER_CORE_TESTS
   tests/support/BoxReport.cpp
   tests/support/RegistryStore.cpp
   tests/support/ImageBuilder.cpp
-  tests/shell/PathRulesTest.cpp
-  tests/shell/FileSearchTest.cpp
-  tests/shell/WorkingFolderTest.cpp
-  tests/package/ByteReaderTest.cpp
+  tests/base/PathRulesTest.cpp
+  tests/services/FileSearchTest.cpp
+  tests/services/WorkingFolderTest.cpp
+  tests/base/ByteReaderTest.cpp
   tests/package/PackageFormatTest.cpp
   tests/package/ProgramImageTest.cpp
   tests/package/ExtractTest.cpp

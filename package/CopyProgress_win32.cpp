@@ -13,7 +13,7 @@
 #include "resources/resource.h"
 #include "services/TextCodec_win32.h"
 #include "services/Window_win32.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 

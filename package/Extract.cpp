@@ -12,13 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "package/PackageFormat.h"
 #include "package/Staging.h"
 #include "services/MessageBoxes.h"
 #include "services/Platform.h"
-#include "shell/PathRules.h"
-#include "shell/WorkingFolder.h"
+#include "base/PathRules.h"
+#include "services/WorkingFolder.h"
 
 namespace {
 
@@ -549,8 +549,8 @@ void ExtractPackage(const char* destination, int mode) {
         // A damaged download says so; a folder that would not take the files
         // says why, and Retry walks the whole package again.
         if (mode != kFullMode || !IsWriteFailure(result)) break;
-        if (!AskRetryAfterWriteFailure(result)) shell::FatalExit(-1);
+        if (!AskRetryAfterWriteFailure(result)) EndProgram(-1);
     }
     ShowError(kDamagedPackageMessage);
-    shell::FatalExit(-1);
+    EndProgram(-1);
 }

@@ -31,6 +31,6 @@ const char* LastFailedEntry();
 // Extracts the package appended to the running program. Returns only on
 // success. A Full walk that could not write into the destination (the folder
 // is then as it was) says why in a Retry/Cancel box: Retry walks again, Cancel
-// ends the program through FatalExit(-1). Every other failure closes the
+// ends the program through EndProgram(-1). Every other failure closes the
 // progress window, shows the damaged-package message and ends the same way.
 void ExtractPackage(const char* destination, int mode);

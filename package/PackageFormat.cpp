@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "package/ProgramImage.h"
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "package/PackageFormat.h"
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 

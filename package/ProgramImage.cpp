@@ -1,6 +1,6 @@
 #include "package/ProgramImage.h"
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "services/Platform.h"
 
 namespace {

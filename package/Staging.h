@@ -33,7 +33,7 @@
 
 #include <cstddef>
 
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 // A staged or moved-aside name: the staging folder and a numbered name beside
 // a target that may itself use the whole path limit. Staging never shortens the

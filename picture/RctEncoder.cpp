@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 
 namespace {
 

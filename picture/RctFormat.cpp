@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "services/MessageBoxes.h"
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 

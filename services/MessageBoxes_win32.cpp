@@ -8,7 +8,7 @@
 #include "services/MessageBoxes.h"
 #include "services/TextCodec_win32.h"
 #include "services/Window_win32.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 

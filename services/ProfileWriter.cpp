@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <deque>
 
 #include "services/MessageBoxes.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 std::deque<int> s_answers;

@@ -7,7 +7,7 @@
 #include "services/MessageBoxes.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
-#include "shell/WorkingFolder.h"
+#include "services/WorkingFolder.h"
 
 namespace {
 
@@ -35,10 +35,10 @@ bool StartsWith(const char* text, const char* prefix) { return strncmp(text, pre
 // An exhausted heap ends the program after CheckedAlloc's box.
 void AppendLine(StringList* list, const char* text) {
     StringEntry* entry = static_cast<StringEntry*>(CheckedAlloc(sizeof(StringEntry)));
-    if (entry == nullptr) shell::FatalExit(-1);
+    if (entry == nullptr) EndProgram(-1);
     size_t n = strlen(text) + 1;
     entry->text = static_cast<char*>(CheckedAlloc(n));
-    if (entry->text == nullptr) shell::FatalExit(-1);
+    if (entry->text == nullptr) EndProgram(-1);
     memcpy(entry->text, text, n);
     entry->next = nullptr;
     if (list->last != nullptr) list->last->next = entry;

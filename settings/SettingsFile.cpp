@@ -9,8 +9,8 @@
 
 #include "services/DataFileOpener.h"
 #include "services/MessageBoxes.h"
-#include "shell/PathRules.h"
-#include "shell/WorkingFolder.h"
+#include "base/PathRules.h"
+#include "services/WorkingFolder.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ bool IsSeparator(char c) { return static_cast<uint8_t>(c) <= 0x20; }
 char* CopyOrExit(const char* text) {
     size_t n = strlen(text) + 1;
     char* copy = static_cast<char*>(CheckedAlloc(n));
-    if (copy == nullptr) shell::FatalExit(-1);
+    if (copy == nullptr) EndProgram(-1);
     memcpy(copy, text, n);
     return copy;
 }
@@ -59,7 +59,7 @@ void BarsToBlanks(char* text) {
 
 void AppendEntry(const char* key, const char* value) {
     SettingEntry* entry = static_cast<SettingEntry*>(CheckedAlloc(sizeof(SettingEntry)));
-    if (entry == nullptr) shell::FatalExit(-1);
+    if (entry == nullptr) EndProgram(-1);
     entry->key = CopyOrExit(key);
     entry->value = CopyOrExit(value);
     entry->next = nullptr;

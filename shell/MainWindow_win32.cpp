@@ -7,7 +7,7 @@
 #include "services/TextCodec_win32.h"
 #include "services/Window_win32.h"
 #include "settings/SettingsFile.h"
-#include "shell/WorkingFolder.h"
+#include "services/WorkingFolder.h"
 #include "update/RunUpdate.h"
 #include "update/UpdateDialogs.h"
 

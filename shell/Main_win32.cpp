@@ -19,7 +19,7 @@
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
 #include "shell/MainWindow_win32.h"
-#include "shell/WorkingFolder.h"
+#include "services/WorkingFolder.h"
 
 namespace {
 
@@ -40,14 +40,14 @@ void TakeSingleInstanceGuard() {
     char name[kTitleBuffer];
     snprintf(name, sizeof(name), "%s", UpdaterTitle());
     wchar_t wideName[kWideTextBuffer];
-    if (!SjisToWide(name, wideName, kWideTextBuffer)) shell::FatalExit(0);
+    if (!SjisToWide(name, wideName, kWideTextBuffer)) EndProgram(0);
     HANDLE mutex = CreateMutexW(nullptr, TRUE, wideName);
-    if (mutex == nullptr) shell::FatalExit(0);
+    if (mutex == nullptr) EndProgram(0);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         char text[kMessageBuffer];
         snprintf(text, sizeof(text), kAlreadyRunning, name);
         BoxShow(text, TitleBarSetting(), MB_ICONERROR | MB_OK, false);
-        shell::FatalExit(0);
+        EndProgram(0);
     }
 }
 
@@ -61,19 +61,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     SetDirectOpenAllowed(1);
     if (CreateWorkingFolder() != 0) {
         ShowError(kNoWorkingFolder);
-        shell::FatalExit(-1);
+        EndProgram(-1);
     }
     ExtractPackage(WorkingFolderPath(), kBootMode);
     if (!DataFileExists(kSettingsFileName)) {
         ShowError(kMissingStartupFiles);
-        shell::FatalExit(-1);
+        EndProgram(-1);
     }
     LoadSettingsTable(kSettingsFileName);
     LoadSectionLists(kSettingsFileName);
     TakeSingleInstanceGuard();
     if (RunMainWindow(instance) == -1) {
         ShowError(kNoMainWindow);
-        shell::FatalExit(-1);
+        EndProgram(-1);
     }
     return 0;
 }

@@ -9,7 +9,7 @@
 
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tools/DeleteRules.h"
 #include "tools/FolderScan.h"
 #include "tools/ToolText.h"

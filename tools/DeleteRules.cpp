@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "settings/SectionLists.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 

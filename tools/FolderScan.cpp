@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "package/PackageFormat.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tools/ToolText.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <utility>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
 

@@ -15,7 +15,7 @@
 #include "package/ProgramImage.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"

@@ -7,7 +7,7 @@
 #include "services/Platform.h"
 #include "services/Registry.h"
 #include "settings/SettingsFile.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "update/UpdateDialogs.h"
 
 namespace {

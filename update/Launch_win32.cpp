@@ -5,7 +5,7 @@
 
 #include "services/TextCodec_win32.h"
 #include "services/Window_win32.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "update/UpdateDialogs.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "services/Registry.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "update/FinishDialog.h"
 #include "update/InstallFolder.h"
 #include "update/UpdateDialogs.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "update/ScriptedUpdateDialogs.h"
 #include "update/UpdateDialogs.h"
 

@@ -10,7 +10,7 @@
 #include "services/TextCodec_win32.h"
 #include "services/WidePath_win32.h"
 #include "services/Window_win32.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "update/InstallFolder.h"
 #include "update/UpdateDialogs.h"
 

@@ -5,8 +5,8 @@
 
 #include "services/Platform.h"
 #include "settings/SectionLists.h"
-#include "shell/FileSearch.h"
-#include "shell/PathRules.h"
+#include "services/FileSearch.h"
+#include "base/PathRules.h"
 
 namespace {
 

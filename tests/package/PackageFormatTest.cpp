@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"

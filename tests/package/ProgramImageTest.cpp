@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "services/Platform.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/TempFolder.h"

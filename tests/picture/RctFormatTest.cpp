@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "picture/RctFile.h"
 #include "services/DataFileOpener.h"
 #include "services/MessageBoxes.h"

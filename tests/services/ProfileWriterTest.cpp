@@ -9,7 +9,7 @@
 #include <string>
 
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 

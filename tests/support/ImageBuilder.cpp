@@ -1,6 +1,6 @@
 #include "tests/support/ImageBuilder.h"
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "package/ProgramImage.h"
 
 namespace {

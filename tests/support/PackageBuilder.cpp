@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "services/Platform.h"
 
 Bytes Deflate(const Bytes& data) {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 std::string InheritedTestBase();
 void HandDownTestBase(const char* base);

@@ -20,7 +20,7 @@
 #include "services/Platform.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"

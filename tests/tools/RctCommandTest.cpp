@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "picture/RctEncoder.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"

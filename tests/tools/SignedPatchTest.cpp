@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "package/ProgramImage.h"

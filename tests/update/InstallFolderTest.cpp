@@ -11,7 +11,7 @@
 #include "services/Registry.h"
 #include "services/ScriptedBoxes.h"
 #include "settings/SettingsFile.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tests/support/BoxReport.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/RegistryStore.h"

@@ -16,7 +16,7 @@
 #include "services/ScriptedBoxes.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/RegistryStore.h"
 #include "tests/support/TempFolder.h"

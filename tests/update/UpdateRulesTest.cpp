@@ -8,7 +8,7 @@
 
 #include "services/Platform.h"
 #include "settings/SectionLists.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 

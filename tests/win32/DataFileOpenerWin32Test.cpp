@@ -10,7 +10,7 @@
 #include "services/DataFileOpener.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
-#include "shell/WorkingFolder.h"
+#include "services/WorkingFolder.h"
 #include "tests/robot/Robot_win32.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"

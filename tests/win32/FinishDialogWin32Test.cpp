@@ -10,7 +10,7 @@
 #include "resources/resource.h"
 #include "services/Platform.h"
 #include "services/Window_win32.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tests/robot/Robot_win32.h"
 #include "tests/win32/DialogLayout.h"
 #include "tests/support/TempFolder.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "services/Registry.h"
 #include "tests/support/RegistryStore.h"
 #include "tests/win32/UpdaterProcess.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "package/ByteReader.h"
+#include "base/ByteReader.h"
 #include "picture/Picture_win32.h"
 #include "picture/RctFormat.h"
 #include "services/DataFileOpener.h"

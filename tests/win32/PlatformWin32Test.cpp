@@ -7,8 +7,8 @@
 #include <string>
 
 #include "services/Platform.h"
-#include "shell/FileSearch.h"
-#include "shell/WorkingFolder.h"
+#include "services/FileSearch.h"
+#include "services/WorkingFolder.h"
 #include "tests/robot/Robot_win32.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"

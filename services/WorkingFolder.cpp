@@ -1,11 +1,11 @@
-#include "shell/WorkingFolder.h"
+#include "services/WorkingFolder.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 #include "services/Platform.h"
-#include "shell/FileSearch.h"
-#include "shell/PathRules.h"
+#include "services/FileSearch.h"
+#include "base/PathRules.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ void RemoveWorkingFolder() {
     PlatformRemoveFolder(s_workingFolder);
 }
 
-void shell::FatalExit(int code) {
+void EndProgram(int code) {
     RemoveWorkingFolder();
     exit(code);
 }

@@ -23,11 +23,7 @@ void RemoveWorkingFolder();
 
 // Removes the working folder and ends the process with code through the
 // runtime's exit, so the registered exit handlers run. Does not return.
-// In its own namespace: the Windows headers declare a kernel function of the
-// same name.
-namespace shell {
-[[noreturn]] void FatalExit(int code);
-}
+[[noreturn]] void EndProgram(int code);
 
 // The working folder path (no final backslash), or "" before it was made.
 const char* WorkingFolderPath();

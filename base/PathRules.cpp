@@ -1,4 +1,4 @@
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 #include <cstring>
 

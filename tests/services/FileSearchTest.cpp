@@ -1,4 +1,4 @@
-#include "shell/FileSearch.h"
+#include "services/FileSearch.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,4 +1,4 @@
-#include "shell/WorkingFolder.h"
+#include "services/WorkingFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #endif
 
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 
@@ -149,7 +149,7 @@ std::string s_marker;
 
 void MarkExitHandlerRan() { WriteFileBytes(s_marker, ToBytes("ran")); }
 
-TEST(WorkingFolderDeathTest, FatalExitRemovesTheFolderAndRunsExitHandlers) {
+TEST(WorkingFolderDeathTest, EndProgramRemovesTheFolderAndRunsExitHandlers) {
     std::string temp = FixedTestFolder("updtest_fatal_exit");
     CurrentFolderGuard cwd;
     TempPathOverride tempPath(temp);
@@ -159,7 +159,7 @@ TEST(WorkingFolderDeathTest, FatalExitRemovesTheFolderAndRunsExitHandlers) {
             atexit(MarkExitHandlerRan);
             CreateWorkingFolder();
             WriteFileBytes("install.env", ToBytes("x"));
-            shell::FatalExit(-1);
+            EndProgram(-1);
         },
         ::testing::ExitedWithCode(kExitCodeMinusOne), "");
     EXPECT_TRUE(Exists(s_marker));

@@ -1,9 +1,9 @@
-#include "shell/FileSearch.h"
+#include "services/FileSearch.h"
 
 #include <cstring>
 
 #include "services/Platform.h"
-#include "shell/PathRules.h"
+#include "base/PathRules.h"
 
 namespace {
 
