@@ -1,5 +1,6 @@
 # The portable core: no <windows.h>, built natively and for Windows alike.
 set(UPDATER_CORE_SOURCES
+  base/SjisText.cpp
   base/PathRules.cpp
   services/FileSearch.cpp
   services/WorkingFolder.cpp
