@@ -14,6 +14,13 @@ passed=0
 failed=0
 failures=()
 
+# No folder includes a folder on its own floor or above.
+echo "== floors"
+if ! bash "$root/scripts/check-floors.sh"; then
+    failures+=("floors")
+    failed=$((failed + 1))
+fi
+
 # Runs one GoogleTest program and counts its tests.
 run_suite() {
     local label=$1
