@@ -41,7 +41,7 @@ enum KeyType {
 
 struct KnownKey {
     const char* key;
-    int type;
+    KeyType type;
     const char* defaultText;
     bool alsoReadWhole;   // some places read it into a 512-byte buffer
     const char* meaning;  // for the comments of a starting install.env
@@ -88,7 +88,7 @@ enum PieceRole {
 };
 
 struct PieceInfo {
-    int role;
+    PieceRole role;
     int section;  // the open section for an entry, the section of a header
 };
 
@@ -215,11 +215,11 @@ size_t LeadingSeparators(const char* line) {
     return n;
 }
 
-void Add(SettingsCheck* check, int line, int severity, int kind, const std::string& text) {
+void Add(SettingsCheck* check, int line, CheckSeverity severity, CheckKind kind, const std::string& text) {
     check->findings.push_back(CheckFinding{line, severity, kind, text});
 }
 
-void Warn(SettingsCheck* check, int line, int kind, const std::string& text) {
+void Warn(SettingsCheck* check, int line, CheckKind kind, const std::string& text) {
     Add(check, line, kCheckWarning, kind, text);
 }
 

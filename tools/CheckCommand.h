@@ -53,10 +53,10 @@ enum CheckKind {
 };
 
 struct CheckFinding {
-    int line;          // physical line, from 1
-    int severity;      // a CheckSeverity
-    int kind;          // a CheckKind
-    std::string text;  // UTF-8, without the file name and line
+    int line;               // physical line, from 1
+    CheckSeverity severity;
+    CheckKind kind;
+    std::string text;       // UTF-8, without the file name and line
 };
 
 // One key as the updater's accessor returns it.
