@@ -10,6 +10,7 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 #include "tools/DeleteRules.h"
 #include "tools/FolderScan.h"
 #include "tools/ToolText.h"
@@ -118,16 +119,15 @@ std::string Shown(const std::string& sjis) {
     std::string utf8;
     if (sjis.find('\0') == std::string::npos && SjisToUtf8(sjis.c_str(), &utf8)) return utf8;
     std::string shown;
-    for (size_t i = 0; i < sjis.size();) {
-        size_t n = IsLeadByte(static_cast<uint8_t>(sjis[i])) && i + 1 < sjis.size() ? 2 : 1;
-        std::string unit = sjis.substr(i, n);
+    for (size_t i = 0, next = 0; i < sjis.size(); i = next) {
+        next = NextCharIndex(sjis.data(), sjis.size(), i);
+        std::string unit = sjis.substr(i, next - i);
         std::string converted;
         if (unit[0] != '\0' && SjisToUtf8(unit.c_str(), &converted)) {
             shown += converted;
         } else {
             for (char c : unit) shown += Printf("\\x%02X", static_cast<uint8_t>(c));
         }
-        i += n;
     }
     return shown;
 }
@@ -142,21 +142,7 @@ std::string Quoted(const std::string& sjis) {
 // second byte of a character (0x7C in ポ).
 std::string BarsToBlanks(const char* text) {
     std::string out = text;
-    for (size_t i = 0; i < out.size(); ++i) {
-        if (IsLeadByte(static_cast<uint8_t>(out[i]))) {
-            if (i + 1 == out.size()) break;
-            ++i;
-        } else if (out[i] == '|') {
-            out[i] = ' ';
-        }
-    }
-    return out;
-}
-
-std::string Upper(const std::string& text) {
-    std::string out = text;
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    ReplaceSjisByte(&out[0], out.size(), '|', ' ');
     return out;
 }
 
@@ -187,12 +173,14 @@ size_t EditDistance(const std::string& a, const std::string& b, size_t limit) {
 
 // The known key a token most likely means: equal without letter case, else
 // the nearest within kSuggestDistance edits (the first in table order on a tie).
+// Both are folded as names are, so the second byte of a double-byte character
+// stays what it is.
 int SuggestKnownKey(const std::string& token, bool* caseOnly) {
-    std::string upper = Upper(token);
+    std::string folded = FoldedName(token);
     int best = -1;
     size_t bestDistance = kSuggestDistance + 1;
     for (int k = 0; k < kKnownKeyCount; ++k) {
-        size_t distance = EditDistance(upper, kKnownKeys[k].key, kSuggestDistance);
+        size_t distance = EditDistance(folded, FoldedName(kKnownKeys[k].key), kSuggestDistance);
         if (distance < bestDistance) {
             best = k;
             bestDistance = distance;
@@ -583,9 +571,8 @@ void CheckReadme(const std::vector<std::string>& packageFiles, SettingsCheck* ch
     const EffectiveSetting& label = check->settings[FindKnownKey("INSTREADME")];
     const EffectiveSetting& file = check->settings[FindKnownKey("INSTREADMEFL")];
     if (label.isDefault || label.fullValue.empty() || label.fullValue[0] == '-') return;
-    std::string wanted = FoldedName(file.fullValue);
     for (const std::string& name : packageFiles)
-        if (ParentOf(name).empty() && FoldedName(name) == wanted) return;
+        if (ParentOf(name).empty() && EqualsFoldedSjis(name.c_str(), file.fullValue.c_str())) return;
     Warn(check, file.isDefault ? label.line : file.line, kCheckReadmeMissing,
          Printf("INSTREADME is set, but the package carries no \"%s\"%s at its top for the updater to show",
                 Quoted(file.fullValue).c_str(), file.isDefault ? " (the default of INSTREADMEFL)" : ""));
