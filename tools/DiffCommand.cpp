@@ -10,6 +10,7 @@
 #include "package/PackageFormat.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
+#include "tools/CheckCommand.h"
 #include "tools/DeleteRules.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"

@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/CheckCommand.h"
+#include "tools/SettingsCheck.h"
 
 // What diff did; every value but kDiffDone names its entry in the report.
 enum DiffRefusal {

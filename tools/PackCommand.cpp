@@ -16,6 +16,7 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
+#include "tools/CheckCommand.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"

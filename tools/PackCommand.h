@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/CheckCommand.h"
+#include "tools/SettingsCheck.h"
 
 // What pack did; every value but kPackDone names its entry in the report.
 enum PackRefusal {
