@@ -10,6 +10,7 @@
 #include "package/PackageFormat.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
+#include "tools/CheckCommand.h"
 #include "tools/DeleteRules.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
@@ -58,7 +59,7 @@ struct DiffState {
     std::vector<std::string> created;    // what was made under OUT, to undo on failure
 };
 
-int Refuse(DiffReport* report, int refusal, const std::string& sjis, const std::string& detail = "") {
+DiffRefusal Refuse(DiffReport* report, DiffRefusal refusal, const std::string& sjis, const std::string& detail = "") {
     report->refusal = refusal;
     report->entry = PrintableName(sjis.c_str());
     report->detail = detail;
@@ -74,12 +75,12 @@ int64_t FileSize(const std::string& path) {
     return PlatformTell(file.get());
 }
 
-int ReadSide(Side* side, DiffReport* report) {
+DiffRefusal ReadSide(Side* side, DiffReport* report) {
     uint32_t attributes = 0;
     if (PlatformGetAttributes(side->root.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
         return Refuse(report, kDiffCannotRead, side->root, side->what);
     std::string where;
-    int scan = ScanTree(side->root, &side->entries, &where);
+    FolderScanResult scan = ScanTree(side->root, &side->entries, &where);
     if (scan != kScanOk) {
         report->refusal = scan == kScanNoShiftJis ? kDiffNoShiftJis : kDiffCannotRead;
         report->entry = where;
@@ -102,7 +103,7 @@ const ScannedEntry* Find(const Side& side, const std::string& name) {
 }
 
 // A name as a package entry or an installed file must be one the updater takes.
-int CheckName(DiffReport* report, const ScannedEntry& e, const char* tree) {
+DiffRefusal CheckName(DiffReport* report, const ScannedEntry& e, const char* tree) {
     std::string entryName = e.isFolder ? e.name + "\\" : e.name;
     const char* why = ExplainBadName(entryName.c_str(), e.isFolder);
     if (why == nullptr) return kDiffDone;
@@ -110,9 +111,9 @@ int CheckName(DiffReport* report, const ScannedEntry& e, const char* tree) {
 }
 
 // Pairs the two trees: every NEW name against OLD, and what OLD has that NEW lacks.
-int MatchTrees(DiffState* s) {
+DiffRefusal MatchTrees(DiffState* s) {
     for (const ScannedEntry& e : s->newSide.entries) {
-        int result = CheckName(s->report, e, kNewTree);
+        DiffRefusal result = CheckName(s->report, e, kNewTree);
         if (result != kDiffDone) return result;
         const ScannedEntry* old = Find(s->oldSide, e.name);
         if (old != nullptr && old->isFolder != e.isFolder)
@@ -130,7 +131,7 @@ int MatchTrees(DiffState* s) {
     }
     for (const ScannedEntry& e : s->oldSide.entries) {
         if (e.isFolder || Find(s->newSide, e.name) != nullptr) continue;
-        int result = CheckName(s->report, e, kOldTree);
+        DiffRefusal result = CheckName(s->report, e, kOldTree);
         if (result != kDiffDone) return result;
         const char* why = WhyNotListable(e.name.c_str());
         if (why != nullptr) return Refuse(s->report, kDiffNotListable, e.name, why);
@@ -142,42 +143,47 @@ int MatchTrees(DiffState* s) {
     return kDiffDone;
 }
 
-// Compares two files of the same size block by block. Returns 0 when their
-// bytes are equal, 1 when they differ, -1 when one cannot be read.
-int CompareBytes(const std::string& a, const std::string& b, ProgressLine* line, int64_t filesDone,
-                 int64_t bytesDone) {
+enum ByteComparison {
+    kBytesEqual,
+    kBytesDiffer,
+    kBytesUnreadable,  // one of the two cannot be read
+};
+
+// Compares two files of the same size block by block.
+ByteComparison CompareBytes(const std::string& a, const std::string& b, ProgressLine* line, int64_t filesDone,
+                            int64_t bytesDone) {
     FileHolder x(PlatformOpenFile(a.c_str(), "rb"));
     FileHolder y(PlatformOpenFile(b.c_str(), "rb"));
-    if (!x || !y) return -1;
+    if (!x || !y) return kBytesUnreadable;
     std::vector<uint8_t> bx(kDiffBlock), by(kDiffBlock);
     for (int64_t done = 0;;) {
         size_t gx = fread(bx.data(), 1, bx.size(), x.get());
         size_t gy = fread(by.data(), 1, by.size(), y.get());
-        if (ferror(x.get()) || ferror(y.get())) return -1;
-        if (gx != gy || memcmp(bx.data(), by.data(), gx) != 0) return 1;
-        if (gx == 0) return 0;
+        if (ferror(x.get()) || ferror(y.get())) return kBytesUnreadable;
+        if (gx != gy || memcmp(bx.data(), by.data(), gx) != 0) return kBytesDiffer;
+        if (gx == 0) return kBytesEqual;
         done += static_cast<int64_t>(gx);
         SetProgress(line, filesDone, bytesDone + done);
     }
 }
 
-int CompareTrees(DiffState* s) {
+DiffRefusal CompareTrees(DiffState* s) {
     int64_t bytes = 0;
     for (const NewFile& f : s->files)
         if (f.oldName != nullptr && f.size == f.oldSize) bytes += f.size;
     ProgressLine line;
     BeginProgress(&line, s->request->progress, "comparing", static_cast<int64_t>(s->files.size()), bytes);
-    int result = kDiffDone;
+    DiffRefusal result = kDiffDone;
     int64_t filesDone = 0, bytesDone = 0;
     for (NewFile& f : s->files) {
         if (f.oldName != nullptr && f.size == f.oldSize) {
-            int same = CompareBytes(PathIn(s->oldSide.root, *f.oldName), PathIn(s->newSide.root, f.name), &line,
-                                    filesDone, bytesDone);
-            if (same < 0) {
+            ByteComparison same = CompareBytes(PathIn(s->oldSide.root, *f.oldName), PathIn(s->newSide.root, f.name),
+                                               &line, filesDone, bytesDone);
+            if (same == kBytesUnreadable) {
                 result = Refuse(s->report, kDiffCannotRead, f.name, "comparing the two versions");
                 break;
             }
-            f.inPatch = same == 1;
+            f.inPatch = same == kBytesDiffer;
             bytesDone += f.size;
         } else if (f.oldName != nullptr) {
             f.inPatch = true;
@@ -189,7 +195,7 @@ int CompareTrees(DiffState* s) {
 }
 
 // The checks on what the patch carries, once it is known which files those are.
-int CheckPatchFiles(DiffState* s) {
+DiffRefusal CheckPatchFiles(DiffState* s) {
     DiffReport* r = s->report;
     for (const ScannedEntry& e : s->newSide.entries)
         if (e.isFolder && Find(s->oldSide, e.name) == nullptr) ++r->newFolders;
@@ -289,7 +295,8 @@ void NoteFoldersAfterDeletes(DiffState* s) {
 }
 
 // The install.env the patch carries, checked against the patch's files.
-int MakeSettings(DiffState* s, const std::string& makerBytes, const SettingsCheck& makerCheck, std::string* text) {
+DiffRefusal MakeSettings(DiffState* s, const std::string& makerBytes, const SettingsCheck& makerCheck,
+                         std::string* text) {
     DiffReport* r = s->report;
     if (s->request->settings.empty()) {
         *text = StartingSettingsText(r->removedNames);
@@ -314,7 +321,7 @@ int MakeSettings(DiffState* s, const std::string& makerBytes, const SettingsChec
 
 // The maker's install.env must be one the updater starts with before any
 // work is done on it.
-int ReadMakerSettings(DiffState* s, std::string* bytes, SettingsCheck* check) {
+DiffRefusal ReadMakerSettings(DiffState* s, std::string* bytes, SettingsCheck* check) {
     if (s->request->settings.empty()) return kDiffDone;
     if (!ReadSettingsBytes(s->request->settings.c_str(), bytes))
         return Refuse(s->report, kDiffCannotRead, s->request->settings, "the settings file");
@@ -327,7 +334,7 @@ int ReadMakerSettings(DiffState* s, std::string* bytes, SettingsCheck* check) {
     return kDiffDone;
 }
 
-int CheckOutput(DiffState* s) {
+DiffRefusal CheckOutput(DiffState* s) {
     const std::string& out = s->request->output;
     uint32_t attributes = 0;
     if (PlatformGetAttributes(out.c_str(), &attributes) != 0) return kDiffDone;
@@ -363,7 +370,7 @@ bool WriteText(const std::string& path, const std::string& text) {
     return fclose(out.release()) == 0 && ok;
 }
 
-int WriteOutput(DiffState* s, const std::string& settings) {
+DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
     const std::string& root = s->request->output;
     uint32_t attributes = 0;
     if (PlatformGetAttributes(root.c_str(), &attributes) != 0) {
@@ -379,7 +386,7 @@ int WriteOutput(DiffState* s, const std::string& settings) {
     BeginProgress(&line, s->request->progress, "copying", s->report->added + s->report->changed,
                   s->report->addedBytes + s->report->changedBytes);
     int64_t filesDone = 0, bytesDone = 0;
-    int result = kDiffDone;
+    DiffRefusal result = kDiffDone;
     for (const NewFile& f : s->files) {
         if (!f.inPatch) continue;
         std::string path = PathIn(root, f.name);
@@ -411,13 +418,13 @@ void UndoOutput(DiffState* s) {
 
 }  // namespace
 
-int DiffTrees(const DiffRequest& request, DiffReport* report) {
+DiffRefusal DiffTrees(const DiffRequest& request, DiffReport* report) {
     *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, false, 0, {}};
     DiffState s{&request, report, Side{kOldTree, request.oldFolder, {}, {}}, Side{kNewTree, request.newFolder, {}, {}},
                 {}, {}};
     std::string makerBytes, settings;
     SettingsCheck makerCheck;
-    int result = CheckOutput(&s);
+    DiffRefusal result = CheckOutput(&s);
     if (result == kDiffDone) result = ReadSide(&s.oldSide, report);
     if (result == kDiffDone) result = ReadSide(&s.newSide, report);
     if (result == kDiffDone) result = MatchTrees(&s);
@@ -486,7 +493,7 @@ std::string DescribeDiffReport(const DiffReport& r) {
 
 int DiffCommand(const DiffRequest& request, FILE* out, FILE* err) {
     DiffReport r;
-    int result = DiffTrees(request, &r);
+    DiffRefusal result = DiffTrees(request, &r);
     PrintFindings(r.settingsFindings, kSettingsFileName, err);
     if (result != kDiffDone) {
         fprintf(err, "patchtool: refused: %s\n", DescribeDiffReport(r).c_str());

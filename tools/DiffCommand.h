@@ -29,7 +29,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/CheckCommand.h"
+#include "tools/SettingsCheck.h"
 
 // What diff did; every value but kDiffDone names its entry in the report.
 enum DiffRefusal {
@@ -57,7 +57,7 @@ struct DiffRequest {
 };
 
 struct DiffReport {
-    int refusal;            // a DiffRefusal
+    DiffRefusal refusal;
     std::string entry;      // the entry, file or line concerned, as UTF-8
     std::string other;      // the second name of a case clash
     std::string detail;     // why, or which tree
@@ -77,7 +77,7 @@ struct DiffReport {
 
 // Makes the patch folder as the request says. Returns the refusal (kDiffDone
 // on success); on failure nothing the command made stays.
-int DiffTrees(const DiffRequest& request, DiffReport* report);
+DiffRefusal DiffTrees(const DiffRequest& request, DiffReport* report);
 
 // The outcome for the maker: the summary, or the refusal, without a final newline.
 std::string DescribeDiffReport(const DiffReport& report);

@@ -12,11 +12,11 @@ std::string Join(const std::string& folder, const std::string& name) {
     return folder.empty() ? name : folder + "\\" + name;
 }
 
-int ScanFolder(const std::string& root, const std::string& relative, std::vector<ScannedEntry>* entries,
-               std::string* where) {
+FolderScanResult ScanFolder(const std::string& root, const std::string& relative, std::vector<ScannedEntry>* entries,
+                            std::string* where) {
     std::vector<PlatformFindData> found;
     std::string unconvertible;
-    int result = ReadFolderLevel(relative.empty() ? root : root + "\\" + relative, &found, &unconvertible);
+    FolderScanResult result = ReadFolderLevel(relative.empty() ? root : root + "\\" + relative, &found, &unconvertible);
     if (result == kScanNoShiftJis) {
         *where = (relative.empty() ? "" : PrintableName(relative.c_str()) + "\\") + unconvertible;
         return result;
@@ -39,7 +39,8 @@ int ScanFolder(const std::string& root, const std::string& relative, std::vector
 
 }  // namespace
 
-int ReadFolderLevel(const std::string& folder, std::vector<PlatformFindData>* entries, std::string* unconvertible) {
+FolderScanResult ReadFolderLevel(const std::string& folder, std::vector<PlatformFindData>* entries,
+                                 std::string* unconvertible) {
     entries->clear();
     if (FindNameWithoutSjis(folder.c_str(), unconvertible)) return kScanNoShiftJis;
     std::string pattern = folder + "\\*.*";
@@ -58,7 +59,7 @@ int ReadFolderLevel(const std::string& folder, std::vector<PlatformFindData>* en
     return kScanOk;
 }
 
-int ScanTree(const std::string& root, std::vector<ScannedEntry>* entries, std::string* where) {
+FolderScanResult ScanTree(const std::string& root, std::vector<ScannedEntry>* entries, std::string* where) {
     entries->clear();
     return ScanFolder(root, "", entries, where);
 }

@@ -23,13 +23,14 @@ struct ScannedEntry {
 // The entries directly in folder (a Shift-JIS path), without "." and "..".
 // Returns kScanOk; kScanNoShiftJis with the native name (UTF-8) in
 // unconvertible; or kScanCannotRead.
-int ReadFolderLevel(const std::string& folder, std::vector<PlatformFindData>* entries, std::string* unconvertible);
+FolderScanResult ReadFolderLevel(const std::string& folder, std::vector<PlatformFindData>* entries,
+                                 std::string* unconvertible);
 
 // Every file and folder below root, each folder before what it holds. A folder
 // whose name is already too long for a package entry is listed but not
 // entered. Returns kScanOk, or the failure with where it happened (UTF-8, for
 // a message) in where.
-int ScanTree(const std::string& root, std::vector<ScannedEntry>* entries, std::string* where);
+FolderScanResult ScanTree(const std::string& root, std::vector<ScannedEntry>* entries, std::string* where);
 
 // The Shift-JIS name's parent folder part: "a\b" for "a\b\c.dat", "" at the
 // top. Steps by whole characters, so a '\' second byte is never a separator.

@@ -209,7 +209,7 @@ bool PngSupported() {
 #endif
 }
 
-int PictureKindOfName(const std::string& name) {
+PictureKind PictureKindOfName(const std::string& name) {
     size_t dot = name.rfind('.');
     if (dot == std::string::npos) return kPictureUnknown;
     std::string ext = name.substr(dot + 1);
@@ -290,7 +290,7 @@ std::vector<uint8_t> PpmBytes(const Picture& picture) {
     return out;
 }
 
-bool WritePictureFile(const std::string& path, int kind, const Picture& picture, std::string* problem) {
+bool WritePictureFile(const std::string& path, PictureKind kind, const Picture& picture, std::string* problem) {
     std::vector<uint8_t> bytes;
     if (kind == kPictureBmp) {
         bytes = BmpBytes(picture);

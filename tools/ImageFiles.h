@@ -39,7 +39,7 @@ bool PngSupported();
 
 // The kind a file name's extension (.bmp, .ppm, .png, any letter case) names,
 // or kPictureUnknown.
-int PictureKindOfName(const std::string& name);
+PictureKind PictureKindOfName(const std::string& name);
 
 // Reads the picture file at path (Shift-JIS), telling the kind by its first
 // bytes. Returns true, or false with the reason in problem (picture untouched).
@@ -50,7 +50,7 @@ bool ParsePicture(const uint8_t* data, size_t size, Picture* picture, std::strin
 
 // Writes picture to path (Shift-JIS) in the kind given. Returns true, or false
 // with the reason in problem; a failed write may leave a partial file.
-bool WritePictureFile(const std::string& path, int kind, const Picture& picture, std::string* problem);
+bool WritePictureFile(const std::string& path, PictureKind kind, const Picture& picture, std::string* problem);
 
 // The picture as the bytes of a 24-bit bottom-up BMP file, or of a P6 PPM file.
 std::vector<uint8_t> BmpBytes(const Picture& picture);

@@ -16,6 +16,7 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
+#include "tools/CheckCommand.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
@@ -64,7 +65,7 @@ struct Collection {
     PackReport* report;
 };
 
-int Refuse(PackReport* report, int refusal, const std::string& sjisEntry, const char* detail = "") {
+PackRefusal Refuse(PackReport* report, PackRefusal refusal, const std::string& sjisEntry, const char* detail = "") {
     report->refusal = refusal;
     report->entry = PrintableName(sjisEntry.c_str());
     report->detail = detail;
@@ -97,13 +98,19 @@ bool IsTopStartupFile(const PackItem& item) {
     return !item.isFolder && IsTopLevel(item.name) && IsStartupFile(item.name.c_str());
 }
 
-// Where an entry goes: the top-level start-up files, then every folder, then
-// every other file. A Boot walk reads only the start-up files and ends at the
-// first nested folder, so with the folders ahead of the files it stops
-// without passing over a single stream, however large the package.
-int Group(const PackItem& item) {
-    if (IsTopStartupFile(item)) return 0;
-    return item.isFolder ? 1 : 2;
+// Where an entry goes, in this order. A Boot walk reads only the start-up
+// files and ends at the first nested folder, so with the folders ahead of the
+// files it stops without passing over a single stream, however large the
+// package.
+enum EntryGroup {
+    kGroupStartup,  // the top-level start-up files
+    kGroupFolder,   // every folder
+    kGroupFile,     // every other file
+};
+
+EntryGroup Group(const PackItem& item) {
+    if (IsTopStartupFile(item)) return kGroupStartup;
+    return item.isFolder ? kGroupFolder : kGroupFile;
 }
 
 // Within a group, folder order: component by component without letter case,
@@ -121,7 +128,7 @@ bool ComesBefore(const PackItem& a, const PackItem& b) {
 
 // Checks a name as it is found, so that a bad one stops the walk before it
 // goes any deeper.
-int AddItem(Collection* c, const std::string& name, bool isFolder) {
+PackRefusal AddItem(Collection* c, const std::string& name, bool isFolder) {
     std::string entryName = isFolder ? name + "\\" : name;
     if (ExplainEntryName(entryName.c_str(), entryName.size() + 1, isFolder) == kNameStaging)
         return Refuse(c->report, kPackReservedName, name);
@@ -132,13 +139,13 @@ int AddItem(Collection* c, const std::string& name, bool isFolder) {
 }
 
 // Adds every folder above name that is not there yet.
-int AddParents(Collection* c, const std::string& name) {
+PackRefusal AddParents(Collection* c, const std::string& name) {
     std::vector<std::string> parts = Components(name);
     std::string prefix;
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         prefix += (i == 0 ? "" : "\\") + parts[i];
         if (c->items.count(prefix) == 0) {
-            int result = AddItem(c, prefix, true);
+            PackRefusal result = AddItem(c, prefix, true);
             if (result != kPackDone) return result;
         }
     }
@@ -146,11 +153,11 @@ int AddParents(Collection* c, const std::string& name) {
 }
 
 // Adds what the folder holds (name "" for the source folder itself), depth first.
-int CollectFolder(Collection* c, const std::string& name) {
+PackRefusal CollectFolder(Collection* c, const std::string& name) {
     std::string folder = SourcePath(*c->request, name);
     std::vector<PlatformFindData> entries;
     std::string unconvertible;
-    int scan = ReadFolderLevel(folder, &entries, &unconvertible);
+    FolderScanResult scan = ReadFolderLevel(folder, &entries, &unconvertible);
     if (scan == kScanNoShiftJis) {
         Refuse(c->report, kPackNoShiftJis, name);
         c->report->entry = (name.empty() ? "" : c->report->entry + "\\") + unconvertible;
@@ -160,7 +167,7 @@ int CollectFolder(Collection* c, const std::string& name) {
     for (const PlatformFindData& e : entries) {
         std::string child = name.empty() ? e.name : name + "\\" + e.name;
         bool isFolder = (e.attributes & kAttrFolder) != 0;
-        int result = AddItem(c, child, isFolder);
+        PackRefusal result = AddItem(c, child, isFolder);
         if (result == kPackDone && isFolder) result = CollectFolder(c, child);
         if (result != kPackDone) return result;
     }
@@ -169,7 +176,7 @@ int CollectFolder(Collection* c, const std::string& name) {
 
 // Reads the list file: one path under the source folder a line, UTF-8, '/'
 // or '\' between folders. A listed folder brings everything in it.
-int CollectList(Collection* c) {
+PackRefusal CollectList(Collection* c) {
     FileHolder list(PlatformOpenFile(c->request->listFile.c_str(), "rb"));
     if (!list) return Refuse(c->report, kPackCannotReadSource, c->request->listFile);
     std::string text;
@@ -207,7 +214,7 @@ int CollectList(Collection* c) {
             return kPackBadListLine;
         }
         bool isFolder = (attributes & kAttrFolder) != 0;
-        int result = AddParents(c, name);
+        PackRefusal result = AddParents(c, name);
         if (result == kPackDone) result = AddItem(c, name, isFolder);
         if (result == kPackDone && isFolder) result = CollectFolder(c, name);
         if (result != kPackDone) return result;
@@ -217,7 +224,7 @@ int CollectList(Collection* c) {
 
 // Reads install.env as the updater will, against the files the package will
 // carry; an error there would stop the updater at start.
-int CheckInstallEnv(Collection* c, const std::string& name) {
+PackRefusal CheckInstallEnv(Collection* c, const std::string& name) {
     std::vector<std::string> packageFiles;
     for (const auto& pair : c->items)
         if (!pair.second.isFolder) packageFiles.push_back(pair.first);
@@ -238,7 +245,7 @@ int CheckInstallEnv(Collection* c, const std::string& name) {
 
 // A supplied insttscr.rct must show: a short one would stop every start of
 // the updater in its read-error box, an undecodable one shows nothing.
-int CheckSuppliedPicture(Collection* c, const std::vector<std::string>& topFiles) {
+PackRefusal CheckSuppliedPicture(Collection* c, const std::vector<std::string>& topFiles) {
     for (const std::string& name : topFiles) {
         if (FoldedName(name) != kStartupPictureName) continue;
         std::string problem;
@@ -251,12 +258,12 @@ int CheckSuppliedPicture(Collection* c, const std::vector<std::string>& topFiles
 // A background picture given as insttscr.png, .bmp or .ppm goes into the
 // package as insttscr.rct, converted now so that a picture the updater could
 // not show stops the pack before anything is written.
-int ConvertStartupPicture(Collection* c) {
+PackRefusal ConvertStartupPicture(Collection* c) {
     std::vector<std::string> topFiles;
     for (const auto& pair : c->items)
         if (!pair.second.isFolder && IsTopLevel(pair.first)) topFiles.push_back(pair.first);
     std::string picture, other;
-    int found = FindStartupPicture(topFiles, &picture, &other);
+    StartupPictureResult found = FindStartupPicture(topFiles, &picture, &other);
     if (found == kNoStartupPicture) return CheckSuppliedPicture(c, topFiles);
     if (found == kStartupPictureClash) {
         Refuse(c->report, kPackPictureClash, picture);
@@ -276,7 +283,7 @@ int ConvertStartupPicture(Collection* c) {
 
 // The checks that need every entry: letter case, start-up files, install.env
 // and what it says, then each file's size and time.
-int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
+PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     std::map<std::string, std::string> folded;
     std::string installEnv;
     for (const auto& pair : c->items) {
@@ -291,10 +298,10 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
             return Refuse(c->report, kPackStartupInFolder, item.name);
         if (!item.isFolder && FoldedName(item.name) == kSettingsFileName) installEnv = item.name;
     }
-    int picture = ConvertStartupPicture(c);
+    PackRefusal picture = ConvertStartupPicture(c);
     if (picture != kPackDone) return picture;
     if (installEnv.empty()) return Refuse(c->report, kPackNoInstallEnv, kSettingsFileName);
-    int settings = CheckInstallEnv(c, installEnv);
+    PackRefusal settings = CheckInstallEnv(c, installEnv);
     if (settings != kPackDone) return settings;
     for (auto& pair : c->items) {
         PackItem& item = pair.second;
@@ -316,7 +323,7 @@ int CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
 // Copies the image (without a package it already carries) to out. A signed
 // image loses its certificate table, which covers only what was signed, and
 // the directory entry that points at it: the output is signed anew.
-int CopyImage(const PackRequest& request, FILE* out, PackReport* report) {
+PackRefusal CopyImage(const PackRequest& request, FILE* out, PackReport* report) {
     int64_t imageLength = 0;
     int carried = 0;
     if (FindCarriedPackage(request.updater.c_str(), &imageLength, &carried)) report->replacedEntries = carried;
@@ -454,7 +461,7 @@ void ReleaseCompressed(CompressAhead* a, size_t i) {
 // Writes every entry in order, telling the progress line after each file.
 // Small files come compressed from the worker threads when there are any; the
 // bytes are the same either way, as every stream is made by the same deflate.
-int WriteEachEntry(const PackRequest& request, const std::vector<PackItem>& items, PackageWriter* writer,
+PackRefusal WriteEachEntry(const PackRequest& request, const std::vector<PackItem>& items, PackageWriter* writer,
                    PackProgress* progress, PackReport* report) {
     unsigned workers = request.workers != 0 ? request.workers : std::thread::hardware_concurrency();
     if (workers > kMaxPackWorkers) workers = kMaxPackWorkers;
@@ -502,7 +509,8 @@ int WriteEachEntry(const PackRequest& request, const std::vector<PackItem>& item
     return kPackDone;
 }
 
-int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out, PackReport* report) {
+PackRefusal WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out,
+                         PackReport* report) {
     PackageWriter writer;
     if (BeginPackage(&writer, out, request.level) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
     PackProgress progress{{}, 0, 0};
@@ -514,7 +522,7 @@ int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items,
     BeginProgress(&progress.line, request.progress, "packing", files, bytes);
     writer.progress = ShowFileBytes;
     writer.progressContext = &progress;
-    int result = WriteEachEntry(request, items, &writer, &progress, report);
+    PackRefusal result = WriteEachEntry(request, items, &writer, &progress, report);
     EndProgress(&progress.line);
     if (result != kPackDone) return result;
     if (FinishPackage(&writer) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
@@ -524,13 +532,13 @@ int WriteEntries(const PackRequest& request, const std::vector<PackItem>& items,
 
 }  // namespace
 
-int PackUpdater(const PackRequest& request, PackReport* report) {
+PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
     *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, false, {}};
     Collection collection{&request, {}, report};
     uint32_t attributes = 0;
     if (PlatformGetAttributes(request.source.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
         return Refuse(report, kPackCannotReadSource, request.source);
-    int result = request.listFile.empty() ? CollectFolder(&collection, "") : CollectList(&collection);
+    PackRefusal result = request.listFile.empty() ? CollectFolder(&collection, "") : CollectList(&collection);
     std::vector<PackItem> ordered;
     if (result == kPackDone) result = CheckCollection(&collection, &ordered);
     if (result != kPackDone) return result;
@@ -616,7 +624,7 @@ std::string DescribePackReport(const PackReport& report) {
 
 int PackCommand(const PackRequest& request, FILE* out, FILE* err) {
     PackReport report;
-    int result = PackUpdater(request, &report);
+    PackRefusal result = PackUpdater(request, &report);
     PrintFindings(report.settingsFindings, kSettingsFileName, err);
     fprintf(result == kPackDone ? out : err, "%s%s\n", result == kPackDone ? "" : "patchtool: refused: ",
             DescribePackReport(report).c_str());

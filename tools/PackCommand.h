@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/CheckCommand.h"
+#include "tools/SettingsCheck.h"
 
 // What pack did; every value but kPackDone names its entry in the report.
 enum PackRefusal {
@@ -54,7 +54,7 @@ struct PackRequest {
 };
 
 struct PackReport {
-    int refusal;          // a PackRefusal
+    PackRefusal refusal;
     std::string entry;    // the entry, file or list line concerned, as UTF-8
     std::string other;    // the second name of a case clash
     std::string detail;   // why a name is bad
@@ -70,7 +70,7 @@ struct PackReport {
 // Builds the output as the request says, ending it on a multiple of
 // kCertificateAlignment so that signing it adds no padding. Returns the refusal (kPackDone on
 // success); on failure the output is untouched and no temporary file stays.
-int PackUpdater(const PackRequest& request, PackReport* report);
+PackRefusal PackUpdater(const PackRequest& request, PackReport* report);
 
 // The report as one line for the maker, without a final newline.
 std::string DescribePackReport(const PackReport& report);

@@ -102,7 +102,8 @@ int DecodeRctFile(const std::vector<uint8_t>& data, RctHeader* header, std::vect
 
 }  // namespace
 
-int FindStartupPicture(const std::vector<std::string>& topFiles, std::string* picture, std::string* other) {
+StartupPictureResult FindStartupPicture(const std::vector<std::string>& topFiles, std::string* picture,
+                                        std::string* other) {
     std::string rct, found;
     for (const std::string& name : topFiles) {
         std::string lower = LowerAscii(name);
@@ -178,7 +179,7 @@ int RctEncodeCommand(const std::string& in, const std::string& output, int versi
 }
 
 int RctDecodeCommand(const std::string& in, const std::string& output, FILE* out, FILE* err) {
-    int kind = PictureKindOfName(output);
+    PictureKind kind = PictureKindOfName(output);
     if (kind == kPictureUnknown) return RctUsage("the output name must end in .png, .bmp or .ppm", err);
     if (kind == kPicturePng && !PngSupported()) {
         fprintf(err, "patchtool: PNG needs the native tool; write .bmp or .ppm here\n");

@@ -22,7 +22,8 @@ enum StartupPictureResult {
 // .bmp or .ppm in any letter case. Returns kStartupPictureFound with its name
 // in picture; kStartupPictureClash with two names in picture and other when
 // insttscr.rct or a second such picture is there too; else kNoStartupPicture.
-int FindStartupPicture(const std::vector<std::string>& topFiles, std::string* picture, std::string* other);
+StartupPictureResult FindStartupPicture(const std::vector<std::string>& topFiles, std::string* picture,
+                                        std::string* other);
 
 // Reads the picture file at path (Shift-JIS) and encodes it as an RCT file
 // (TC00) in rct. Returns true, or false with the reason in problem.

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/CheckCommand.h"
+#include "tools/SettingsCheck.h"
 
 // The starting install.env as Shift-JIS text with CR LF line ends: every key
 // the updater reads, commented out with its default and what it does, then a

@@ -428,4 +428,33 @@ TEST_F(CheckCommandTest, PackPassesOnADeleteEntryThatFindsAPackedFile) {
     EXPECT_EQ(3, report.settingsFindings[0].line);
 }
 
+// The printing on its own: findings made by hand, whatever the analysis would
+// say, become exactly the tool's lines.
+TEST_F(CheckCommandTest, PrintingTurnsFindingsIntoTheToolsLines) {
+    const struct {
+        const char* fault;  // what a wrong line would do to the maker
+        CheckFinding finding;
+        const char* line;
+    } cases[] = {
+        {"an error printed as a warning: the maker does not see why the updater will not start",
+         {3, kCheckError, kCheckUnterminated, "[ini] is not closed"}, "install.env:3: error: [ini] is not closed"},
+        {"a warning printed as an error: the maker looks for a refusal that never comes",
+         {12, kCheckWarning, kCheckUnknownKey, "unknown key"}, "install.env:12: warning: unknown key"},
+        {"the UTF-8 text of a finding altered on its way out",
+         {1, kCheckWarning, kCheckExtraWords, u8"only \"ポ\" is read"},
+         u8"install.env:1: warning: only \"ポ\" is read"},
+    };
+    std::vector<CheckFinding> findings;
+    std::string expected;
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.line, FindingLine(c.finding, "install.env")) << c.fault;
+        findings.push_back(c.finding);
+        expected += std::string(c.line) + "\n";
+    }
+    FILE* out = tmpfile();
+    PrintFindings(findings, "install.env", out);
+    EXPECT_EQ(expected, ReadAll(out)) << "one line each, in the order given";
+    fclose(out);
+}
+
 }  // namespace

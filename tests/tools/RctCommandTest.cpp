@@ -81,7 +81,7 @@ TEST_F(RctCommandTest, PictureFilesComeBackExactly) {
     const struct {
         int32_t width, height;
     } sizes[] = {{1, 1}, {2, 3}, {3, 2}, {4, 1}, {5, 4}, {7, 5}, {64, 3}};
-    for (int kind : {kPictureBmp, kPicturePpm, kPicturePng}) {
+    for (PictureKind kind : {kPictureBmp, kPicturePpm, kPicturePng}) {
         for (const auto& s : sizes) {
             SCOPED_TRACE(std::to_string(kind) + ": " + std::to_string(s.width) + "x" + std::to_string(s.height));
             Picture p = MakeTestPicture(s.width, s.height);
@@ -390,7 +390,7 @@ TEST_F(RctPackTest, TwoBackgroundPicturesOrABrokenOneAreRefused) {
         for (const char* name : {c.first, c.second}) {
             if (name == nullptr) continue;
             std::string path = source_ + "\\" + name;
-            int kind = PictureKindOfName(name);
+            PictureKind kind = PictureKindOfName(name);
             if (c.broken) ASSERT_TRUE(WriteFileBytes(path, ToBytes("BM broken")));
             else if (kind == kPictureUnknown) ASSERT_TRUE(WriteFileBytes(path, ToBytes("rct")));
             else ASSERT_TRUE(WritePictureFile(path, kind, picture_, &problem)) << problem;

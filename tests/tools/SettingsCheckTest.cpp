@@ -1,0 +1,65 @@
+// The install.env analysis on its own: the finding rows (line, severity, kind)
+// a few lines give, with nothing printed to get them, and the text it shows
+// for Shift-JIS bytes. String literals are Shift-JIS, u8 literals UTF-8.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "tools/SettingsCheck.h"
+
+namespace {
+
+using Row = std::tuple<int, CheckSeverity, CheckKind>;  // line, severity, kind
+
+std::vector<Row> Rows(const SettingsCheck& check) {
+    std::vector<Row> rows;
+    for (const CheckFinding& f : check.findings) rows.emplace_back(f.line, f.severity, f.kind);
+    return rows;
+}
+
+TEST(SettingsCheckTest, LinesGiveExactlyTheseRowsInLineOrder) {
+    const struct {
+        const char* fault;  // what a wrong row would let through
+        std::string text;
+        std::vector<Row> expected;  // in the order the analysis lists them
+    } cases[] = {
+        {"an open section as a mere warning: pack and diff pass a file the updater will not start with",
+         "[ini]\na b\n", {Row{1, kCheckError, kCheckUnterminated}}},
+        {"a lower-case key as an error: pack refuses a file the updater starts with",
+         "titlebar x\n", {Row{1, kCheckWarning, kCheckUnknownKey}}},
+        {"rows left in the order the passes found them (the open section's error first), not by line",
+         "TITLEBAR My Game\n[reg]\nv 1\n",
+         {Row{1, kCheckWarning, kCheckExtraWords}, Row{2, kCheckError, kCheckUnterminated}}},
+        {"a Ctrl-Z that hides the lines after it goes unreported, or lands on the wrong line",
+         "EXENAME a.exe\n\x1AKEYFILE k\n", {Row{2, kCheckWarning, kCheckCtrlZ}}},
+        {"a closed section or a blank line reported at all", "EXENAME a.exe\n\n[ini]\na b\n-\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        SettingsCheck check;
+        CheckSettingsText(c.text, nullptr, &check);
+        EXPECT_EQ(c.expected, Rows(check));
+        int errors = 0;
+        for (const Row& r : c.expected) errors += std::get<1>(r) == kCheckError ? 1 : 0;
+        EXPECT_EQ(errors, check.errors);
+        EXPECT_EQ(static_cast<int>(c.expected.size()) - errors, check.warnings);
+    }
+}
+
+TEST(SettingsCheckTest, ShownTextConvertsWhatItCanCharacterByCharacter) {
+    const struct {
+        const char* fault;
+        std::string sjis;
+        std::string shown;
+    } cases[] = {
+        {"a whole Shift-JIS text not converted", "\x83\x7C\x83\x5C", u8"ポソ"},
+        {"a lead byte cut off at the end spoils the character before it", std::string("\x83\x7C\x81"),
+         u8"ポ\\x81"},
+        {"a NUL byte ends the text shown", std::string("a\0b", 3), "a\\x00b"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.shown, ShownSjis(c.sjis)) << c.fault;
+}
+
+}  // namespace
