@@ -8,6 +8,7 @@
 #include "base/ByteReader.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
+#include "tools/FolderScan.h"
 
 #ifdef PATCHTOOL_WITH_PNG
 #include <png.h>
@@ -212,9 +213,7 @@ bool PngSupported() {
 int PictureKindOfName(const std::string& name) {
     size_t dot = name.rfind('.');
     if (dot == std::string::npos) return kPictureUnknown;
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    std::string ext = FoldedName(name.substr(dot + 1));
     if (ext == "bmp") return kPictureBmp;
     if (ext == "ppm") return kPicturePpm;
     if (ext == "png") return kPicturePng;

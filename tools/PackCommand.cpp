@@ -16,6 +16,7 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
@@ -77,18 +78,13 @@ std::string SourcePath(const PackRequest& request, const std::string& name) {
 
 // The name's components, split at each '\' that is not the second byte of a character.
 std::vector<std::string> Components(const std::string& name) {
-    std::vector<std::string> parts(1);
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (IsLeadByte(static_cast<uint8_t>(name[i])) && i + 1 < name.size()) {
-            parts.back() += name.substr(i, 2);
-            ++i;
-        } else if (name[i] == '\\') {
-            parts.emplace_back();
-        } else {
-            parts.back() += name[i];
-        }
+    std::vector<std::string> parts;
+    for (size_t begin = 0;;) {
+        size_t end = FindSjisSeparator(name.data(), name.size(), begin, "\\");
+        parts.push_back(name.substr(begin, end - begin));
+        if (end == name.size()) return parts;
+        begin = end + 1;
     }
-    return parts;
 }
 
 bool IsTopLevel(const std::string& name) { return Components(name).size() == 1; }

@@ -7,6 +7,7 @@
 #include "picture/RctEncoder.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
+#include "tools/FolderScan.h"
 #include "tools/ImageFiles.h"
 #include "tools/ToolText.h"
 
@@ -38,15 +39,6 @@ using FileHolder = std::unique_ptr<FILE, FileCloser>;
 int RctUsage(const char* problem, FILE* err) {
     fprintf(err, "patchtool: %s\n%s", problem, kRctUsage);
     return kRctUsageExit;
-}
-
-// ASCII letters to lower case; the Shift-JIS names compared here are matched
-// against pure ASCII, which no trail byte can turn into a match.
-std::string LowerAscii(const std::string& text) {
-    std::string lower = text;
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower;
 }
 
 const char* DescribeRctResult(int result) {
@@ -105,7 +97,7 @@ int DecodeRctFile(const std::vector<uint8_t>& data, RctHeader* header, std::vect
 int FindStartupPicture(const std::vector<std::string>& topFiles, std::string* picture, std::string* other) {
     std::string rct, found;
     for (const std::string& name : topFiles) {
-        std::string lower = LowerAscii(name);
+        std::string lower = FoldedName(name);
         if (lower == kStartupPictureName) rct = name;
         for (const char* pictureName : kPictureNames) {
             if (lower != pictureName) continue;
