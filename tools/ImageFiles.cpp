@@ -9,6 +9,7 @@
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
 #include "tools/FolderScan.h"
+#include "tools/ToolFiles.h"
 
 #ifdef PATCHTOOL_WITH_PNG
 #include <png.h>
@@ -34,11 +35,6 @@ constexpr int32_t kBmpPixelsPerMetre = 2835;
 // The one PPM sample depth taken: 8 bits.
 constexpr int kPpmMaxValue = 255;
 const char* const kPngNeedsNative = "PNG needs the native tool; this build reads and writes BMP and PPM";
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FileHolder = std::unique_ptr<FILE, FileCloser>;
 
 bool Fail(std::string* problem, const char* why) {
     *problem = why;
@@ -307,6 +303,6 @@ bool WritePictureFile(const std::string& path, int kind, const Picture& picture,
     FileHolder file(PlatformOpenFile(path.c_str(), "wb"));
     if (!file) return Fail(problem, "the file cannot be created");
     bool ok = fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    ok = fclose(file.release()) == 0 && ok;
+    ok = CloseWrittenFile(&file) && ok;
     return ok || Fail(problem, "the file cannot be written");
 }

@@ -21,6 +21,7 @@
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
+#include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -33,11 +34,6 @@ constexpr size_t kCopyBlock = kTransferBlock;
 constexpr int64_t kPackageTail = kNameLengthSize + kPackageFillerSize;
 // A UTF-8 list file may begin with a byte-order mark.
 constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FileHolder = std::unique_ptr<FILE, FileCloser>;
 
 struct PackItem {
     std::string name;  // Shift-JIS, '\' separated, a folder without its final '\'
@@ -532,11 +528,11 @@ int PackUpdater(const PackRequest& request, PackReport* report) {
     if (result != kPackDone) return result;
 
     std::string partial = request.output + kPartialSuffix;
-    FILE* out = PlatformOpenFile(partial.c_str(), "w+b");
+    FileHolder out(PlatformOpenFile(partial.c_str(), "w+b"));
     if (out == nullptr) return Refuse(report, kPackCannotWrite, partial);
-    result = CopyImage(request, out, report);
-    if (result == kPackDone) result = WriteEntries(request, ordered, out, report);
-    if (fclose(out) != 0 && result == kPackDone) result = Refuse(report, kPackCannotWrite, partial);
+    result = CopyImage(request, out.get(), report);
+    if (result == kPackDone) result = WriteEntries(request, ordered, out.get(), report);
+    if (!CloseWrittenFile(&out) && result == kPackDone) result = Refuse(report, kPackCannotWrite, partial);
     if (result == kPackDone && PlatformGetAttributes(request.output.c_str(), &attributes) == 0 &&
         PlatformDeleteFile(request.output.c_str()) != 0)
         result = Refuse(report, kPackCannotWrite, request.output, "the existing file cannot be replaced");

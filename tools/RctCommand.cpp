@@ -9,6 +9,7 @@
 #include "services/Platform.h"
 #include "tools/FolderScan.h"
 #include "tools/ImageFiles.h"
+#include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -30,11 +31,6 @@ const char* const kRctUsage =
     "      decode an RCT picture (PNG only with the native tool)\n"
     "  patchtool rct info IN.rct\n"
     "      show the header and whether the updater can decode the picture\n";
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FileHolder = std::unique_ptr<FILE, FileCloser>;
 
 int RctUsage(const char* problem, FILE* err) {
     fprintf(err, "patchtool: %s\n%s", problem, kRctUsage);
@@ -77,7 +73,7 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data) {
     FileHolder file(PlatformOpenFile(path.c_str(), "wb"));
     if (!file) return false;
     bool ok = fwrite(data.data(), 1, data.size(), file.get()) == data.size();
-    return fclose(file.release()) == 0 && ok;
+    return CloseWrittenFile(&file) && ok;
 }
 
 // Parses and decodes an RCT file held in data into pixels (tightly packed).
