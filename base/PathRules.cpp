@@ -26,16 +26,9 @@ char* StripTrailingBackslash(char* path) {
 
 size_t FolderPartLength(const char* path) {
     size_t start = (path[0] != '\0' && path[1] == ':') ? 2 : 0;
-    size_t folderEnd = start;
-    for (size_t i = start; path[i] != '\0'; ++i) {
-        uint8_t c = static_cast<uint8_t>(path[i]);
-        if (IsLeadByte(c) && path[i + 1] != '\0') {
-            ++i;
-            continue;
-        }
-        if (c == '\\' || c == '/') folderEnd = i + 1;
-    }
-    return folderEnd;
+    size_t length = strlen(path);
+    size_t last = FindLastSjisSeparator(path, length, "\\/");
+    return (last == length || last < start) ? start : last + 1;
 }
 
 bool JoinPath(char* dst, size_t capacity, const char* folder, const char* name) {

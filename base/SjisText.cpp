@@ -66,35 +66,53 @@ bool AppendText(char* dst, size_t capacity, const char* src) {
     return take == want;
 }
 
+uint32_t FoldAsciiLetter(uint32_t c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
 void FoldToLowerSjis(char* text, size_t length) {
-    for (size_t i = 0; i < length; i = NextCharIndex(text, length, i)) {
-        uint8_t c = static_cast<uint8_t>(text[i]);
-        if (c >= 'A' && c <= 'Z') text[i] = static_cast<char>(c - 'A' + 'a');
-    }
+    for (size_t i = 0; i < length; i = NextCharIndex(text, length, i))
+        text[i] = static_cast<char>(FoldAsciiLetter(static_cast<uint8_t>(text[i])));
 }
 
 void FoldToLowerSjis(char* text) { FoldToLowerSjis(text, strlen(text)); }
 
-bool EqualsFoldedSjis(const char* a, const char* b) {
-    for (size_t i = 0, next = 0;; i = next) {
-        next = NextCharIndex(a, i);
-        for (size_t k = i; k < next; ++k) {
-            char x = a[k], y = b[k];
-            if (next - i == 1) {
-                if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-                if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-            }
-            if (x != y) return false;
+bool EqualsFoldedSjis(const char* a, const char* b, size_t length) {
+    for (size_t i = 0, next = 0; i < length; i = next) {
+        next = NextCharIndex(a, length, i);
+        if (next - i == 2) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
+        } else if (FoldAsciiLetter(static_cast<uint8_t>(a[i])) != FoldAsciiLetter(static_cast<uint8_t>(b[i]))) {
+            return false;
         }
-        if (a[i] == '\0') return true;
+    }
+    return true;
+}
+
+bool EqualsFoldedSjis(const char* a, const char* b) {
+    size_t length = strlen(a);
+    return length == strlen(b) && EqualsFoldedSjis(a, b, length);
+}
+
+const char* FindSjis(const char* text, size_t from, const char* needle) {
+    size_t n = strlen(needle);
+    for (size_t i = from;; i = NextCharIndex(text, i)) {
+        if (strncmp(text + i, needle, n) == 0) return text + i;
+        if (text[i] == '\0') return nullptr;
     }
 }
 
-bool ContainsSjis(const char* haystack, const char* needle) {
-    size_t n = strlen(needle);
-    for (size_t i = 0; haystack[i] != '\0';) {
-        if (strncmp(haystack + i, needle, n) == 0) return true;
-        i += (IsLeadByte(static_cast<uint8_t>(haystack[i])) && haystack[i + 1] != '\0') ? 2 : 1;
-    }
-    return n == 0;
+bool ContainsSjis(const char* haystack, const char* needle) { return FindSjis(haystack, 0, needle) != nullptr; }
+
+size_t FindSjisSeparator(const char* text, size_t length, size_t from, const char* separators) {
+    size_t count = strlen(separators);
+    for (size_t i = from; i < length; i = NextCharIndex(text, length, i))
+        if (memchr(separators, text[i], count) != nullptr) return i;
+    return length;
+}
+
+size_t FindLastSjisSeparator(const char* text, size_t length, const char* separators) {
+    size_t last = length;
+    for (size_t i = FindSjisSeparator(text, length, 0, separators); i < length;
+         i = FindSjisSeparator(text, length, i + 1, separators))
+        last = i;
+    return last;
 }

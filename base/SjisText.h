@@ -48,6 +48,11 @@ bool AppendText(char* dst, size_t capacity, const char* src);
 // in the middle of a double-byte character.
 size_t CharBoundaryLength(const char* text, size_t limit);
 
+// One character folded as FoldToLowerSjis folds text: 'A'-'Z' become 'a'-'z';
+// any other value (a double-byte character held as one unit, a code point) is
+// returned unchanged.
+uint32_t FoldAsciiLetter(uint32_t c);
+
 // Folds ASCII letters to lower case in place, leaving every double-byte
 // character (whose second byte may be a letter) untouched.
 void FoldToLowerSjis(char* text);
@@ -58,6 +63,24 @@ void FoldToLowerSjis(char* text, size_t length);
 // Returns true when a and b (NUL-terminated) are equal once both are folded as
 // FoldToLowerSjis folds them.
 bool EqualsFoldedSjis(const char* a, const char* b);
+
+// Returns true when the first length bytes of a and b are equal once folded as
+// FoldToLowerSjis folds them; a NUL among them is compared like any byte.
+bool EqualsFoldedSjis(const char* a, const char* b, size_t length);
+
+// The first occurrence of needle in text that begins on a character boundary
+// at or after from (itself a boundary, at most the text's length), or null;
+// an empty needle is found at from.
+const char* FindSjis(const char* text, size_t from, const char* needle);
+
+// Index of the first character of text (length bytes) at or after from (a
+// boundary) that is one of separators (ASCII bytes, NUL-terminated), or length
+// when there is none; the second byte of a double-byte character is never one.
+size_t FindSjisSeparator(const char* text, size_t length, size_t from, const char* separators);
+
+// Index of the last character of text (length bytes) that is one of
+// separators, as FindSjisSeparator, or length when there is none.
+size_t FindLastSjisSeparator(const char* text, size_t length, const char* separators);
 
 // Finds needle in haystack stepping by whole characters, so that the second
 // byte of a double-byte character never begins a match. Both must already be

@@ -57,6 +57,7 @@ set(UPDATER_CORE_TESTS
   tests/support/RegistryStore.cpp
   tests/support/ImageBuilder.cpp
   tests/base/PathRulesTest.cpp
+  tests/base/SjisTextTest.cpp
   tests/services/FileSearchTest.cpp
   tests/services/WorkingFolderTest.cpp
   tests/base/ByteReaderTest.cpp

@@ -17,14 +17,6 @@ const char* const kDeviceNames[] = {"con",  "prn",  "aux",  "nul",  "com1", "com
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(const char* a, const char* b, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    return true;
-}
-
 // Checks one name component [begin, end): not empty, not ending in a dot or a
 // space (Windows would drop them, and "." and ".." end in a dot), not a device name.
 int ComponentProblem(const char* begin, const char* end) {
@@ -35,7 +27,7 @@ int ComponentProblem(const char* begin, const char* end) {
     while (begin + stem < end && begin[stem] != '.') ++stem;
     if (stem == 3 || stem == 4) {
         for (const char* device : kDeviceNames)
-            if (strlen(device) == stem && EqualsIgnoringCase(begin, device, stem)) return kNameDevice;
+            if (strlen(device) == stem && EqualsFoldedSjis(begin, device, stem)) return kNameDevice;
     }
     return kNameOk;
 }
@@ -201,19 +193,19 @@ int ExplainEntryName(const char* name, size_t length, bool isFolder) {
     if (IsSeparator(name[0])) return kNameRooted;
     const char* componentStart = name;
     const char* end = name + length - 1;
-    for (const char* p = name; p < end; ++p) {
-        uint8_t c = static_cast<uint8_t>(*p);
+    for (size_t i = 0, next = 0; i < length - 1; i = next) {
+        next = NextCharIndex(name, length - 1, i);
+        uint8_t c = static_cast<uint8_t>(name[i]);
         if (IsLeadByte(c)) {
-            if (p + 1 == end) return kNameHalfCharacter;
-            if (!IsTrailByte(static_cast<uint8_t>(p[1]))) return kNameBadPair;
-            ++p;
+            if (next == i + 1) return kNameHalfCharacter;
+            if (!IsTrailByte(static_cast<uint8_t>(name[i + 1]))) return kNameBadPair;
             continue;
         }
         if (IsForbiddenByte(c)) return kNameForbiddenByte;
-        if (IsSeparator(*p)) {
-            int problem = ComponentProblem(componentStart, p);
+        if (IsSeparator(name[i])) {
+            int problem = ComponentProblem(componentStart, name + i);
             if (problem != kNameOk) return problem;
-            componentStart = p + 1;
+            componentStart = name + i + 1;
         }
     }
     // A folder may end in its separator (save\); a file names its last component.
@@ -224,7 +216,7 @@ int ExplainEntryName(const char* name, size_t length, bool isFolder) {
     // The staging folders (the name, or the name and a suffix) belong to the
     // reader, whether the entry is a file or a folder.
     size_t stagingLength = strlen(kStagingFolderName);
-    if (length - 1 >= stagingLength && EqualsIgnoringCase(name, kStagingFolderName, stagingLength))
+    if (length - 1 >= stagingLength && EqualsFoldedSjis(name, kStagingFolderName, stagingLength))
         return kNameStaging;
     return kNameOk;
 }
@@ -244,12 +236,7 @@ bool IsStartupFile(const char* name) {
 }
 
 bool IsNestedFolderName(const char* name) {
-    for (const char* p = name; *p != '\0'; ++p) {
-        if (IsLeadByte(static_cast<uint8_t>(*p)) && p[1] != '\0') {
-            ++p;
-            continue;
-        }
-        if (*p == '\\') return p[1] != '\0';
-    }
-    return false;
+    size_t length = strlen(name);
+    size_t separator = FindSjisSeparator(name, length, 0, "\\");
+    return separator + 1 < length;
 }

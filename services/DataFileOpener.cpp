@@ -6,6 +6,7 @@
 #include "services/MessageBoxes.h"
 #include "services/Platform.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 
 namespace {
 
@@ -26,34 +27,13 @@ void EnsureOpenerLock() {
     s_lockCreated = true;
 }
 
-bool ContainsBackslash(const char* name) {
-    for (const char* p = name; *p != '\0'; ++p) {
-        if (IsLeadByte(static_cast<uint8_t>(*p))) {
-            if (p[1] == '\0') break;
-            ++p;
-        } else if (*p == '\\') {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
-    for (; *a != '\0' && *b != '\0'; ++a, ++b) {
-        char x = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
-        char y = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
-}
-
 FILE* OpenUnderLock(const char* name, const char* mode) {
     bool sound = IsSoundName(name);
     if (!sound && s_directOpen) {
         FILE* file = PlatformOpenFile(name, mode);
         if (file != nullptr) return file;
     }
-    if (ContainsBackslash(name)) return nullptr;
+    if (ContainsSjis(name, "\\")) return nullptr;
     if (sound && s_directOpen) return PlatformOpenFile(name, mode);
     return nullptr;
 }
@@ -66,7 +46,7 @@ bool IsSoundName(const char* name) {
     const char* filePart = name + FolderPartLength(name);
     const char* dot = strrchr(filePart, '.');
     if (dot == nullptr) return false;
-    return EqualsIgnoringAsciiCase(dot, ".ogg") || EqualsIgnoringAsciiCase(dot, ".wav");
+    return EqualsFoldedSjis(dot, ".ogg") || EqualsFoldedSjis(dot, ".wav");
 }
 
 FILE* OpenDataFile(const char* name, const char* mode) {

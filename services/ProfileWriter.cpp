@@ -7,6 +7,7 @@
 
 #include "services/Platform.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 
 namespace {
 
@@ -38,22 +39,18 @@ struct Line {
 
 bool IsBlank(uint32_t c) { return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20; }
 
-bool IsTrailByte(uint8_t b) { return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC); }
-
-uint32_t FoldAscii(uint32_t c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
-
 bool StartsWith(const std::vector<uint8_t>& bytes, const uint8_t* bom, size_t length) {
     return bytes.size() >= length && memcmp(bytes.data(), bom, length) == 0;
 }
 
+// A lead byte whose next byte cannot complete a character stands alone, so
+// that a line break after it stays a line break.
 void DecodeAnsi(const uint8_t* p, size_t n, Units* out) {
-    for (size_t i = 0; i < n; ++i) {
-        if (IsLeadByte(p[i]) && i + 1 < n && IsTrailByte(p[i + 1])) {
-            out->push_back(static_cast<uint32_t>(p[i]) << 8 | p[i + 1]);
-            ++i;
-        } else {
-            out->push_back(p[i]);
-        }
+    const char* text = reinterpret_cast<const char*>(p);
+    for (size_t i = 0, next = 0; i < n; i = next) {
+        next = NextCharIndex(text, n, i);
+        if (next == i + 2 && !IsTrailByte(p[i + 1])) next = i + 1;
+        out->push_back(next == i + 2 ? static_cast<uint32_t>(p[i]) << 8 | p[i + 1] : p[i]);
     }
 }
 
@@ -229,7 +226,7 @@ bool KeyName(const Units& text, const Line& line, size_t* nameBegin, size_t* nam
 bool SameName(const Units& text, size_t begin, size_t end, const Units& name) {
     if (end - begin != name.size()) return false;
     for (size_t i = 0; i < name.size(); ++i)
-        if (FoldAscii(text[begin + i]) != FoldAscii(name[i])) return false;
+        if (FoldAsciiLetter(text[begin + i]) != FoldAsciiLetter(name[i])) return false;
     return true;
 }
 

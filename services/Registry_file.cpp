@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 
 namespace {
 
@@ -31,14 +32,7 @@ std::string StoreFile() {
     return std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/updater-registry.txt";
 }
 
-std::string Folded(const std::string& text) {
-    std::vector<char> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    FoldToLowerSjis(buffer.data());
-    return buffer.data();
-}
-
-bool SameText(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
+bool SameText(const std::string& a, const std::string& b) { return EqualsFoldedSjis(a.c_str(), b.c_str()); }
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -100,13 +94,11 @@ bool HasKey(const std::vector<Record>& records, const std::string& path) {
 
 // Adds the key and every missing level above it.
 void CreateKey(std::vector<Record>* records, const std::string& path) {
-    for (size_t i = 0; i <= path.size(); ++i) {
-        if (i < path.size() && path[i] != '\\') {
-            if (IsLeadByte(static_cast<uint8_t>(path[i])) && i + 1 < path.size()) ++i;
-            continue;
-        }
+    for (size_t i = FindSjisSeparator(path.data(), path.size(), 0, "\\");;
+         i = FindSjisSeparator(path.data(), path.size(), i + 1, "\\")) {
         std::string level = path.substr(0, i);
         if (!level.empty() && !HasKey(*records, level)) records->push_back(Record{false, level, "", 0, {}});
+        if (i == path.size()) break;
     }
 }
 

@@ -10,6 +10,7 @@
 #include "services/DataFileOpener.h"
 #include "services/MessageBoxes.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 #include "services/WorkingFolder.h"
 
 namespace {
@@ -45,25 +46,14 @@ char* CopyOrExit(const char* text) {
     return copy;
 }
 
-// '|' stands for a blank; the second byte of a character (0x7C in ポ) stays.
-void BarsToBlanks(char* text) {
-    for (char* p = text; *p != '\0'; ++p) {
-        if (IsLeadByte(static_cast<uint8_t>(*p))) {
-            if (p[1] == '\0') break;
-            ++p;
-        } else if (*p == '|') {
-            *p = ' ';
-        }
-    }
-}
-
 void AppendEntry(const char* key, const char* value) {
     SettingEntry* entry = static_cast<SettingEntry*>(CheckedAlloc(sizeof(SettingEntry)));
     if (entry == nullptr) EndProgram(-1);
     entry->key = CopyOrExit(key);
     entry->value = CopyOrExit(value);
     entry->next = nullptr;
-    BarsToBlanks(entry->value);
+    // '|' stands for a blank; the second byte of a character (0x7C in ポ) stays.
+    ReplaceSjisByte(entry->value, '|', ' ');
     if (s_last != nullptr) s_last->next = entry;
     else s_first = entry;
     s_last = entry;

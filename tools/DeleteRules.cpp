@@ -7,6 +7,7 @@
 
 #include "settings/SectionLists.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 
 namespace {
 
@@ -18,13 +19,11 @@ constexpr uint16_t kDot = '.';
 
 Units ToUnits(const std::string& text) {
     Units units;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0, next = 0; i < text.size(); i = next) {
+        next = NextCharIndex(text.data(), text.size(), i);
         uint8_t c = static_cast<uint8_t>(text[i]);
-        if (IsLeadByte(c) && i + 1 < text.size()) {
-            units.push_back(static_cast<uint16_t>(c << 8 | static_cast<uint8_t>(text[++i])));
-        } else {
-            units.push_back(c >= 'A' && c <= 'Z' ? static_cast<uint16_t>(c - 'A' + 'a') : c);
-        }
+        units.push_back(next == i + 2 ? static_cast<uint16_t>(c << 8 | static_cast<uint8_t>(text[i + 1]))
+                                      : static_cast<uint16_t>(FoldAsciiLetter(c)));
     }
     return units;
 }
@@ -70,13 +69,9 @@ bool NameMatches(Units pattern, const Units& name) {
 
 // Splits at the last separator ('\' or '/') that is not a second byte.
 void SplitFolder(const std::string& path, std::string* folder, std::string* name) {
-    size_t last = std::string::npos;
-    for (size_t i = 0; i < path.size(); ++i) {
-        if (IsLeadByte(static_cast<uint8_t>(path[i])) && i + 1 < path.size()) ++i;
-        else if (path[i] == '\\' || path[i] == '/') last = i;
-    }
-    *folder = last == std::string::npos ? "" : path.substr(0, last);
-    *name = last == std::string::npos ? path : path.substr(last + 1);
+    size_t last = FindLastSjisSeparator(path.data(), path.size(), "\\/");
+    *folder = last == path.size() ? "" : path.substr(0, last);
+    *name = last == path.size() ? path : path.substr(last + 1);
 }
 
 Units FolderUnits(const std::string& folder) {
@@ -91,22 +86,15 @@ Units FolderUnits(const std::string& folder) {
 const char* ReachesOutside(const char* entry) {
     if (entry[0] == '\\' || entry[0] == '/') return "a path from the root of the drive";
     if (entry[0] != '\0' && !IsLeadByte(static_cast<uint8_t>(entry[0])) && entry[1] == ':') return "a drive";
-    std::string part;
-    for (const char* p = entry;; ++p) {
-        if (*p != '\0' && IsLeadByte(static_cast<uint8_t>(*p)) && p[1] != '\0') {
-            part.append(p, 2);
-            ++p;
-            continue;
-        }
-        if (*p == '\0' || *p == '\\' || *p == '/') {
-            // The system drops blanks at the end of a part: ".. " is "..".
-            while (!part.empty() && part.back() == ' ') part.pop_back();
-            if (part == "..") return "a \"..\" part, the folder above";
-            part.clear();
-            if (*p == '\0') return nullptr;
-            continue;
-        }
-        part += *p;
+    size_t length = strlen(entry);
+    for (size_t begin = 0;;) {
+        size_t end = FindSjisSeparator(entry, length, begin, "\\/");
+        std::string part(entry + begin, end - begin);
+        // The system drops blanks at the end of a part: ".. " is "..".
+        while (!part.empty() && part.back() == ' ') part.pop_back();
+        if (part == "..") return "a \"..\" part, the folder above";
+        if (end == length) return nullptr;
+        begin = end + 1;
     }
 }
 

@@ -16,6 +16,7 @@
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
 #include "tools/SettingsMerge.h"
+#include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -27,11 +28,6 @@ constexpr size_t kNamedFolders = 5;
 
 const char* const kOldTree = "the released game (OLD)";
 const char* const kNewTree = "the new version (NEW)";
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FileHolder = std::unique_ptr<FILE, FileCloser>;
 
 // One tree, each name also found without letter case.
 struct Side {
@@ -359,7 +355,7 @@ bool CopyFileWithTime(const std::string& from, const std::string& to, ProgressLi
         done += static_cast<int64_t>(got);
         SetProgress(line, filesDone, bytesDone + done);
     }
-    if (ferror(in.get()) || fclose(out.release()) != 0) return false;
+    if (ferror(in.get()) || !CloseWrittenFile(&out)) return false;
     return PlatformSetFileTime(to.c_str(), time) == 0;
 }
 
@@ -367,7 +363,7 @@ bool WriteText(const std::string& path, const std::string& text) {
     FileHolder out(PlatformOpenFile(path.c_str(), "wb"));
     if (!out) return false;
     bool ok = fwrite(text.data(), 1, text.size(), out.get()) == text.size();
-    return fclose(out.release()) == 0 && ok;
+    return CloseWrittenFile(&out) && ok;
 }
 
 DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {

@@ -4,6 +4,7 @@
 
 #include "package/PackageFormat.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -65,12 +66,8 @@ FolderScanResult ScanTree(const std::string& root, std::vector<ScannedEntry>* en
 }
 
 std::string ParentOf(const std::string& name) {
-    size_t last = std::string::npos;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (IsLeadByte(static_cast<uint8_t>(name[i])) && i + 1 < name.size()) ++i;
-        else if (name[i] == '\\') last = i;
-    }
-    return last == std::string::npos ? "" : name.substr(0, last);
+    size_t last = FindLastSjisSeparator(name.data(), name.size(), "\\");
+    return last == name.size() ? "" : name.substr(0, last);
 }
 
 std::string FoldedName(const std::string& name) {

@@ -8,6 +8,8 @@
 #include "base/ByteReader.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
+#include "tools/FolderScan.h"
+#include "tools/ToolFiles.h"
 
 #ifdef PATCHTOOL_WITH_PNG
 #include <png.h>
@@ -33,11 +35,6 @@ constexpr int32_t kBmpPixelsPerMetre = 2835;
 // The one PPM sample depth taken: 8 bits.
 constexpr int kPpmMaxValue = 255;
 const char* const kPngNeedsNative = "PNG needs the native tool; this build reads and writes BMP and PPM";
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FileHolder = std::unique_ptr<FILE, FileCloser>;
 
 bool Fail(std::string* problem, const char* why) {
     *problem = why;
@@ -212,9 +209,7 @@ bool PngSupported() {
 PictureKind PictureKindOfName(const std::string& name) {
     size_t dot = name.rfind('.');
     if (dot == std::string::npos) return kPictureUnknown;
-    std::string ext = name.substr(dot + 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    std::string ext = FoldedName(name.substr(dot + 1));
     if (ext == "bmp") return kPictureBmp;
     if (ext == "ppm") return kPicturePpm;
     if (ext == "png") return kPicturePng;
@@ -308,6 +303,6 @@ bool WritePictureFile(const std::string& path, PictureKind kind, const Picture& 
     FileHolder file(PlatformOpenFile(path.c_str(), "wb"));
     if (!file) return Fail(problem, "the file cannot be created");
     bool ok = fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    ok = fclose(file.release()) == 0 && ok;
+    ok = CloseWrittenFile(&file) && ok;
     return ok || Fail(problem, "the file cannot be written");
 }

@@ -16,11 +16,13 @@
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 #include "tools/CheckCommand.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
+#include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -33,11 +35,6 @@ constexpr size_t kCopyBlock = kTransferBlock;
 constexpr int64_t kPackageTail = kNameLengthSize + kPackageFillerSize;
 // A UTF-8 list file may begin with a byte-order mark.
 constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
-
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FileHolder = std::unique_ptr<FILE, FileCloser>;
 
 struct PackItem {
     std::string name;  // Shift-JIS, '\' separated, a folder without its final '\'
@@ -78,18 +75,13 @@ std::string SourcePath(const PackRequest& request, const std::string& name) {
 
 // The name's components, split at each '\' that is not the second byte of a character.
 std::vector<std::string> Components(const std::string& name) {
-    std::vector<std::string> parts(1);
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (IsLeadByte(static_cast<uint8_t>(name[i])) && i + 1 < name.size()) {
-            parts.back() += name.substr(i, 2);
-            ++i;
-        } else if (name[i] == '\\') {
-            parts.emplace_back();
-        } else {
-            parts.back() += name[i];
-        }
+    std::vector<std::string> parts;
+    for (size_t begin = 0;;) {
+        size_t end = FindSjisSeparator(name.data(), name.size(), begin, "\\");
+        parts.push_back(name.substr(begin, end - begin));
+        if (end == name.size()) return parts;
+        begin = end + 1;
     }
-    return parts;
 }
 
 bool IsTopLevel(const std::string& name) { return Components(name).size() == 1; }
@@ -544,11 +536,11 @@ PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
     if (result != kPackDone) return result;
 
     std::string partial = request.output + kPartialSuffix;
-    FILE* out = PlatformOpenFile(partial.c_str(), "w+b");
+    FileHolder out(PlatformOpenFile(partial.c_str(), "w+b"));
     if (out == nullptr) return Refuse(report, kPackCannotWrite, partial);
-    result = CopyImage(request, out, report);
-    if (result == kPackDone) result = WriteEntries(request, ordered, out, report);
-    if (fclose(out) != 0 && result == kPackDone) result = Refuse(report, kPackCannotWrite, partial);
+    result = CopyImage(request, out.get(), report);
+    if (result == kPackDone) result = WriteEntries(request, ordered, out.get(), report);
+    if (!CloseWrittenFile(&out) && result == kPackDone) result = Refuse(report, kPackCannotWrite, partial);
     if (result == kPackDone && PlatformGetAttributes(request.output.c_str(), &attributes) == 0 &&
         PlatformDeleteFile(request.output.c_str()) != 0)
         result = Refuse(report, kPackCannotWrite, request.output, "the existing file cannot be replaced");

@@ -7,7 +7,9 @@
 #include "picture/RctEncoder.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
+#include "tools/FolderScan.h"
 #include "tools/ImageFiles.h"
+#include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -30,23 +32,9 @@ const char* const kRctUsage =
     "  patchtool rct info IN.rct\n"
     "      show the header and whether the updater can decode the picture\n";
 
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-using FileHolder = std::unique_ptr<FILE, FileCloser>;
-
 int RctUsage(const char* problem, FILE* err) {
     fprintf(err, "patchtool: %s\n%s", problem, kRctUsage);
     return kRctUsageExit;
-}
-
-// ASCII letters to lower case; the Shift-JIS names compared here are matched
-// against pure ASCII, which no trail byte can turn into a match.
-std::string LowerAscii(const std::string& text) {
-    std::string lower = text;
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower;
 }
 
 const char* DescribeRctResult(int result) {
@@ -85,7 +73,7 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& data) {
     FileHolder file(PlatformOpenFile(path.c_str(), "wb"));
     if (!file) return false;
     bool ok = fwrite(data.data(), 1, data.size(), file.get()) == data.size();
-    return fclose(file.release()) == 0 && ok;
+    return CloseWrittenFile(&file) && ok;
 }
 
 // Parses and decodes an RCT file held in data into pixels (tightly packed).
@@ -106,7 +94,7 @@ StartupPictureResult FindStartupPicture(const std::vector<std::string>& topFiles
                                         std::string* other) {
     std::string rct, found;
     for (const std::string& name : topFiles) {
-        std::string lower = LowerAscii(name);
+        std::string lower = FoldedName(name);
         if (lower == kStartupPictureName) rct = name;
         for (const char* pictureName : kPictureNames) {
             if (lower != pictureName) continue;

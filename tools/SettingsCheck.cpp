@@ -14,6 +14,7 @@
 #include "base/SjisText.h"
 #include "tools/DeleteRules.h"
 #include "tools/FolderScan.h"
+#include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -588,10 +589,6 @@ void CheckDeleteEntries(const std::vector<std::string>* packageFiles, SettingsCh
     }
 }
 
-struct FileCloser {
-    void operator()(FILE* file) const { fclose(file); }
-};
-
 }  // namespace
 
 std::string ShownSjis(const std::string& sjis) {
@@ -663,7 +660,7 @@ size_t SettingsReadEnd(const std::string& bytes) {
 
 bool ReadSettingsBytes(const char* path, std::string* bytes) {
     bytes->clear();
-    std::unique_ptr<FILE, FileCloser> file(PlatformOpenFile(path, "rb"));
+    FileHolder file(PlatformOpenFile(path, "rb"));
     if (!file) return false;
     if (PlatformSeek(file.get(), 0, SEEK_END) != 0) return false;
     int64_t size = PlatformTell(file.get());

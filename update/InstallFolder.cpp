@@ -25,18 +25,6 @@ constexpr const char* kProgramFiles = "Program Files\\";
 
 char s_path[kInstallPathBuffer];
 
-// Replaces '/' by '\' outside double-byte characters.
-void SlashesToBackslashes(char* path) {
-    for (char* p = path; *p != '\0'; ++p) {
-        if (IsLeadByte(static_cast<uint8_t>(*p))) {
-            if (p[1] == '\0') break;
-            ++p;
-        } else if (*p == '/') {
-            *p = '\\';
-        }
-    }
-}
-
 // Inserts text at position in path; false when it would not fit.
 bool InsertText(char* path, size_t capacity, size_t position, const char* text) {
     size_t n = strlen(path), add = strlen(text);
@@ -73,7 +61,7 @@ bool Confirmed(const char* path, char* folder) {
 char* InstallPathBuffer() { return s_path; }
 
 int NormalizeInstallPath(char* path, size_t capacity, const NormalizeOptions& options) {
-    SlashesToBackslashes(path);
+    ReplaceSjisByte(path, '/', '\\');
     const char* doubled = strstr(path, "\\\\");
     if (doubled != nullptr && (doubled == path || !IsLeadByte(static_cast<uint8_t>(doubled[-1]))))
         return kNormalizeNetwork;

@@ -7,6 +7,7 @@
 #include "settings/SectionLists.h"
 #include "services/FileSearch.h"
 #include "base/PathRules.h"
+#include "base/SjisText.h"
 
 namespace {
 
@@ -22,22 +23,6 @@ char s_cdRomRoot[kDriveRootBuffer];
 char s_iniExpansion[kExpandBuffer];
 char s_regExpansion[kExpandBuffer];
 char s_unescaped[kExpandBuffer];
-
-// Index of the character after the one starting at i; a lead byte before the
-// terminator stands alone.
-size_t NextChar(const char* text, size_t i) {
-    return (IsLeadByte(static_cast<uint8_t>(text[i])) && text[i + 1] != '\0') ? i + 2 : i + 1;
-}
-
-// The first occurrence of needle that starts on a character boundary at or
-// after from (itself a boundary), or null.
-const char* FindSjis(const char* text, size_t from, const char* needle) {
-    size_t n = strlen(needle);
-    for (size_t i = from; text[i] != '\0'; i = NextChar(text, i)) {
-        if (strncmp(text + i, needle, n) == 0) return text + i;
-    }
-    return nullptr;
-}
 
 // Replaces the first token in buffer (capacity bytes) by value. Returns false,
 // leaving the buffer untouched, when the result would not fit.
@@ -110,7 +95,7 @@ const char* RemoveEscapes(const char* line) {
         memmove(s_unescaped + at, s_unescaped + at + 1, strlen(s_unescaped + at + 1) + 1);
         if (s_unescaped[at] == '\0') break;
         // The character that followed the backslash is kept whole, never read as an escape.
-        found = FindSjis(s_unescaped, NextChar(s_unescaped, at), "\\");
+        found = FindSjis(s_unescaped, NextCharIndex(s_unescaped, at), "\\");
     }
     return s_unescaped;
 }
@@ -137,7 +122,7 @@ int SplitRegLine(const char* line, char* name, size_t nameSize, char* data, size
     if (expanded == nullptr || expanded[0] == '\0') return SkipLine(name, nameSize, data, dataSize);
     // The name starts after the opening quote; a separator at the very first
     // byte leaves no name, and the line is skipped.
-    const char* separator = FindSjis(expanded, NextChar(expanded, 0), kRegSeparator);
+    const char* separator = FindSjis(expanded, NextCharIndex(expanded, 0), kRegSeparator);
     if (separator == nullptr) return SkipLine(name, nameSize, data, dataSize);
     const char* dataStart = separator + strlen(kRegSeparator);
     size_t dataLength = strlen(dataStart);
