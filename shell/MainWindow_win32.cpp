@@ -4,6 +4,7 @@
 
 #include "picture/Picture_win32.h"
 #include "resources/resource.h"
+#include "services/Messages.h"
 #include "services/TextCodec_win32.h"
 #include "services/Window_win32.h"
 #include "settings/SettingsFile.h"
@@ -16,9 +17,6 @@ namespace {
 constexpr int kSlotCount = 9;
 // What a slot's button does.
 enum ButtonAction { kActionNone = 0, kActionUpdate = 1, kActionDirectX = 2, kActionExit = 3, kActionReadme = 5 };
-constexpr const char* kExitLabel = "終了";
-constexpr const char* kDirectXLabel = "DirectXインストール";
-constexpr const char* kUpdateLabel = "アップデート";
 constexpr const char* kDirectXFolder = "DirectX";
 constexpr const char* kDirectXSetup = "DirectX\\dxsetup.exe";
 constexpr const char* kPictureFile = "insttscr.rct";
@@ -106,7 +104,7 @@ void Paint(HWND window) {
 }
 
 void Close(HWND window) {
-    FreePicture(s_picture, 0);
+    FreePicture(s_picture, kFreeUnlessKept);
     s_picture = nullptr;
     RemoveWorkingFolder();
     EndDialog(window, 0);
@@ -120,7 +118,7 @@ void Command(HWND window, WPARAM command) {
     if (slot < kSlotCount) {
         switch (s_actions[slot]) {
             case kActionUpdate:
-                if (RunUpdate() == 0) Close(window);
+                if (RunUpdate() == kUpdateApplied) Close(window);
                 break;
             case kActionDirectX:
                 StartProgram(kDirectXSetup);
