@@ -25,8 +25,8 @@ constexpr const char* kPictureFile = "insttscr.rct";
 // picture is scaled as much so that it keeps its place and proportion.
 constexpr int kPictureDpi = 96;
 
-int s_actions[kSlotCount];
-int s_busy = 0;
+ButtonAction s_actions[kSlotCount];
+bool s_busy = false;  // a button's work runs: further buttons and the close box are ignored
 Picture* s_picture = nullptr;
 int s_pictureX = 0;
 int s_pictureY = 0;
@@ -41,7 +41,7 @@ void SetText(HWND window, int id, const char* sjis) {
     else SetDlgItemTextW(window, id, wide);
 }
 
-void UseSlot(HWND window, int slot, const char* label, int action) {
+void UseSlot(HWND window, int slot, const char* label, ButtonAction action) {
     SetText(window, IDC_SLOT_FIRST + slot, label);
     s_actions[slot] = action;
 }
@@ -56,7 +56,7 @@ bool HasDirectXFolder() {
 void Initialise(HWND window) {
     SetOwnerWindow(window);
     CenterOnScreen(window);
-    s_busy = 0;
+    s_busy = false;
     SetText(window, 0, UpdaterTitle());
     UseSlot(window, 0, kExitLabel, kActionExit);
     int next = 1;
@@ -111,8 +111,8 @@ void Close(HWND window) {
 }
 
 void Command(HWND window, WPARAM command) {
-    if (s_busy != 0) return;
-    s_busy = 1;
+    if (s_busy) return;
+    s_busy = true;
     int slot = 0;
     while (slot < kSlotCount && static_cast<WPARAM>(IDC_SLOT_FIRST + slot) != command) ++slot;
     if (slot < kSlotCount) {
@@ -133,7 +133,7 @@ void Command(HWND window, WPARAM command) {
                 break;
         }
     }
-    --s_busy;
+    s_busy = false;
 }
 
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
@@ -145,7 +145,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             Paint(window);
             break;
         case WM_CLOSE:
-            if (s_busy == 0) Close(window);
+            if (!s_busy) Close(window);
             break;
         case WM_COMMAND:
             Command(window, wParam);

@@ -33,7 +33,7 @@ void WriteIniLines() {
     std::vector<std::string> keys, values;
     char key[kExpandBuffer], value[kExpandBuffer];
     for (const StringEntry* e = SectionList(kSectionIni)->first; e != nullptr; e = e->next) {
-        if (SplitIniLine(e->text, key, sizeof(key), value, sizeof(value)) != 0) continue;
+        if (SplitIniLine(e->text, key, sizeof(key), value, sizeof(value)) != kSplitOk) continue;
         keys.push_back(key);
         values.push_back(value);
     }
@@ -51,7 +51,7 @@ void WriteRegLines() {
     if (RegGlobalSetting()[0] == '-') return;
     char name[kExpandBuffer], data[kExpandBuffer];
     for (const StringEntry* e = SectionList(kSectionReg)->first; e != nullptr; e = e->next)
-        if (SplitRegLine(e->text, name, sizeof(name), data, sizeof(data)) == 0)
+        if (SplitRegLine(e->text, name, sizeof(name), data, sizeof(data)) == kSplitOk)
             RegWriteString(RegGlobalSetting(), RegLocalSetting(), name, data);
 }
 
