@@ -268,7 +268,7 @@ void Settle(const std::string& work) {
 }
 
 // The updater's Full-mode walk (staging included). Returns seconds, or -1.
-double TimeWalk(const std::string& package, const std::string& destination, int mode) {
+double TimeWalk(const std::string& package, const std::string& destination, ExtractMode mode) {
     double start = Now();
     PackageStream stream;
     if (OpenPackageStream(package.c_str(), &stream) != kPackageOk) return -1;

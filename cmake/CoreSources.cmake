@@ -5,6 +5,7 @@ set(UPDATER_CORE_SOURCES
   services/FileSearch.cpp
   services/WorkingFolder.cpp
   services/MessageBoxes.cpp
+  services/Messages.cpp
   services/DataFileOpener.cpp
   services/Registry.cpp
   services/ProfileWriter.cpp
@@ -66,6 +67,7 @@ set(UPDATER_CORE_TESTS
   tests/package/ExtractTest.cpp
   tests/package/StagingTest.cpp
   tests/services/MessageBoxesTest.cpp
+  tests/services/MessagesTest.cpp
   tests/services/DataFileOpenerTest.cpp
   tests/services/RegistryTest.cpp
   tests/services/ProfileWriterTest.cpp

@@ -16,37 +16,14 @@
 #include "package/PackageFormat.h"
 #include "package/Staging.h"
 #include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/Platform.h"
 #include "base/PathRules.h"
-#include "services/WorkingFolder.h"
 
 namespace {
 
 char s_failedEntry[kMaxEntryName];
 
-// Told when writing into the game's folder failed and the folder was put back
-// as it was: what stopped it, in words a player can act on, and Retry.
-constexpr const char* kKeptAsItWas = "ゲームのフォルダは更新前のまま残っています。\n";
-constexpr const char* kWriteInUse =
-    "ファイル「%s」は他のプログラムが使用しているため、書き換えられませんでした。\n%s"
-    "ゲームを終了してから［再試行］を押してください。";
-constexpr const char* kWriteDenied =
-    "「%s」に書き込む権限がありません。\n%s"
-    "アップデータを右クリックして「管理者として実行」を選び、起動し直してください。";
-constexpr const char* kWriteDiskFull =
-    "ディスクの空き容量が足りないため、「%s」を書き込めませんでした。\n%s"
-    "アップデートには約 %.1f MB の空き容量が必要です。空きを作ってから［再試行］を押してください。";
-constexpr const char* kWriteReadOnly =
-    "ファイル「%s」は読み取り専用のため、書き換えられませんでした。\n%s"
-    "読み取り専用の設定を外してから［再試行］を押してください。";
-constexpr const char* kWriteFolderInTheWay =
-    "「%s」と同じ名前のファイルまたはフォルダがあるため、書き込めませんでした。\n%s"
-    "移動または削除してから［再試行］を押してください。";
-constexpr const char* kWriteOther =
-    "「%s」を書き込めませんでした。\n%s［再試行］を押すと、もう一度試します。";
-constexpr const char* kRestoreFailed =
-    "ファイル「%s」を元に戻せませんでした。\n元のファイルは「%s」に残っています。\n"
-    "［再試行］を押すか、次にアップデータを実行したときに元に戻されます。";
 constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
 
 // How many threads inflate at once in a Full walk: one per core, never more
@@ -116,8 +93,8 @@ bool WriteBlock(FILE* file, const uint8_t* data, size_t size) {
 
 // Why writing the file shown as shownPath failed. Some systems report a full
 // disk as something else: a volume with less than a block left is full.
-int FailedWriteReason(const char* shownPath) {
-    int reason = WriteFailureReasonNow();
+WriteFailureReason FailedWriteReason(const char* shownPath) {
+    WriteFailureReason reason = WriteFailureReasonNow();
     char folder[kMaxPath];
     CopyText(folder, sizeof(folder), shownPath);
     folder[FolderPartLength(folder)] = '\0';
@@ -154,7 +131,7 @@ struct OpenEntry {
 // writePath, shown as shownPath. Returns a package result; a failure to write
 // leaves its reason in *reason.
 int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpackedSize, uint32_t packedSize,
-                 const char* shownPath, const char* writePath, EntryProgress* progress, int* reason) {
+                 const char* shownPath, const char* writePath, EntryProgress* progress, WriteFailureReason* reason) {
     OpenEntry r;
     uint8_t rawTime[kFileTimeSize] = {};
     ByteReader reader;
@@ -245,7 +222,7 @@ struct Job {
     int64_t consumed;  // overall bytes before its last-write time, as a walk in order counts
     std::string write;
     int result = kPackageOk;
-    int reason = kWriteFailureOther;
+    WriteFailureReason reason = kWriteFailureOther;
 };
 
 // The workers of the parallel walk under way, for the quit handler.
@@ -267,7 +244,7 @@ void SetExtractWorkers(unsigned count) { s_workers = count; }
 
 const char* LastFailedEntry() { return s_failedEntry; }
 
-static int WalkEntries(PackageStream* package, const char* destination, int mode, const ProgressSink* sink) {
+static int WalkEntries(PackageStream* package, const char* destination, ExtractMode mode, const ProgressSink* sink) {
     TransferBuffers buffers;
     if (!buffers.Get()) return kPackageNoMemory;
     EntrySource source{package, nullptr, 0};
@@ -301,7 +278,7 @@ static int WalkEntries(PackageStream* package, const char* destination, int mode
                 result = StageFile(target, writePath, sizeof(writePath));
                 if (result == kPackageOk) {
                     EntryProgress progress{sink, nullptr, 0, 0, consumed};
-                    int reason = kWriteFailureOther;
+                    WriteFailureReason reason = kWriteFailureOther;
                     result = InflateEntry(&source, &buffers, entry.unpackedSize, entry.packedSize, target,
                                           writePath, &progress, &reason);
                     if (result == kPackageCannotWrite) NoteWriteFailureReason(target, reason);
@@ -485,7 +462,7 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
     return FirstFailure(jobs, headerResult, headerFailure, headerName);
 }
 
-int WalkPackage(PackageStream* package, const char* destination, int mode, const ProgressSink* sink) {
+int WalkPackage(PackageStream* package, const char* destination, ExtractMode mode, const ProgressSink* sink) {
     s_failedEntry[0] = '\0';
     int result = BeginStaging(destination, mode == kBootMode);
     if (result != kPackageOk) return result;
@@ -520,22 +497,18 @@ static bool IsWriteFailure(int result) {
     return result == kPackageCannotWrite || result == kPackageCannotReplace || result == kPackageRestoreFailed;
 }
 
-static bool AskRetryAfterWriteFailure(int result) {
+// Asks why the walk could not write, with Retry; true for Retry.
+static bool AskRetryAfterWalkFailure(int result) {
     const WriteFailure* failure = LastWriteFailure();
-    if (result == kPackageRestoreFailed) return AskRetry(kRestoreFailed, failure->path, failure->original);
-    switch (failure->reason) {
-        case kWriteFailureInUse: return AskRetry(kWriteInUse, failure->path, kKeptAsItWas);
-        case kWriteFailureDenied: return AskRetry(kWriteDenied, failure->path, kKeptAsItWas);
-        case kWriteFailureDiskFull:
-            return AskRetry(kWriteDiskFull, failure->path, kKeptAsItWas,
-                            static_cast<double>(UnpackedBytes()) / kBytesPerMegabyte);
-        case kWriteFailureReadOnly: return AskRetry(kWriteReadOnly, failure->path, kKeptAsItWas);
-        case kWriteFailureFolder: return AskRetry(kWriteFolderInTheWay, failure->path, kKeptAsItWas);
-        default: return AskRetry(kWriteOther, failure->path, kKeptAsItWas);
-    }
+    if (result == kPackageRestoreFailed) return AskRetryAfterRestoreFailure(failure->path, failure->original);
+    // Only a full disk is told how much room the update needs.
+    double needed = failure->reason == kWriteFailureDiskFull
+                        ? static_cast<double>(UnpackedBytes()) / kBytesPerMegabyte
+                        : 0.0;
+    return AskRetryAfterWriteFailure(failure->reason, failure->path, needed);
 }
 
-void ExtractPackage(const char* destination, int mode) {
+ExtractResult ExtractPackage(const char* destination, ExtractMode mode) {
     for (;;) {
         PackageStream package;
         int result = OpenPackageFile(PlatformOpenProgramFile(), &package);
@@ -545,12 +518,10 @@ void ExtractPackage(const char* destination, int mode) {
             ClosePackageStream(&package);
         }
         CloseCopyProgress();
-        if (result == kPackageOk) return;
-        // A damaged download says so; a folder that would not take the files
-        // says why, and Retry walks the whole package again.
-        if (mode != kFullMode || !IsWriteFailure(result)) break;
-        if (!AskRetryAfterWriteFailure(result)) EndProgram(-1);
+        if (result == kPackageOk) return kExtractDone;
+        // A damaged download is the caller's to tell; a folder that would not
+        // take the files says why here, and Retry walks the whole package again.
+        if (mode != kFullMode || !IsWriteFailure(result)) return kExtractDamaged;
+        if (!AskRetryAfterWalkFailure(result)) return kExtractCancelled;
     }
-    ShowError(kDamagedPackageMessage);
-    EndProgram(-1);
 }

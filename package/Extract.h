@@ -10,16 +10,23 @@
 #include "package/CopyProgress.h"
 #include "package/PackageFormat.h"
 
-enum ExtractMode { kFullMode = 0, kBootMode = 1 };
+// Which entries a walk takes, and how.
+enum ExtractMode {
+    kFullMode = 0,  // every entry, staged, behind the copy progress window
+    kBootMode = 1,  // the start-up files only, written in place
+};
 
-// The message for a damaged package.
-constexpr const char* kDamagedPackageMessage =
-    "ファイルの読み込みに失敗しました。ファイルが壊れている可能性があります。";
+// How an extraction of the running program's package ended.
+enum ExtractResult {
+    kExtractDone = 0,   // every entry is in the destination
+    kExtractDamaged,    // the package could not be read whole; nothing was told yet
+    kExtractCancelled,  // the user chose Cancel after a write failure; the folder is as it was
+};
 
 // Walks an opened package (positioned at its first entry) into destination.
 // sink may be null. Returns kPackageOk or the first failure; in Full mode a
 // failure leaves destination as it was.
-int WalkPackage(PackageStream* package, const char* destination, int mode, const ProgressSink* sink);
+int WalkPackage(PackageStream* package, const char* destination, ExtractMode mode, const ProgressSink* sink);
 
 // How many threads a Full walk inflates on: 0 for one per core (the
 // default), 1 for a walk in order on the calling thread alone.
@@ -28,9 +35,9 @@ void SetExtractWorkers(unsigned count);
 // Name of the entry a failed walk stopped at ("" when it failed before one).
 const char* LastFailedEntry();
 
-// Extracts the package appended to the running program. Returns only on
-// success. A Full walk that could not write into the destination (the folder
-// is then as it was) says why in a Retry/Cancel box: Retry walks again, Cancel
-// ends the program through EndProgram(-1). Every other failure closes the
-// progress window, shows the damaged-package message and ends the same way.
-void ExtractPackage(const char* destination, int mode);
+// Extracts the package appended to the running program. A Full walk that
+// could not write into the destination (the folder is then as it was) asks
+// why in a Retry/Cancel box: Retry walks again, Cancel gives
+// kExtractCancelled. Every other failure gives kExtractDamaged. The progress
+// window is closed on return; nothing else is told and the program goes on.
+ExtractResult ExtractPackage(const char* destination, ExtractMode mode);

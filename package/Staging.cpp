@@ -53,7 +53,7 @@ std::vector<StagedFile> s_files;
 std::unordered_map<std::string, size_t> s_liveByTarget;
 WriteFailure s_failure;
 
-int ReasonFromPlatformError() {
+WriteFailureReason ReasonFromPlatformError() {
     switch (PlatformLastError()) {
         case kPlatformErrorInUse: return kWriteFailureInUse;
         case kPlatformErrorDenied: return kWriteFailureDenied;
@@ -244,7 +244,7 @@ void Reset() {
 
 const WriteFailure* LastWriteFailure() { return &s_failure; }
 
-void NoteWriteFailureReason(const char* path, int reason) {
+void NoteWriteFailureReason(const char* path, WriteFailureReason reason) {
     CopyText(s_failure.path, sizeof(s_failure.path), path);
     s_failure.original[0] = '\0';
     s_failure.reason = reason;
@@ -252,7 +252,7 @@ void NoteWriteFailureReason(const char* path, int reason) {
 
 void NoteWriteFailure(const char* path) { NoteWriteFailureReason(path, ReasonFromPlatformError()); }
 
-int WriteFailureReasonNow() { return ReasonFromPlatformError(); }
+WriteFailureReason WriteFailureReasonNow() { return ReasonFromPlatformError(); }
 
 int RecoverStaging(const char* destination) {
     char folder[kStagedPathBuffer];

@@ -34,21 +34,12 @@
 #include <cstddef>
 
 #include "base/PathRules.h"
+#include "services/Messages.h"
 
 // A staged or moved-aside name: the staging folder and a numbered name beside
 // a target that may itself use the whole path limit. Staging never shortens the
 // limit a package can rely on.
 constexpr size_t kStagedPathBuffer = kMaxPath + 64;
-
-// Why writing into the destination failed, as far as a player can act on it.
-enum WriteFailureReason {
-    kWriteFailureOther = 0,
-    kWriteFailureInUse,     // another program (the running game) holds the file
-    kWriteFailureDenied,    // no permission to write in that folder
-    kWriteFailureDiskFull,  // no room left on the disk
-    kWriteFailureReadOnly,  // the file to replace is read-only
-    kWriteFailureFolder,    // a folder stands where a file goes, or a file where a folder goes
-};
 
 // The last write failure of a walk: the file or folder it concerns (as the
 // player knows it, never a staged name) and why. A failed roll-back also names
@@ -56,14 +47,14 @@ enum WriteFailureReason {
 struct WriteFailure {
     char path[kStagedPathBuffer];
     char original[kStagedPathBuffer];  // "" unless a roll-back failed
-    int reason;                        // WriteFailureReason
+    WriteFailureReason reason;
 };
 const WriteFailure* LastWriteFailure();
 // The reason the platform gives for this thread's last failed operation.
-int WriteFailureReasonNow();
+WriteFailureReason WriteFailureReasonNow();
 // Records a failure to write path, with the reason the platform gave.
 void NoteWriteFailure(const char* path);
-void NoteWriteFailureReason(const char* path, int reason);
+void NoteWriteFailureReason(const char* path, WriteFailureReason reason);
 
 // Starts staging into destination: first recovers what an interrupted run
 // left there. Returns 0; kPackageCannotWrite when the staging folder cannot be

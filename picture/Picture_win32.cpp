@@ -50,16 +50,16 @@ Picture* CreatePicture(int32_t width, int32_t height, int32_t keep) {
     return p;
 }
 
-int FreePicture(Picture* picture, int force) {
-    if (picture == nullptr) return 0;
-    if (picture->keep != 0 && force == 0) return 1;
+FreeResult FreePicture(Picture* picture, FreeMode mode) {
+    if (picture == nullptr) return kPictureFreed;
+    if (picture->keep != 0 && mode == kFreeUnlessKept) return kPictureKept;
     if (picture->newer != nullptr) picture->newer->older = picture->older;
     else s_newest = picture->older;
     if (picture->older != nullptr) picture->older->newer = picture->newer;
     DeleteObject(picture->bitmap);
     free(picture->info);
     free(picture);
-    return 0;
+    return kPictureFreed;
 }
 
 Picture* LoadRctPicture(const char* name) {
@@ -69,7 +69,7 @@ Picture* LoadRctPicture(const char* name) {
     Picture* picture = CreatePicture(header.width, header.height, 0);
     if (picture != nullptr &&
         DecodeRctStream(packed, header.packedLength, header.width, header.height, picture->pixels) != kRctOk) {
-        FreePicture(picture, 1);
+        FreePicture(picture, kFreeForced);
         picture = nullptr;
     }
     free(packed);

@@ -27,9 +27,20 @@ Picture* LoadRctPicture(const char* name);
 // the DIB section cannot be had. Its pixels are whatever the system gives.
 Picture* CreatePicture(int32_t width, int32_t height, int32_t keep);
 
-// Releases picture. Returns 0; 1 without doing anything for a kept picture
-// when force is 0. A null picture gives 0.
-int FreePicture(Picture* picture, int force);
+// Whether FreePicture releases a kept picture too.
+enum FreeMode {
+    kFreeUnlessKept = 0,  // a kept picture stays
+    kFreeForced = 1,      // kept or not
+};
+// What FreePicture did.
+enum FreeResult {
+    kPictureFreed = 0,  // released, or there was none
+    kPictureKept = 1,   // a kept picture, left as it was
+};
+
+// Releases picture. Returns kPictureFreed; kPictureKept without doing
+// anything for a kept picture under kFreeUnlessKept. A null picture gives kPictureFreed.
+FreeResult FreePicture(Picture* picture, FreeMode mode);
 
 // The newest picture of the list, or null.
 Picture* NewestPicture();

@@ -5,6 +5,7 @@
 
 #include "services/DataFileOpener.h"
 #include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/Platform.h"
 
 namespace {
@@ -52,6 +53,6 @@ int ReadRctFile(const char* name, RctHeader* header, uint8_t** packed) {
         Attempt a = ReadOnce(file, header, packed, &result);
         fclose(file);
         if (a == Attempt::kDone) return result;
-        if (attempt % kRctReadAttempts == 0) ShowRetryError(kOpenFailedMessage, name);
+        if (attempt % kRctReadAttempts == 0) ShowMessage(kMsgOpenFailed, name);
     }
 }

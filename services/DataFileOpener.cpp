@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/Platform.h"
 #include "base/PathRules.h"
 #include "base/SjisText.h"
@@ -61,7 +62,7 @@ FILE* OpenDataFileRetry(const char* name, const char* mode) {
     for (;;) {
         FILE* file = OpenDataFile(name, mode);
         if (file != nullptr) return file;
-        ShowRetryError(kOpenFailedMessage, name);
+        ShowMessage(kMsgOpenFailed, name);
     }
 }
 

@@ -7,9 +7,6 @@
 
 #include <cstdio>
 
-// The retry box of an opener that could not open a file.
-constexpr const char* kOpenFailedMessage = "Ffopen : ファイル[%s]の読み込みで失敗しました";
-
 // Switches direct opening on (nonzero) or off. While it is off nothing is found.
 void SetDirectOpenAllowed(int flag);
 
@@ -21,7 +18,7 @@ bool IsSoundName(const char* name);
 // be opened. Reports nothing.
 FILE* OpenDataFile(const char* name, const char* mode);
 
-// Opens the file or asks Retry/Cancel with kOpenFailedMessage until it opens;
+// Opens the file or asks Retry/Cancel (kMsgOpenFailed) until it opens;
 // Cancel ends the program with -1. Never returns null.
 FILE* OpenDataFileRetry(const char* name, const char* mode);
 

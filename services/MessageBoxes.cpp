@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/PathRules.h"
+#include "services/Messages.h"
 
 namespace {
 
@@ -77,6 +78,6 @@ void* CheckedAlloc(size_t size) {
         block = malloc(size);
     }
     if (block == nullptr)
-        BoxShow("メモリ容量が不足しています。処理を中断します。", "malloc", kBoxOk | kBoxIconError, false);
+        BoxShow(kOutOfMemoryMessage, kOutOfMemoryCaption, kBoxOk | kBoxIconError, false);
     return block;
 }

@@ -5,14 +5,12 @@
 #include <cstring>
 
 #include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "services/WorkingFolder.h"
 
 namespace {
-
-constexpr const char* kCannotOpenMessage = "[%s]ファイルを開けませんでした。";
-constexpr const char* kUnterminatedMessage = "[設定.env]の[%s]が終了していません";
 
 // Headers in the order they are tried; none is a prefix of another.
 struct Section {
@@ -78,7 +76,7 @@ void ClearStringList(StringList* list) {
 void LoadSectionLists(const char* name) {
     FILE* file = PlatformOpenFile(name, "rt");
     if (file == nullptr) {
-        ShowRetryError(kCannotOpenMessage, name);
+        ShowMessage(kMsgCannotOpenSections, name);
         exit(-1);
     }
     int open = -1;
@@ -101,7 +99,7 @@ void LoadSectionLists(const char* name) {
     }
     fclose(file);
     if (open >= 0) {
-        ShowRetryError(kUnterminatedMessage, SectionName(open));
+        ShowMessage(kMsgUnterminatedSection, SectionName(open));
         exit(-1);
     }
 }

@@ -156,7 +156,7 @@ int SettingInt(const char* key, int defaultValue) {
 }
 
 const char* UpdaterTitle() {
-    snprintf(s_title, sizeof(s_title), "%s アップデータ", TitleBarSetting());
+    snprintf(s_title, sizeof(s_title), kUpdaterTitleFormat, TitleBarSetting());
     return s_title;
 }
 

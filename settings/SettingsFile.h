@@ -16,6 +16,8 @@
 
 #include <cstddef>
 
+#include "services/Messages.h"  // kDefaultTitleBar, with the other texts
+
 // Lines the key/value pass reads at most.
 constexpr int kMaxSettingsLines = 400;
 // One physical line with its terminator; longer lines arrive in pieces.
@@ -30,7 +32,6 @@ constexpr size_t kLongSettingBuffer = 512;
 constexpr size_t kTitleBuffer = 141;
 
 constexpr const char* kSettingsFileName = "install.env";
-constexpr const char* kDefaultTitleBar = "ＶＯＲＮＥＬ アプリケーション";
 constexpr const char* kDefaultInstTo = "VORNEL_APP";
 constexpr const char* kDefaultExeName = "vornel.exe";
 constexpr const char* kDefaultReadmeLabel = "-";

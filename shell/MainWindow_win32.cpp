@@ -4,6 +4,7 @@
 
 #include "picture/Picture_win32.h"
 #include "resources/resource.h"
+#include "services/Messages.h"
 #include "services/TextCodec_win32.h"
 #include "services/Window_win32.h"
 #include "settings/SettingsFile.h"
@@ -16,9 +17,6 @@ namespace {
 constexpr int kSlotCount = 9;
 // What a slot's button does.
 enum ButtonAction { kActionNone = 0, kActionUpdate = 1, kActionDirectX = 2, kActionExit = 3, kActionReadme = 5 };
-constexpr const char* kExitLabel = "終了";
-constexpr const char* kDirectXLabel = "DirectXインストール";
-constexpr const char* kUpdateLabel = "アップデート";
 constexpr const char* kDirectXFolder = "DirectX";
 constexpr const char* kDirectXSetup = "DirectX\\dxsetup.exe";
 constexpr const char* kPictureFile = "insttscr.rct";
@@ -27,8 +25,8 @@ constexpr const char* kPictureFile = "insttscr.rct";
 // picture is scaled as much so that it keeps its place and proportion.
 constexpr int kPictureDpi = 96;
 
-int s_actions[kSlotCount];
-int s_busy = 0;
+ButtonAction s_actions[kSlotCount];
+bool s_busy = false;  // a button's work runs: further buttons and the close box are ignored
 Picture* s_picture = nullptr;
 int s_pictureX = 0;
 int s_pictureY = 0;
@@ -43,7 +41,7 @@ void SetText(HWND window, int id, const char* sjis) {
     else SetDlgItemTextW(window, id, wide);
 }
 
-void UseSlot(HWND window, int slot, const char* label, int action) {
+void UseSlot(HWND window, int slot, const char* label, ButtonAction action) {
     SetText(window, IDC_SLOT_FIRST + slot, label);
     s_actions[slot] = action;
 }
@@ -58,7 +56,7 @@ bool HasDirectXFolder() {
 void Initialise(HWND window) {
     SetOwnerWindow(window);
     CenterOnScreen(window);
-    s_busy = 0;
+    s_busy = false;
     SetText(window, 0, UpdaterTitle());
     UseSlot(window, 0, kExitLabel, kActionExit);
     int next = 1;
@@ -106,21 +104,21 @@ void Paint(HWND window) {
 }
 
 void Close(HWND window) {
-    FreePicture(s_picture, 0);
+    FreePicture(s_picture, kFreeUnlessKept);
     s_picture = nullptr;
     RemoveWorkingFolder();
     EndDialog(window, 0);
 }
 
 void Command(HWND window, WPARAM command) {
-    if (s_busy != 0) return;
-    s_busy = 1;
+    if (s_busy) return;
+    s_busy = true;
     int slot = 0;
     while (slot < kSlotCount && static_cast<WPARAM>(IDC_SLOT_FIRST + slot) != command) ++slot;
     if (slot < kSlotCount) {
         switch (s_actions[slot]) {
             case kActionUpdate:
-                if (RunUpdate() == 0) Close(window);
+                if (RunUpdate() == kUpdateApplied) Close(window);
                 break;
             case kActionDirectX:
                 StartProgram(kDirectXSetup);
@@ -135,7 +133,7 @@ void Command(HWND window, WPARAM command) {
                 break;
         }
     }
-    --s_busy;
+    s_busy = false;
 }
 
 INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
@@ -147,7 +145,7 @@ INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             Paint(window);
             break;
         case WM_CLOSE:
-            if (s_busy == 0) Close(window);
+            if (!s_busy) Close(window);
             break;
         case WM_COMMAND:
             Command(window, wParam);

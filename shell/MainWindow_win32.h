@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+// What the dialog-box call returns when the dialog could not be made.
+constexpr INT_PTR kMainWindowFailed = -1;
+
 // Runs the MAINDIALOG dialog from instance with no owner; returns what the
-// dialog-box call returns (0 when it closed, -1 when it could not be made).
+// dialog-box call returns (0 when it closed, kMainWindowFailed).
 INT_PTR RunMainWindow(HINSTANCE instance);

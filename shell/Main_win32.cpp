@@ -13,24 +13,16 @@
 
 #include "package/Extract.h"
 #include "services/DataFileOpener.h"
-#include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/SystemLibraries_win32.h"
 #include "services/TextCodec_win32.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
 #include "shell/MainWindow_win32.h"
+#include "update/RunUpdate.h"
 #include "services/WorkingFolder.h"
 
 namespace {
-
-constexpr const char* kMissingStartupFiles =
-    "起動に必要なファイルが不足しています。\nインストールの異常終了、起動するフォルダ異常、等を確認してください。";
-constexpr const char* kAlreadyRunning = "[ %s ] は既に起動中です";
-// No working folder could be made: nothing is extracted anywhere else.
-constexpr const char* kNoWorkingFolder =
-    "作業用の一時フォルダを作成できませんでした。\n一時フォルダ（TEMP）の設定と、ディスクの空き容量を確認してください。";
-// The main window could not be made (its template missing, say): told once.
-constexpr const char* kNoMainWindow = "メインウィンドウを作成できませんでした。";
 
 void UninitializeCom() { CoUninitialize(); }
 
@@ -44,9 +36,7 @@ void TakeSingleInstanceGuard() {
     HANDLE mutex = CreateMutexW(nullptr, TRUE, wideName);
     if (mutex == nullptr) EndProgram(0);
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
-        char text[kMessageBuffer];
-        snprintf(text, sizeof(text), kAlreadyRunning, name);
-        BoxShow(text, TitleBarSetting(), MB_ICONERROR | MB_OK, false);
+        ShowMessage(kMsgAlreadyRunning, name, TitleBarSetting());
         EndProgram(0);
     }
 }
@@ -60,19 +50,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     atexit(UninitializeCom);
     SetDirectOpenAllowed(1);
     if (CreateWorkingFolder() != 0) {
-        ShowError(kNoWorkingFolder);
+        ShowMessage(kMsgNoWorkingFolder);
         EndProgram(-1);
     }
-    ExtractPackage(WorkingFolderPath(), kBootMode);
+    ExtractResult extracted = ExtractPackage(WorkingFolderPath(), kBootMode);
+    if (extracted != kExtractDone) EndAfterFailedExtraction(extracted);
     if (!DataFileExists(kSettingsFileName)) {
-        ShowError(kMissingStartupFiles);
+        ShowMessage(kMsgMissingStartupFiles);
         EndProgram(-1);
     }
     LoadSettingsTable(kSettingsFileName);
     LoadSectionLists(kSettingsFileName);
     TakeSingleInstanceGuard();
-    if (RunMainWindow(instance) == -1) {
-        ShowError(kNoMainWindow);
+    if (RunMainWindow(instance) == kMainWindowFailed) {
+        ShowMessage(kMsgNoMainWindow);
         EndProgram(-1);
     }
     return 0;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "services/DataFileOpener.h"
-#include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/Platform.h"
 #include "services/Registry.h"
 #include "settings/SettingsFile.h"
@@ -12,15 +12,6 @@
 
 namespace {
 
-constexpr const char* kVersionTooOld = "アップデート元のバージョンが不適合です";
-constexpr const char* kAlreadyUpdated = "既にアップデート適応済みです";
-constexpr const char* kNotInstalled = "本体がインストールされていません";
-constexpr const char* kFolderUnknown =
-    "インストール先が特定できませんでした\n本体プログラムをインストールしてから実行してください";
-constexpr const char* kNetworkDrive = "ネットワークドライブには対応していません。\nローカルドライブを選択して下さい。";
-constexpr const char* kRootFolder = "ルートには適応できません";
-constexpr const char* kGameNotFound = "指定されたフォルダには [ %s ] 本体は発見できませんでした";
-constexpr const char* kConfirm = "[%s]をアップデートします";
 constexpr const char* kProgramFiles = "Program Files\\";
 
 char s_path[kInstallPathBuffer];
@@ -34,13 +25,17 @@ bool InsertText(char* path, size_t capacity, size_t position, const char* text) 
     return true;
 }
 
+// Puts the current folder back as it was when the keeper was made, on every
+// way out of the scope.
 struct CurrentFolderKeeper {
     char folder[kRememberedFolderBuffer];
-    bool ok;
-    CurrentFolderKeeper() { ok = PlatformGetCurrentFolder(folder, sizeof(folder)) == 0; }
-    void Restore() const {
-        if (ok) PlatformSetCurrentFolder(folder);
+    bool kept;
+    CurrentFolderKeeper() { kept = PlatformGetCurrentFolder(folder, sizeof(folder)) == 0; }
+    ~CurrentFolderKeeper() {
+        if (kept) PlatformSetCurrentFolder(folder);
     }
+    CurrentFolderKeeper(const CurrentFolderKeeper&) = delete;
+    CurrentFolderKeeper& operator=(const CurrentFolderKeeper&) = delete;
 };
 
 bool KeyFileMissing(const char* folder) {
@@ -51,16 +46,14 @@ bool KeyFileMissing(const char* folder) {
 }
 
 bool Confirmed(const char* path, char* folder) {
-    if (!AskYesNo(kConfirm, path)) return false;
+    if (!ShowMessage(kMsgConfirmUpdate, path)) return false;
     CopyText(folder, kInstallPathBuffer, path);
     return true;
 }
 
 }  // namespace
 
-char* InstallPathBuffer() { return s_path; }
-
-int NormalizeInstallPath(char* path, size_t capacity, const NormalizeOptions& options) {
+NormalizeResult NormalizeInstallPath(char* path, size_t capacity, const NormalizeOptions& options) {
     ReplaceSjisByte(path, '/', '\\');
     const char* doubled = strstr(path, "\\\\");
     if (doubled != nullptr && (doubled == path || !IsLeadByte(static_cast<uint8_t>(doubled[-1]))))
@@ -95,11 +88,11 @@ bool VersionGate() {
     if (valueName == nullptr) return true;
     int version = RegReadInt(RegGlobalSetting(), RegLocalSetting(), valueName, 0);
     if (version < ChkRegVerSetting()) {
-        ShowError(kVersionTooOld);
+        ShowMessage(kMsgVersionTooOld);
         return false;
     }
     if (version > ChkRegVerHighSetting()) {
-        ShowError(kAlreadyUpdated);
+        ShowMessage(kMsgAlreadyUpdated);
         return false;
     }
     return true;
@@ -125,60 +118,56 @@ void DefaultInstallPath() {
     AppendText(s_path, sizeof(s_path), InstToSetting());
 }
 
-int FindInstalledCopy(char* folder) {
-    if (!VersionGate()) return -2;
-    CurrentFolderKeeper current;
-    if (RegReadInt(RegGlobalSetting(), RegLocalSetting(), "IsInst", 0) == 0) {
-        ShowError(kNotInstalled);
-        current.Restore();
-        return -1;
+FolderResult FindInstalledCopy(char* folder) {
+    if (!VersionGate()) return kFolderRefused;
+    {
+        CurrentFolderKeeper current;
+        if (RegReadInt(RegGlobalSetting(), RegLocalSetting(), "IsInst", 0) == 0) {
+            ShowMessage(kMsgNotInstalled);
+            return kFolderNotFound;
+        }
+        RegReadString(RegGlobalSetting(), RegLocalSetting(), "InstTo", "", s_path, sizeof(s_path));
+        if (s_path[0] == '\0' || KeyFileMissing(s_path)) {
+            ShowMessage(kMsgFolderUnknown);
+            return kFolderNotFound;
+        }
     }
-    RegReadString(RegGlobalSetting(), RegLocalSetting(), "InstTo", "", s_path, sizeof(s_path));
-    if (s_path[0] == '\0' || KeyFileMissing(s_path)) {
-        ShowError(kFolderUnknown);
-        current.Restore();
-        return -1;
-    }
-    current.Restore();
-    return Confirmed(s_path, folder) ? 0 : -2;
+    return Confirmed(s_path, folder) ? kFolderConfirmed : kFolderRefused;
 }
 
-int ChooseInstallFolder(char* folder) {
-    CurrentFolderKeeper current;
-    DefaultInstallPath();
-    if (RegReadInt(RegGlobalSetting(), RegLocalSetting(), "IsInst", 0) != 0) {
-        char proposal[kInstallPathBuffer];
-        CopyText(proposal, sizeof(proposal), s_path);
-        RegReadString(RegGlobalSetting(), RegLocalSetting(), "InstTo", proposal, s_path, sizeof(s_path));
+// The box a refused hand-chosen path gets, or kMsgCount for none.
+static Message RefusalMessage(NormalizeResult result) {
+    switch (result) {
+        case kNormalizeNetwork: return kMsgNetworkDrive;
+        case kNormalizeTooLong: return kMsgPathTooLong;
+        case kNormalizeRoot: return kMsgRootFolder;
+        default: return kMsgCount;
     }
-    if (!RunSetupDialog(s_path, sizeof(s_path))) {
-        current.Restore();
-        return -1;
+}
+
+FolderResult ChooseInstallFolder(char* folder) {
+    {
+        CurrentFolderKeeper current;
+        DefaultInstallPath();
+        if (RegReadInt(RegGlobalSetting(), RegLocalSetting(), "IsInst", 0) != 0) {
+            char proposal[kInstallPathBuffer];
+            CopyText(proposal, sizeof(proposal), s_path);
+            RegReadString(RegGlobalSetting(), RegLocalSetting(), "InstTo", proposal, s_path, sizeof(s_path));
+        }
+        if (!RunSetupDialog(s_path, sizeof(s_path))) return kFolderNotFound;
+        char windows[kInstallPathBuffer];
+        if (PlatformGetWindowsFolder(windows, sizeof(windows)) != 0) windows[0] = '\0';
+        NormalizeOptions options{InstMakeFolSetting() != 0, InstFolSetting(), InstToSetting(), windows};
+        Message refusal = RefusalMessage(NormalizeInstallPath(s_path, sizeof(s_path), options));
+        if (refusal != kMsgCount) {
+            ShowMessage(refusal);
+            return kFolderNotFound;
+        }
     }
-    char windows[kInstallPathBuffer];
-    if (PlatformGetWindowsFolder(windows, sizeof(windows)) != 0) windows[0] = '\0';
-    NormalizeOptions options{InstMakeFolSetting() != 0, InstFolSetting(), InstToSetting(), windows};
-    switch (NormalizeInstallPath(s_path, sizeof(s_path), options)) {
-        case kNormalizeNetwork:
-            current.Restore();
-            ShowError(kNetworkDrive);
-            return -1;
-        case kNormalizeTooLong:
-            current.Restore();
-            ShowError(kPathTooLongMessage);
-            return -1;
-        case kNormalizeRoot:
-            ShowRetryError(kRootFolder);
-            current.Restore();
-            return -1;
-        default:
-            break;
-    }
-    current.Restore();
     if (KeyFileMissing(s_path)) {
-        ShowError(kGameNotFound, TitleBarSetting());
-        return -1;
+        ShowMessage(kMsgGameNotFound, TitleBarSetting());
+        return kFolderNotFound;
     }
-    if (!VersionGate()) return -1;
-    return Confirmed(s_path, folder) ? 0 : -1;
+    if (!VersionGate()) return kFolderNotFound;
+    return Confirmed(s_path, folder) ? kFolderConfirmed : kFolderNotFound;
 }

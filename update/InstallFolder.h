@@ -11,14 +11,6 @@ constexpr size_t kInstallPathBuffer = 260;
 // The current folder is remembered in a buffer this large.
 constexpr size_t kRememberedFolderBuffer = 520;
 
-// Told when a chosen or typed folder's path does not fit the path buffer.
-constexpr const char* kPathTooLongMessage =
-    "指定されたフォルダのパスが長すぎます。\n短いパスのフォルダを選択して下さい。";
-// Told when a chosen or typed folder has no Shift-JIS spelling, not even a
-// short one; %s is the folder as the user sees it.
-constexpr const char* kUnspellableFolderMessage =
-    "フォルダ「%s」の名前には、このプログラムで扱えない文字が含まれています。\n別のフォルダを選択して下さい。";
-
 // What the hand-chosen path became.
 enum NormalizeResult {
     kNormalizeOk = 0,
@@ -38,7 +30,7 @@ struct NormalizeOptions {
 // the network test, one final backslash stripped, the game's folders appended,
 // the Windows drive put in front, a backslash after the colon, the root test.
 // Never writes past capacity.
-int NormalizeInstallPath(char* path, size_t capacity, const NormalizeOptions& options);
+NormalizeResult NormalizeInstallPath(char* path, size_t capacity, const NormalizeOptions& options);
 
 // Passes when CHKREG is not set or the stored version lies within
 // CHKREGVER..CHKREGVERHIGH; otherwise shows why and fails.
@@ -48,16 +40,19 @@ bool VersionGate();
 // cut at a character boundary if it does not fit.
 void DefaultInstallPath();
 
-// The path buffer, shared by the calls and kept between them.
-char* InstallPathBuffer();
+// How the search for the install folder ended; every failure was told.
+enum FolderResult {
+    kFolderConfirmed = 0,  // folder filled, and the user agreed to update it
+    kFolderNotFound = -1,  // no folder was had: not installed, unknown, or none chosen
+    kFolderRefused = -2,   // the version gate refused, or the user declined the folder found
+};
 
-// Finds the install folder through the game key. Returns 0 with folder filled
-// (kInstallPathBuffer bytes) after the user confirmed; -1 when it is not found
-// (the caller may offer the manual way); -2 when the version gate refused or
-// the user declined.
-int FindInstalledCopy(char* folder);
+// Finds the install folder through the game key. Returns kFolderConfirmed with
+// folder filled (kInstallPathBuffer bytes); kFolderNotFound (the caller may
+// offer the manual way); or kFolderRefused.
+FolderResult FindInstalledCopy(char* folder);
 
-// Lets the user choose the install folder in the SETUP dialog. Returns 0 with
-// folder filled after the user confirmed, -1 otherwise. Cancel in the root
-// box ends the program.
-int ChooseInstallFolder(char* folder);
+// Lets the user choose the install folder in the SETUP dialog. Returns
+// kFolderConfirmed with folder filled, kFolderNotFound otherwise. Cancel in
+// the root box ends the program.
+FolderResult ChooseInstallFolder(char* folder);

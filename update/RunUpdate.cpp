@@ -4,10 +4,11 @@
 #include <vector>
 
 #include "package/Extract.h"
-#include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/Platform.h"
 #include "services/ProfileWriter.h"
 #include "services/Registry.h"
+#include "services/WorkingFolder.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
@@ -18,18 +19,10 @@
 
 namespace {
 
-constexpr const char* kAskManualChoice =
-    "[ %s ] 本体のインストール先を特定できませんでした。\nインストール先を手動で指定しますか？";
-constexpr const char* kUpdateCancelled = "アップデートを中止しました";
-
-constexpr const char* kIniNotWritten = "INIファイル[%s]に設定を書き込めませんでした。\nファイルは元のまま残っています。";
-constexpr const char* kIniUnreadable = "INIファイル[%s]を読み込めなかったため、設定を書き込みませんでした。";
-constexpr const char* kIniReadOnly = "INIファイル[%s]は読み取り専用のため、設定を書き込めませんでした。";
-
-const char* IniFailureMessage(int result) {
-    if (result == kProfileCannotRead) return kIniUnreadable;
-    if (result == kProfileReadOnly) return kIniReadOnly;
-    return kIniNotWritten;
+Message IniFailureMessage(int result) {
+    if (result == kProfileCannotRead) return kMsgIniUnreadable;
+    if (result == kProfileReadOnly) return kMsgIniReadOnly;
+    return kMsgIniNotWritten;
 }
 
 // Every [ini] entry goes into the file in one swap; a failure is told with
@@ -40,7 +33,7 @@ void WriteIniLines() {
     std::vector<std::string> keys, values;
     char key[kExpandBuffer], value[kExpandBuffer];
     for (const StringEntry* e = SectionList(kSectionIni)->first; e != nullptr; e = e->next) {
-        if (SplitIniLine(e->text, key, sizeof(key), value, sizeof(value)) != 0) continue;
+        if (SplitIniLine(e->text, key, sizeof(key), value, sizeof(value)) != kSplitOk) continue;
         keys.push_back(key);
         values.push_back(value);
     }
@@ -51,28 +44,35 @@ void WriteIniLines() {
     if (result == kProfileOk) return;
     char path[kMaxPath];
     if (!ResolveProfilePath(file, path, sizeof(path))) CopyText(path, sizeof(path), file);
-    ShowError(IniFailureMessage(result), path);
+    ShowMessage(IniFailureMessage(result), path);
 }
 
 void WriteRegLines() {
     if (RegGlobalSetting()[0] == '-') return;
     char name[kExpandBuffer], data[kExpandBuffer];
     for (const StringEntry* e = SectionList(kSectionReg)->first; e != nullptr; e = e->next)
-        if (SplitRegLine(e->text, name, sizeof(name), data, sizeof(data)) == 0)
+        if (SplitRegLine(e->text, name, sizeof(name), data, sizeof(data)) == kSplitOk)
             RegWriteString(RegGlobalSetting(), RegLocalSetting(), name, data);
 }
 
 }  // namespace
 
-int RunUpdate() {
+void EndAfterFailedExtraction(ExtractResult result) {
+    if (result == kExtractDamaged) ShowMessage(kMsgDamagedPackage);
+    EndProgram(-1);
+}
+
+UpdateResult RunUpdate() {
     char folder[kInstallPathBuffer] = "";
-    int found = FindInstalledCopy(folder);
-    if (found == -1 && AskYesNo(kAskManualChoice, TitleBarSetting())) found = ChooseInstallFolder(folder);
-    if (found != 0) {
-        ShowError(kUpdateCancelled);
-        return -1;
+    FolderResult found = FindInstalledCopy(folder);
+    if (found == kFolderNotFound && ShowMessage(kMsgAskManualChoice, TitleBarSetting()))
+        found = ChooseInstallFolder(folder);
+    if (found != kFolderConfirmed) {
+        ShowMessage(kMsgUpdateCancelled);
+        return kUpdateAbandoned;
     }
-    ExtractPackage(folder, kFullMode);
+    ExtractResult extracted = ExtractPackage(folder, kFullMode);
+    if (extracted != kExtractDone) EndAfterFailedExtraction(extracted);
     SetInstallFolderToken(folder);
     WriteIniLines();
     WriteRegLines();
@@ -85,5 +85,5 @@ int RunUpdate() {
         char readme[kLongSettingBuffer];
         OpenDocument(SettingString("INSTREADMEFL", readme, sizeof(readme), kDefaultReadmeFile));
     }
-    return 0;
+    return kUpdateApplied;
 }

@@ -3,7 +3,18 @@
 // what [delfiles_afterinst] lists, ask what to launch and launch it.
 #pragma once
 
-// Returns 0 when the update was applied (the main window then closes), -1
-// when it was abandoned before anything changed. A damaged package ends the
-// program inside the extraction, with the install folder as it was.
-int RunUpdate();
+#include "package/Extract.h"
+
+// How an update ended, when the program goes on.
+enum UpdateResult {
+    kUpdateApplied = 0,     // the main window then closes
+    kUpdateAbandoned = -1,  // told, and nothing changed
+};
+
+// Runs the update. A damaged package or Cancel after a write failure ends
+// the program, with the install folder as it was.
+UpdateResult RunUpdate();
+
+// Ends the program after an extraction that did not end in kExtractDone:
+// a damaged package is told first; the exit code is -1. Does not return.
+[[noreturn]] void EndAfterFailedExtraction(ExtractResult result);

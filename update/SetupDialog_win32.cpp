@@ -7,6 +7,7 @@
 
 #include "resources/resource.h"
 #include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/TextCodec_win32.h"
 #include "services/WidePath_win32.h"
 #include "services/Window_win32.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr const char* kBrowseTitle = "フォルダを作成する場所を選択してください";
 // Only file-system folders, and nothing below the domain level.
 constexpr UINT kBrowseFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
 
@@ -35,12 +35,12 @@ void ShowPath(HWND dialog) {
 bool TakeFolder(const wchar_t* wide) {
     char sjis[kWidePathBuffer * 2];
     if (wide[0] != L'\0' && !SystemPathToSjis(wide, sjis, sizeof(sjis))) {
-        ShowErrorNaming(kUnspellableFolderMessage, wide);
+        ShowErrorNaming(NoticeOf(kMsgUnspellableFolder).text, wide);
         return false;
     }
     if (wide[0] == L'\0') sjis[0] = '\0';
     if (strlen(sjis) + 1 > s_capacity) {
-        ShowError(kPathTooLongMessage);
+        ShowMessage(kMsgPathTooLong);
         return false;
     }
     CopyText(s_path, s_capacity, sjis);

@@ -48,10 +48,10 @@ bool CopyPart(char* dst, size_t capacity, const char* text, size_t length) {
     return true;
 }
 
-int SkipLine(char* first, size_t firstSize, char* second, size_t secondSize) {
+SplitResult SkipLine(char* first, size_t firstSize, char* second, size_t secondSize) {
     if (firstSize > 0) first[0] = '\0';
     if (secondSize > 0) second[0] = '\0';
-    return -1;
+    return kSplitSkipped;
 }
 
 }  // namespace
@@ -100,7 +100,7 @@ const char* RemoveEscapes(const char* line) {
     return s_unescaped;
 }
 
-int SplitIniLine(const char* line, char* key, size_t keySize, char* value, size_t valueSize) {
+SplitResult SplitIniLine(const char* line, char* key, size_t keySize, char* value, size_t valueSize) {
     if (FindSjis(line, 0, "=") == nullptr) return SkipLine(key, keySize, value, valueSize);
     const char* expanded = ExpandTokens(line, kIniCdRomToken);
     if (expanded == nullptr) return SkipLine(key, keySize, value, valueSize);
@@ -111,10 +111,10 @@ int SplitIniLine(const char* line, char* key, size_t keySize, char* value, size_
     if (!CopyPart(key, keySize, expanded, static_cast<size_t>(equals - expanded)) ||
         !CopyPart(value, valueSize, equals + 1, strlen(equals + 1)))
         return SkipLine(key, keySize, value, valueSize);
-    return 0;
+    return kSplitOk;
 }
 
-int SplitRegLine(const char* line, char* name, size_t nameSize, char* data, size_t dataSize) {
+SplitResult SplitRegLine(const char* line, char* name, size_t nameSize, char* data, size_t dataSize) {
     if (FindSjis(line, 0, kRegSeparator) == nullptr) return SkipLine(name, nameSize, data, dataSize);
     const char* unescaped = RemoveEscapes(line);
     if (unescaped == nullptr) return SkipLine(name, nameSize, data, dataSize);
@@ -130,7 +130,7 @@ int SplitRegLine(const char* line, char* name, size_t nameSize, char* data, size
     if (!CopyPart(name, nameSize, expanded + 1, static_cast<size_t>(separator - (expanded + 1))) ||
         !CopyPart(data, dataSize, dataStart, dataLength))
         return SkipLine(name, nameSize, data, dataSize);
-    return 0;
+    return kSplitOk;
 }
 
 void DeleteAfterInstall(const char* installFolder) {

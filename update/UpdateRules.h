@@ -54,18 +54,24 @@ const char* ExpandTokens(const char* line, const char* cdromTokenName);
 // next call, or null when line is longer than 511 bytes.
 const char* RemoveEscapes(const char* line);
 
+// Whether an [ini] or [reg] line gave its two parts.
+enum SplitResult {
+    kSplitOk = 0,
+    kSplitSkipped = -1,  // not such a line, or too long for the buffers: both parts emptied
+};
+
 // Splits an [ini] line "key=value" after expanding its tokens: the key is the
 // text before the first "=", the value everything after it, nothing trimmed.
-// Returns 0, or -1 (key and value emptied) for a line without "=" or one
-// whose expansion, key or value does not fit its buffer.
-int SplitIniLine(const char* line, char* key, size_t keySize, char* value, size_t valueSize);
+// Returns kSplitOk, or kSplitSkipped for a line without "=" or one whose
+// expansion, key or value does not fit its buffer.
+SplitResult SplitIniLine(const char* line, char* key, size_t keySize, char* value, size_t valueSize);
 
 // Splits a [reg] line "\"name\"=\"data\"" as the registry editor exports a
 // string value: escapes removed, then tokens expanded; the name runs from the
 // second byte to the first "\"=\"" after it, the data is the rest without its
-// last byte. Returns 0, or -1 (both emptied) for a line without "\"=\"" after
-// its first byte or one that does not fit its buffers.
-int SplitRegLine(const char* line, char* name, size_t nameSize, char* data, size_t dataSize);
+// last byte. Returns kSplitOk, or kSplitSkipped for a line without "\"=\""
+// after its first byte or one that does not fit its buffers.
+SplitResult SplitRegLine(const char* line, char* name, size_t nameSize, char* data, size_t dataSize);
 
 // Deletes the files that each [delfiles_afterinst] entry matches below
 // installFolder, then removes the entry's first folder when it is empty.

@@ -45,10 +45,10 @@ protected:
         SetExtractWorkers(0);
     }
 
-    int Walk(const Bytes& programFile, int mode, const ProgressSink* sink = nullptr) {
+    int Walk(const Bytes& programFile, ExtractMode mode, const ProgressSink* sink = nullptr) {
         return WalkInto(dest.Path(), programFile, mode, sink);
     }
-    int WalkInto(const std::string& destination, const Bytes& programFile, int mode,
+    int WalkInto(const std::string& destination, const Bytes& programFile, ExtractMode mode,
                  const ProgressSink* sink = nullptr) {
         std::string path = packages / "program.exe";
         EXPECT_TRUE(WriteFileBytes(path, programFile));

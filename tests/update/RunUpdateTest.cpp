@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "services/DataFileOpener.h"
 #include "services/MessageBoxes.h"
+#include "services/Messages.h"
 #include "services/Platform.h"
 #include "services/Registry.h"
 #include "services/ScriptedBoxes.h"
@@ -204,6 +206,96 @@ TEST_F(RunUpdateTest, AnIniFileThatCannotBeWrittenIsToldAndTheUpdateGoesOn) {
     ASSERT_TRUE(ReadFileBytes(ini, &written));
     EXPECT_EQ("[設定]\r\nPath=" + game_.Path() + "\r\nVolume=5\r\n", std::string(written.begin(), written.end()));
     EXPECT_EQ(1u, Texts().size());
+}
+
+// Prints, as the child of a death test ends, how many boxes it showed and
+// the last one's flags, and whether that was the damaged-package box.
+void ReportLastBoxAtExit() {
+    atexit([] {
+        const std::vector<ShownBox>& boxes = ShownBoxes();
+        bool damaged = !boxes.empty() && boxes.back().text == kDamagedPackageMessage;
+        fprintf(stderr, "boxes %zu, last %u %s\n", boxes.size(), boxes.empty() ? 0u : boxes.back().flags,
+                damaged ? "damaged" : "other");
+    });
+}
+
+// The program file with a stream that zlib refuses after a good entry.
+Bytes DamagedProgramFile() {
+    Bytes entries;
+    AppendFile(&entries, "game.exe", ToBytes("new"));
+    AppendRawFile(&entries, ToBytes("broken.dat"), 4, 4, kTestFileTime, ToBytes("junk"));
+    return MakeProgramFile(ToBytes("MZ"), entries);
+}
+
+// How an extraction ends is the caller's to tell: the walk itself tells only
+// a write failure, with Retry, and never ends the program.
+TEST_F(RunUpdateTest, ExtractionEndsInAResultTheCallerTells) {
+    struct Case {
+        const char* fault;  // guarded
+        bool damaged;       // the program file
+        bool lockGame;      // game.exe read-only in the game folder
+        ExtractMode mode;
+        ExtractResult expected;
+        unsigned boxFlags;  // of the one box asked, 0 for none
+    } cases[] = {
+        {"a good package reported as failed", false, false, kFullMode, kExtractDone, 0},
+        {"a damaged package told inside the walk", true, false, kFullMode, kExtractDamaged, 0},
+        {"a damaged Boot walk told inside the walk", true, false, kBootMode, kExtractDamaged, 0},
+        {"Cancel after a refused write ending the program, or taken as damage", false, true, kFullMode,
+         kExtractCancelled, 0x15},
+    };
+    std::string program = files_ / "update.exe";
+    for (const Case& c : cases) {
+        ResetScriptedBoxes();
+        if (c.damaged) {
+            ASSERT_TRUE(WriteFileBytes(program, DamagedProgramFile())) << c.fault;
+        }
+        if (c.lockGame) {
+            ASSERT_EQ(0, PlatformSetAttributes((game_ / "game.exe").c_str(), kAttrReadOnly));
+        }
+        TempFolder destination;
+        std::string into = c.mode == kFullMode ? game_.Path() : destination.Path();
+        EXPECT_EQ(c.expected, ExtractPackage(into.c_str(), c.mode)) << c.fault;
+        ASSERT_EQ(c.boxFlags == 0 ? 0u : 1u, ShownBoxes().size()) << c.fault;
+        if (c.boxFlags != 0) {
+            EXPECT_EQ(c.boxFlags, ShownBoxes()[0].flags) << c.fault;
+        }
+        PlatformSetAttributes((game_ / "game.exe").c_str(), 0);
+    }
+}
+
+TEST_F(RunUpdateTest, ADamagedPackageIsToldAndEndsTheProgramWithTheFolderAsItWas) {
+    Settings("");
+    RegWriteString(kGlobal, kLocal, "IsInst", "1");
+    RegWriteString(kGlobal, kLocal, "InstTo", game_.Path().c_str());
+    ASSERT_TRUE(WriteFileBytes(files_ / "update.exe", DamagedProgramFile()));
+    EXPECT_EXIT(
+        {
+            ReportLastBoxAtExit();
+            QueueBoxAnswer(kAnswerYes);  // confirm
+            RunUpdate();
+        },
+        ::testing::ExitedWithCode(kExitCodeMinusOne), "boxes 2, last 16 damaged");
+    Bytes game;
+    ASSERT_TRUE(ReadFileBytes(game_ / "game.exe", &game));
+    EXPECT_EQ(ToBytes("old"), game);
+}
+
+TEST_F(RunUpdateTest, CancelAfterARefusedWriteEndsTheProgramWithoutTheDamagedBox) {
+    Settings("");
+    RegWriteString(kGlobal, kLocal, "IsInst", "1");
+    RegWriteString(kGlobal, kLocal, "InstTo", game_.Path().c_str());
+    ASSERT_EQ(0, PlatformSetAttributes((game_ / "game.exe").c_str(), kAttrReadOnly));
+    // The last box is the Retry/Cancel question: nothing follows it.
+    EXPECT_EXIT(
+        {
+            ReportLastBoxAtExit();
+            QueueBoxAnswer(kAnswerYes);  // confirm
+            QueueBoxAnswer(kAnswerCancel);
+            RunUpdate();
+        },
+        ::testing::ExitedWithCode(kExitCodeMinusOne), "boxes 2, last 21 other");
+    PlatformSetAttributes((game_ / "game.exe").c_str(), 0);
 }
 
 }  // namespace

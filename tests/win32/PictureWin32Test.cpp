@@ -65,7 +65,7 @@ TEST_F(PictureWin32Test, RowsLandTopDownAtTheirStride) {
     DeleteDC(dc);
     for (int r = 0; r < 2; ++r)
         for (int x = 0; x < 5; ++x) EXPECT_EQ(x + 1, rows[r * 16 + x * 3]) << r << "," << x;
-    EXPECT_EQ(0, FreePicture(p, 0));
+    EXPECT_EQ(kPictureFreed, FreePicture(p, kFreeUnlessKept));
 }
 
 TEST_F(PictureWin32Test, ListKeepFlagAndMalformedFiles) {
@@ -77,12 +77,12 @@ TEST_F(PictureWin32Test, ListKeepFlagAndMalformedFiles) {
     EXPECT_EQ(b, NewestPicture());
     EXPECT_EQ(a, b->older);
     EXPECT_EQ(b, a->newer);
-    EXPECT_EQ(1, FreePicture(b, 0));
-    EXPECT_EQ(0, FreePicture(a, 0));
+    EXPECT_EQ(kPictureKept, FreePicture(b, kFreeUnlessKept));
+    EXPECT_EQ(kPictureFreed, FreePicture(a, kFreeUnlessKept));
     EXPECT_EQ(nullptr, b->older);
-    EXPECT_EQ(0, FreePicture(b, 1));
+    EXPECT_EQ(kPictureFreed, FreePicture(b, kFreeForced));
     EXPECT_EQ(nullptr, NewestPicture());
-    EXPECT_EQ(0, FreePicture(nullptr, 0));
+    EXPECT_EQ(kPictureFreed, FreePicture(nullptr, kFreeUnlessKept));
 
     struct Case { const char* what; Bytes file; } cases[] = {
         {"copy from above the first row", RctFile(2, 2, {1, 1, 1, 0xA4})},

@@ -10,6 +10,7 @@
 #include "resources/resource.h"
 #include "tests/robot/Robot_win32.h"
 #include "tests/win32/DialogLayout.h"
+#include "services/Messages.h"
 #include "update/InstallFolder.h"
 #include "update/UpdateDialogs.h"
 
