@@ -54,6 +54,9 @@ for t in $(find "$build/sanitize" -maxdepth 2 -name '*_tests' -type f -perm -u+x
         run_suite "sanitize-$(basename "$t")" "$t"
 done
 
+# The portable core check, on a throw-away project natively and for Windows.
+run_suite "portable-core-check" bash "$root/tests/cmake/PortableCoreCheckTest.sh"
+
 # The extraction, staging and packing on several threads, under ThreadSanitizer.
 if [ -x "$build/tsan/core_tests" ]; then
     TSAN_OPTIONS=halt_on_error=1 run_suite "tsan-core_tests" "$build/tsan/core_tests" \

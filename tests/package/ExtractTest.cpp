@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,9 +27,30 @@ Bytes Pattern(size_t size, uint32_t seed) {
     return out;
 }
 
+// Bytes that deflate cannot shrink: every block of output needs a little more
+// than a block of the stream.
+Bytes Noise(size_t size, uint32_t seed) {
+    Bytes out(size);
+    for (size_t i = 0; i < size; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        out[i] = static_cast<uint8_t>(seed >> 24);
+    }
+    return out;
+}
+
+// What an entry's header counts in the consumed bytes: the name length, the
+// name with its terminator and both sizes.
+int64_t HeaderBytes(const std::string& name) {
+    return static_cast<int64_t>(kNameLengthSize + name.size() + 1 + kSizeFieldsSize);
+}
+// What a whole file's stream counts: its last-write time and its packed bytes.
+int64_t StreamBytes(const Bytes& content) { return static_cast<int64_t>(kFileTimeSize + Deflate(content).size()); }
+
+using Reports = std::vector<std::pair<int64_t, int64_t>>;
+
 struct ProgressLog {
     std::vector<std::string> files;
-    std::vector<std::pair<int64_t, int64_t>> reports;
+    Reports reports;
 };
 
 void LogBegin(void* context, const char* path, int32_t) {
@@ -167,24 +189,55 @@ TEST_F(ExtractTest, BootModeFailsOnAStartupFileInsideAFolder) {
 
 TEST_F(ExtractTest, ProgressCountsBlocksAndConsumedBytes) {
     SetExtractWorkers(1);  // block by block, as a walk in order reports
+    const Bytes two(2 * kTransferBlock, 'x');
+    const Bytes more(kTransferBlock + 1, 'y');
     Bytes entries;
-    AppendFile(&entries, "two.dat", Bytes(2 * kTransferBlock, 'x'));
-    AppendFile(&entries, "more.dat", Bytes(kTransferBlock + 1, 'y'));
+    AppendFile(&entries, "two.dat", two);
+    AppendFile(&entries, "more.dat", more);
     AppendFile(&entries, "zero.dat", {});
     ProgressLog log;
     ProgressSink sink{LogBegin, LogReport, &log};
     ASSERT_EQ(kPackageOk, Walk(MakeProgramFile({}, entries), kFullMode, &sink));
     EXPECT_EQ((std::vector<std::string>{dest / "two.dat", dest / "more.dat", dest / "zero.dat"}), log.files);
+    // Both streams are shorter than a block, so each is requested whole at
+    // its first read: every report of a file counts the headers so far, the
+    // earlier files' streams and its own.
+    ASSERT_LT(Deflate(two).size(), kTransferBlock);
+    ASSERT_LT(Deflate(more).size(), kTransferBlock);
+    const int64_t afterTwo = HeaderBytes("two.dat") + StreamBytes(two);
+    const int64_t afterMore = afterTwo + HeaderBytes("more.dat") + StreamBytes(more);
     // Two full blocks, no report at the end; one full block and the partial end.
-    ASSERT_EQ(4u, log.reports.size());
-    EXPECT_EQ(int64_t(kTransferBlock), log.reports[0].first);
-    EXPECT_EQ(int64_t(2 * kTransferBlock), log.reports[1].first);
-    EXPECT_EQ(int64_t(kTransferBlock), log.reports[2].first);
-    EXPECT_EQ(int64_t(kTransferBlock + 1), log.reports[3].first);
-    // Consumed grows, and never counts more than the package holds.
-    for (size_t i = 1; i < log.reports.size(); ++i)
-        EXPECT_LE(log.reports[i - 1].second, log.reports[i].second);
-    EXPECT_LE(log.reports.back().second, int64_t(entries.size()));
+    EXPECT_EQ((Reports{{kTransferBlock, afterTwo},
+                       {2 * kTransferBlock, afterTwo},
+                       {kTransferBlock, afterMore},
+                       {kTransferBlock + 1, afterMore}}),
+              log.reports);
+}
+
+// A stream longer than a block is requested a block at a time: a report
+// counts the blocks of it requested so far, never more than it holds.
+TEST_F(ExtractTest, ConsumedCountsThePackedBytesRequestedSoFar) {
+    SetExtractWorkers(1);  // block by block, as a walk in order reports
+    const Bytes first = ToBytes("first");
+    const Bytes noise = Noise(3 * kTransferBlock + 100, 7);
+    const int64_t packed = static_cast<int64_t>(Deflate(noise).size());
+    ASSERT_GT(packed, int64_t(noise.size())) << "the stream must not be shorter than its output";
+    ASSERT_LT(packed, int64_t(4 * kTransferBlock));
+    Bytes entries;
+    AppendFile(&entries, "first.dat", first);
+    AppendFile(&entries, "noise.dat", noise);
+    ProgressLog log;
+    ProgressSink sink{LogBegin, LogReport, &log};
+    ASSERT_EQ(kPackageOk, Walk(MakeProgramFile({}, entries), kFullMode, &sink));
+    const int64_t afterFirst = HeaderBytes("first.dat") + StreamBytes(first);
+    const int64_t beforeNoise = afterFirst + HeaderBytes("noise.dat") + kFileTimeSize;
+    // Block k of output needs more than k blocks of the stream: k + 1 requested.
+    Reports expected{{int64_t(first.size()), afterFirst}};
+    for (int64_t k = 1; k <= 3; ++k)
+        expected.push_back({k * kTransferBlock, beforeNoise + std::min((k + 1) * int64_t(kTransferBlock), packed)});
+    expected.push_back({int64_t(noise.size()), beforeNoise + packed});
+    EXPECT_EQ(expected, log.reports);
+    EXPECT_EQ(int64_t(entries.size()), log.reports.back().second) << "every header and stream, once";
 }
 
 struct Damage {
@@ -193,55 +246,60 @@ struct Damage {
     int expected;
 };
 
-std::vector<Damage> DamagedPackages() {
-    std::vector<Damage> cases;
-    Bytes good = Deflate(ToBytes("hello"));
-    auto name = [](const std::string& s) {
-        Bytes b = ToBytes(s);
-        b.push_back(0);
-        return b;
-    };
-    Bytes e;
-    AppendRawFile(&e, name("..\\evil.dat"), 5, good.size(), 0, good);
-    cases.push_back({"name leaves the destination", e, kPackageBadName});
-    e.clear();
-    AppendRawFile(&e, name("C:\\evil.dat"), 5, good.size(), 0, good);
-    cases.push_back({"name with a drive", e, kPackageBadName});
-    e.clear();
-    AppendRawFile(&e, name(""), 5, good.size(), 0, good);
-    cases.push_back({"empty name", e, kPackageBadName});
-    e.clear();
-    AppendRawFile(&e, ToBytes("noterm"), 5, good.size(), 0, good);
-    cases.push_back({"name without terminator", e, kPackageBadName});
-    e.clear();
-    AppendRawFile(&e, name(std::string(270, 'a')), 5, good.size(), 0, good);
-    cases.push_back({"name over 260 bytes", e, kPackageBadName});
-    e.clear();
-    AppendRawFile(&e, name(std::string(250, 'a')), 5, good.size(), 0, good);
-    cases.push_back({"destination path over 259 bytes", e, kPackagePathTooLong});
-    e.clear();
-    Bytes badSum = good;
-    badSum.back() ^= 0x55;
-    AppendRawFile(&e, name("a.dat"), 5, badSum.size(), 0, badSum);
-    cases.push_back({"wrong checksum", e, kPackageCorruptStream});
-    e.clear();
-    Bytes garbage = ToBytes("this is not a zlib stream");
-    AppendRawFile(&e, name("a.dat"), 5, garbage.size(), 0, garbage);
-    cases.push_back({"not a zlib stream", e, kPackageCorruptStream});
-    e.clear();
-    Bytes cut(good.begin(), good.end() - 3);
-    AppendRawFile(&e, name("a.dat"), 5, cut.size(), 0, cut);
-    cases.push_back({"stream cut short", e, kPackageTruncated});
-    e.clear();
-    Bytes padded = good;
-    padded.push_back(0);
-    AppendRawFile(&e, name("a.dat"), 5, padded.size(), 0, padded);
-    cases.push_back({"stream ends before its packed size", e, kPackageCorruptStream});
-    e.clear();
-    AppendRawFile(&e, name("a.dat"), 5, 1000, 0, good);
-    cases.push_back({"packed size beyond the stream", e, kPackageCorruptStream});
+// A name as the package stores it, with its terminator.
+Bytes Stored(const std::string& name) {
+    Bytes b = ToBytes(name);
+    b.push_back(0);
+    return b;
+}
 
-    return cases;
+// A file entry of 5 unpacked bytes with every other field given: the stored
+// name, the stream and the packed size its header claims (the stream's own
+// size unless given).
+Bytes RawFile(const Bytes& nameBytes, const Bytes& stream, int64_t packed = -1) {
+    Bytes out;
+    AppendRawFile(&out, nameBytes, 5, packed < 0 ? static_cast<uint32_t>(stream.size()) : static_cast<uint32_t>(packed),
+                  0, stream);
+    return out;
+}
+
+Bytes FolderEntry(const std::string& name) {
+    Bytes out;
+    AppendFolder(&out, name);
+    return out;
+}
+
+Bytes Changed(Bytes bytes, size_t fromEnd, uint8_t mask) {
+    bytes[bytes.size() - 1 - fromEnd] ^= mask;
+    return bytes;
+}
+
+Bytes Resized(Bytes bytes, size_t size) {
+    bytes.resize(size, 0);
+    return bytes;
+}
+
+std::vector<Damage> DamagedPackages() {
+    const Bytes good = Deflate(ToBytes("hello"));
+    return {
+        {"name leaves the destination", RawFile(Stored("..\\evil.dat"), good), kPackageBadName},
+        {"name leaves through a folder inside", RawFile(Stored("sub\\..\\..\\evil.dat"), good), kPackageBadName},
+        {"folder that leaves the destination", FolderEntry("..\\"), kPackageBadName},
+        {"name with a drive", RawFile(Stored("C:\\evil.dat"), good), kPackageBadName},
+        {"name relative to a drive", RawFile(Stored("C:evil.dat"), good), kPackageBadName},
+        {"name from the root", RawFile(Stored("\\evil.dat"), good), kPackageBadName},
+        {"name from the root, forward slash", RawFile(Stored("/evil.dat"), good), kPackageBadName},
+        {"empty name", RawFile(Stored(""), good), kPackageBadName},
+        {"name without terminator", RawFile(ToBytes("noterm"), good), kPackageBadName},
+        {"name over 260 bytes", RawFile(Stored(std::string(270, 'a')), good), kPackageBadName},
+        {"destination path over 259 bytes", RawFile(Stored(std::string(250, 'a')), good), kPackagePathTooLong},
+        {"wrong checksum", RawFile(Stored("a.dat"), Changed(good, 0, 0x55)), kPackageCorruptStream},
+        {"not a zlib stream", RawFile(Stored("a.dat"), ToBytes("this is not a zlib stream")), kPackageCorruptStream},
+        {"stream cut short", RawFile(Stored("a.dat"), Resized(good, good.size() - 3)), kPackageTruncated},
+        {"stream ends before its packed size", RawFile(Stored("a.dat"), Resized(good, good.size() + 1)),
+         kPackageCorruptStream},
+        {"packed size beyond the stream", RawFile(Stored("a.dat"), good, 1000), kPackageCorruptStream},
+    };
 }
 
 // Many files, a repeated target (the last entry wins) and Japanese names: the
@@ -261,6 +319,8 @@ TEST_F(ExtractTest, ParallelWalkMakesTheSameTreeAsAWalkInOrder) {
     SetExtractWorkers(1);
     ASSERT_EQ(kPackageOk, Walk(program, kFullMode, &inOrderSink));
     Tree expected = Snapshot();
+    // The last file's end is reported, with every header and stream counted once.
+    EXPECT_EQ(int64_t(entries.size()), inOrder.reports.back().second);
     for (unsigned workers : {2u, 4u}) {
         RemoveTree(dest.Path());
         ASSERT_EQ(0, PlatformCreateFolder(dest.Path().c_str()));
@@ -271,7 +331,7 @@ TEST_F(ExtractTest, ParallelWalkMakesTheSameTreeAsAWalkInOrder) {
         EXPECT_TRUE(Snapshot() == expected) << workers;
         ASSERT_FALSE(log.reports.empty()) << workers;
         for (size_t i = 1; i < log.reports.size(); ++i) EXPECT_LE(log.reports[i - 1].second, log.reports[i].second);
-        EXPECT_EQ(inOrder.reports.back().second, log.reports.back().second) << "ends full, " << workers;
+        EXPECT_EQ(int64_t(entries.size()), log.reports.back().second) << "ends full, " << workers;
         EXPECT_EQ(inOrder.files, log.files) << "every file start, in package order, " << workers;
         EXPECT_EQ(inOrder.reports.back().first, log.reports.back().first) << workers;
     }
@@ -301,18 +361,27 @@ TEST_F(ExtractTest, DamageAtAnyEntryFoundByAnyWorkerChangesNothing) {
     }
 }
 
+// The install folder is two levels down in the temporary folder, so that a
+// name that climbs out of it would land in the snapshot too.
 TEST_F(ExtractTest, DamagedPackagesLeaveTheDestinationUntouched) {
-    ASSERT_TRUE(WriteFileBytes(dest / "first.dat", ToBytes("original")));
-    ASSERT_EQ(0, PlatformSetFileTime((dest / "first.dat").c_str(), kTestFileTime));
+    const std::string install = dest / "outer\\install";
+    ASSERT_EQ(0, PlatformCreateFolder((dest / "outer").c_str()));
+    ASSERT_EQ(0, PlatformCreateFolder(install.c_str()));
+    ASSERT_TRUE(WriteFileBytes(install + "\\first.dat", ToBytes("original")));
+    ASSERT_EQ(0, PlatformSetFileTime((install + "\\first.dat").c_str(), kTestFileTime));
     Tree before = Snapshot();
+    ASSERT_EQ(3u, before.size());
     for (const Damage& d : DamagedPackages()) {
         // A good entry and a new folder come first, so that the failure is met part-way.
         Bytes entries;
         AppendFile(&entries, "first.dat", ToBytes("replacement"));
         AppendFolder(&entries, "newfolder\\");
         entries.insert(entries.end(), d.entries.begin(), d.entries.end());
-        EXPECT_EQ(d.expected, Walk(MakeProgramFile(ToBytes("MZ"), entries), kFullMode)) << d.what;
-        EXPECT_EQ(before, Snapshot()) << d.what;
+        EXPECT_EQ(d.expected, WalkInto(install, MakeProgramFile(ToBytes("MZ"), entries), kFullMode)) << d.what;
+        EXPECT_EQ(before, Snapshot()) << "nothing inside the destination or beside it: " << d.what;
+        // Nor in the current folder or at the root of its drive.
+        for (const char* outside : {"evil.dat", "\\evil.dat", "/evil.dat", "C:\\evil.dat"})
+            EXPECT_FALSE(Exists(outside)) << outside << " after " << d.what;
     }
 }
 

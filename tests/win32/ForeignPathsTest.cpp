@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/resource.h"
 #include "services/Platform.h"
 #include "services/Registry.h"
 #include "tests/robot/Robot_win32.h"
@@ -134,7 +135,7 @@ protected:
         EXPECT_EQ((std::vector<std::wstring>{L"install.env", L"insttscr.rct", L"readme.txt"}),
                   ListWide(temp + L"\\" + added[0]))
             << what;
-        ClickButton(main_, 1000);  // Exit
+        ClickButton(main_, IDC_SLOT_FIRST);  // Exit
         EXPECT_EQ(0, Finish()) << what;
         EXPECT_EQ(before, ListWide(temp)) << what;
     }
@@ -186,17 +187,17 @@ TEST_F(ForeignPathsTest, InstallFolderOfSuchAUserChosenByHand) {
     std::wstring absent = UserFolder(L"M\u00fcller", L"Games") + L"\\New";
     auto before = Surroundings();
     Start(Program());
-    Press(1001);  // Update, above Exit
+    Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
     ASSERT_EQ(2u, Answer({IDOK, IDYES}).size());  // not installed; choose by hand
     HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, setup);
-    SetDlgItemTextW(setup, 1000, absent.c_str());
+    SetDlgItemTextW(setup, IDC_INSTALL_PATH, absent.c_str());
     PostMessageW(setup, WM_COMMAND, IDOK, 0);
     std::vector<std::wstring> texts = Answer({IDOK}, setup);
     ASSERT_EQ(1u, texts.size());
     EXPECT_NE(std::wstring::npos, texts[0].find(absent)) << "the box names the folder";
     EXPECT_TRUE(IsWindowVisible(setup)) << "the dialog stays for another choice";
-    SetDlgItemTextW(setup, 1000, game.c_str());
+    SetDlgItemTextW(setup, IDC_INSTALL_PATH, game.c_str());
     ClickButton(setup, IDOK);
     ASSERT_TRUE(WaitForWindowGone(setup, kProcessTimeoutMs));
     texts = Answer({IDYES});
@@ -236,7 +237,7 @@ TEST_F(ForeignPathsTest, LongInstallFolderTakesTheLongestName) {
     AppendFile(&entries, name, ToBytes("new"));
     AppendFolder(&entries, "追加フォルダ_012345678abc\\");  // a 256-byte folder
     Start(MakeProgramFile(image_, entries));
-    Press(1001);  // Update, above Exit
+    Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
     ASSERT_EQ(1u, Answer({IDYES}).size());
     HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, finish);

@@ -190,13 +190,13 @@ TEST_F(HighDpiRun, UpdaterWindowsAtTheSystemDpi) {
     EXPECT_NE(kPictureColour, ClientPixel(main, at, last + 1));
     EXPECT_TRUE(SaveShot(main, (L"main-window" + suffix).c_str()));
 
-    ClickButton(main, 1002);  // Exit 1000, the readme 1001, Update 1002
+    ClickButton(main, IDC_SLOT_FIRST + 2);  // Exit, the readme, Update
     BoxAnswerer answerer{};
     StartBoxSequence(&answerer, process_.dwProcessId, {IDOK, IDYES}, kProcessTimeoutMs, main);
     ASSERT_TRUE(FinishBoxAnswerer(&answerer));
     HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, setup);
-    SetDlgItemTextW(setup, 1000, Wide(game.Path().c_str()).c_str());
+    SetDlgItemTextW(setup, IDC_INSTALL_PATH, Wide(game.Path().c_str()).c_str());
     ExpectEverythingFits(Capture(setup), IDD_SETUP, "SETUP");
     EXPECT_TRUE(SaveShot(setup, (L"setup-dialog" + suffix).c_str()));
     ClickButton(setup, IDOK);
@@ -212,7 +212,7 @@ TEST_F(HighDpiRun, UpdaterWindowsAtTheSystemDpi) {
     ASSERT_NE(nullptr, finish);
     ExpectEverythingFits(Capture(finish), IDD_ENDINSTALL, "finish dialog");
     EXPECT_TRUE(SaveShot(finish, (L"finish-dialog" + suffix).c_str()));
-    SendDlgItemMessageW(finish, 1009, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
     ClickButton(finish, IDOK);
     EXPECT_EQ(0, Finish());
 }

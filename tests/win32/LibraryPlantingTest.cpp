@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/ByteReader.h"
+#include "resources/resource.h"
 #include "services/Registry.h"
 #include "tests/support/RegistryStore.h"
 #include "tests/win32/UpdaterProcess.h"
@@ -157,14 +158,14 @@ TEST_F(LibraryPlantingTest, NothingIsLoadedFromTheUpdatersFolder) {
     StartPreferringPlanted(MakeProgramFile(image_, entries), "update.exe");
     HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, main);
-    ClickButton(main, 1001);  // Update, above Exit
+    ClickButton(main, IDC_SLOT_FIRST + 1);  // Update, above Exit
     // Not installed: OK, then Yes to choosing the folder by hand.
     BoxAnswerer answerer{};
     StartBoxSequence(&answerer, process_.dwProcessId, {IDOK, IDYES}, kProcessTimeoutMs, main);
     ASSERT_TRUE(FinishBoxAnswerer(&answerer));
     HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, setup);
-    ClickButton(setup, 1021);  // Browse
+    ClickButton(setup, IDC_BROWSE);
     HWND browser = nullptr;
     for (DWORD waited = 0; browser == nullptr && waited < kProcessTimeoutMs; waited += 50) {
         Sleep(50);
@@ -174,7 +175,7 @@ TEST_F(LibraryPlantingTest, NothingIsLoadedFromTheUpdatersFolder) {
     ASSERT_NE(nullptr, browser) << "the folder browser did not open";
     ClickButton(browser, IDCANCEL);
     ASSERT_TRUE(WaitForWindowGone(browser, kProcessTimeoutMs));
-    SetDlgItemTextW(setup, 1000, Wide(game.Path().c_str()).c_str());
+    SetDlgItemTextW(setup, IDC_INSTALL_PATH, Wide(game.Path().c_str()).c_str());
     ClickButton(setup, IDOK);
     ASSERT_TRUE(WaitForWindowGone(setup, kProcessTimeoutMs));
     StartBoxSequence(&answerer, process_.dwProcessId, {IDYES}, kProcessTimeoutMs, main);
@@ -182,7 +183,7 @@ TEST_F(LibraryPlantingTest, NothingIsLoadedFromTheUpdatersFolder) {
     EXPECT_NE(nullptr, WaitForDialog(process_.dwProcessId, Wide("ファイルのコピー中"), kProcessTimeoutMs));
     HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, finish);
-    SendDlgItemMessageW(finish, 1009, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
     ClickButton(finish, IDOK);
     EXPECT_EQ(0, Finish());
     Bytes data;

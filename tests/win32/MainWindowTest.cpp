@@ -38,9 +38,11 @@ struct TemplateButton {
 };
 // MAINDIALOG's buttons, in template (and tab) order.
 const TemplateButton kTemplateButtons[] = {
-    {1007, 155, 55, 75, 14},  {1006, 155, 70, 75, 14},  {1005, 155, 85, 75, 14},
-    {1004, 155, 100, 75, 14}, {1003, 155, 115, 75, 14}, {1002, 155, 130, 75, 14},
-    {1001, 155, 145, 75, 14}, {1000, 155, 160, 75, 14}, {1008, 177, 7, 50, 14},
+    {IDC_SLOT_FIRST + 7, 155, 55, 75, 14},  {IDC_SLOT_FIRST + 6, 155, 70, 75, 14},
+    {IDC_SLOT_FIRST + 5, 155, 85, 75, 14},  {IDC_SLOT_FIRST + 4, 155, 100, 75, 14},
+    {IDC_SLOT_FIRST + 3, 155, 115, 75, 14}, {IDC_SLOT_FIRST + 2, 155, 130, 75, 14},
+    {IDC_SLOT_FIRST + 1, 155, 145, 75, 14}, {IDC_SLOT_FIRST, 155, 160, 75, 14},
+    {IDC_SLOT_FIRST + 8, 177, 7, 50, 14},
 };
 
 Bytes SquarePicture() {
@@ -160,24 +162,24 @@ TEST_F(MainWindowTest, FourButtonsMatchTheTemplateAndThePictureIsCentred) {
     std::vector<int> order;
     for (HWND c = GetWindow(main, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
         order.push_back(GetDlgCtrlID(c));
-    EXPECT_EQ((std::vector<int>{1003, 1002, 1001, 1000}), order);
+    EXPECT_EQ((std::vector<int>{IDC_SLOT_FIRST + 3, IDC_SLOT_FIRST + 2, IDC_SLOT_FIRST + 1, IDC_SLOT_FIRST}), order);
     HWND modelButton = GetWindow(model, GW_CHILD);
     for (const TemplateButton& b : kTemplateButtons) {
         ASSERT_NE(nullptr, modelButton) << b.id;
         EXPECT_EQ(b.id, GetDlgCtrlID(modelButton));
-        EXPECT_EQ(L"Button" + std::to_wstring(b.id - 999), WindowText(modelButton));
+        EXPECT_EQ(L"Button" + std::to_wstring(b.id - IDC_SLOT_FIRST + 1), WindowText(modelButton));
         EXPECT_EQ(BS_PUSHBUTTON, GetWindowLongW(modelButton, GWL_STYLE) & BS_TYPEMASK) << b.id;
         RECT want = DialogUnits(model, b.x, b.y, b.width, b.height);
         ExpectRect(want, ClientRectOf(model, modelButton), "template");
         modelButton = GetWindow(modelButton, GW_HWNDNEXT);
         HWND button = GetDlgItem(main, b.id);
-        if (b.id > 1003) {
+        if (b.id > IDC_SLOT_FIRST + 3) {
             EXPECT_EQ(nullptr, button) << b.id;
             continue;
         }
         ASSERT_NE(nullptr, button) << b.id;
         EXPECT_EQ(L"Button", ClassName(button));
-        EXPECT_EQ(labels[b.id - 1000], WindowText(button)) << b.id;
+        EXPECT_EQ(labels[b.id - IDC_SLOT_FIRST], WindowText(button)) << b.id;
         LONG bs = GetWindowLongW(button, GWL_STYLE);
         EXPECT_EQ(WS_CHILD | WS_VISIBLE | WS_TABSTOP, bs & (WS_CHILD | WS_VISIBLE | WS_TABSTOP)) << b.id;
         ExpectRect(want, ClientRectOf(main, button), "main window");
@@ -202,11 +204,11 @@ TEST_F(MainWindowTest, FourButtonsMatchTheTemplateAndThePictureIsCentred) {
     EXPECT_TRUE(SaveShot(main, L"main-window"));
 
     // DirectX install starts DirectX\dxsetup.exe from the working folder.
-    ClickButton(main, 1001);
+    ClickButton(main, IDC_SLOT_FIRST + 1);
     bool ran = false;
     for (int i = 0; i < 100 && !ran; ++i, Sleep(100)) ran = Exists(planter.working + "\\DirectX\\dxsetup.exe.ran");
     EXPECT_TRUE(ran);
-    ClickButton(main, 1000);
+    ClickButton(main, IDC_SLOT_FIRST);
     EXPECT_EQ(0, Finish());
     // The working folder's own files are gone; the planted folder is the test's.
     EXPECT_FALSE(Exists(planter.working + "\\install.env"));
@@ -221,9 +223,9 @@ TEST_F(MainWindowTest, DirectXFileAndDashedReadmeLeaveExitAndUpdate) {
     ASSERT_TRUE(planter.planted);
     ASSERT_TRUE(planter.beforeSettings) << "the DirectX file came too late to be seen";
     ASSERT_NE(nullptr, main);
-    EXPECT_EQ(L"終了", WindowText(GetDlgItem(main, 1000)));
-    EXPECT_EQ(L"アップデート", WindowText(GetDlgItem(main, 1001)));
-    for (int id = 1002; id <= 1008; ++id) EXPECT_EQ(nullptr, GetDlgItem(main, id)) << id;
+    EXPECT_EQ(L"終了", WindowText(GetDlgItem(main, IDC_SLOT_FIRST)));
+    EXPECT_EQ(L"アップデート", WindowText(GetDlgItem(main, IDC_SLOT_FIRST + 1)));
+    for (int id = IDC_SLOT_FIRST + 2; id <= IDC_SLOT_FIRST + 8; ++id) EXPECT_EQ(nullptr, GetDlgItem(main, id)) << id;
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);  // the close box
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
@@ -262,14 +264,14 @@ TEST_F(MainWindowFlowTest, CommandsCloseAndEscAreIgnoredWhileAnUpdateRuns) {
     Start(Program("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR 二重\r\n"));
     HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, main);
-    ClickButton(main, 1001);  // Update, twice in quick succession
-    ClickButton(main, 1001);
+    ClickButton(main, IDC_SLOT_FIRST + 1);  // Update, twice in quick succession
+    ClickButton(main, IDC_SLOT_FIRST + 1);
     HWND question = WaitForDialogExcept(process_.dwProcessId, main, kProcessTimeoutMs);
     ASSERT_NE(nullptr, question);
     EXPECT_EQ(Wide(("[" + game_.Path() + "]をアップデートします").c_str()), MessageBoxText(question));
     PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0);
     PostMessageW(main, WM_CLOSE, 0, 0);
-    ClickButton(main, 1000);  // Exit, too, waits its turn: it is refused
+    ClickButton(main, IDC_SLOT_FIRST);  // Exit, too, waits its turn: it is refused
     Sleep(kQuietMs);
     EXPECT_TRUE(IsWindowVisible(question));
     ClickButton(question, IDNO);
@@ -284,7 +286,7 @@ TEST_F(MainWindowFlowTest, CommandsCloseAndEscAreIgnoredWhileAnUpdateRuns) {
     EXPECT_TRUE(IsWindowVisible(main));
 
     // Esc, pressed on the focused button, does nothing either.
-    HWND focused = GetDlgItem(main, 1001);
+    HWND focused = GetDlgItem(main, IDC_SLOT_FIRST + 1);
     PostMessageW(focused, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
     PostMessageW(focused, WM_KEYUP, VK_ESCAPE, 0xC0010001);
     PostMessageW(main, WM_COMMAND, IDCANCEL, 0);
@@ -325,14 +327,14 @@ TEST_F(MainWindowFlowTest, SecondCopyMeetsTheFirstAndLeaves) {
 
     process_ = first;
     EXPECT_TRUE(IsWindowVisible(main));
-    ClickButton(main, 1000);
+    ClickButton(main, IDC_SLOT_FIRST);
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
 
     Start(program, "second.exe");
     main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, main);
-    ClickButton(main, 1000);
+    ClickButton(main, IDC_SLOT_FIRST);
     EXPECT_EQ(0, Finish());
 }
 
@@ -404,7 +406,7 @@ TEST_F(MainWindowFlowTest, UndecodablePictureLeavesItsPlaceEmpty) {
     Sleep(kQuietMs);
     EXPECT_EQ(GetSysColor(COLOR_BTNFACE), ClientPixel(main, 20, 20));
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(process_.hProcess, 0));
-    ClickButton(main, 1000);
+    ClickButton(main, IDC_SLOT_FIRST);
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "resources/Version.h"
+#include "resources/resource.h"
 #include "tests/win32/UpdaterProcess.h"
 
 namespace {
@@ -184,7 +185,7 @@ TEST_F(UpdaterProcessTest, UpdaterRunsWithVersion6CommonControls) {
     for (BOOL more = Module32FirstW(snapshot, &module); more; more = Module32NextW(snapshot, &module))
         if (lstrcmpiW(module.szModule, L"comctl32.dll") == 0) controls.push_back(module.szExePath);
     CloseHandle(snapshot);
-    ClickButton(main, 1000);  // Exit
+    ClickButton(main, IDC_SLOT_FIRST);  // Exit
     EXPECT_EQ(0, Finish());
     ASSERT_EQ(1u, controls.size());
     std::wstring path = controls[0];

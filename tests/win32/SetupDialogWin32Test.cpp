@@ -103,15 +103,16 @@ TEST(SetupDialogWin32Test, NextTakesTheTypedFolder) {
     EXPECT_EQ(script.editRect.top, script.browseRect.top);
     EXPECT_STREQ("D:\\ゲーム\\表示", path);
     EXPECT_TRUE(script.hasSystemMenu);
+    const std::wstring unnamed = std::to_wstring(static_cast<WORD>(IDC_STATIC));  // -1 as a template stores it
     std::vector<std::wstring> expected = {
-        L"1 Button [" + Wide("次へ") + L"] 115,75,40,14",
-        L"2 Button [" + Wide("ｷｬﾝｾﾙ") + L"] 160,75,40,14",
-        L"1000 Edit [" + Wide("C:\\Program Files\\ゲーム") + L"] 10,26,130,12",
-        L"1021 Button [" + Wide("参照(&B)") + L"] 145,25,50,14",
-        L"65535 Button [] 5,15,195,30",
-        L"65535 Static [" + Wide("[参照]ボタンで、既存のフォルダを参照できます\n[次へ]ボタンでインストールを開始します") +
+        std::to_wstring(IDOK) + L" Button [" + Wide("次へ") + L"] 115,75,40,14",
+        std::to_wstring(IDCANCEL) + L" Button [" + Wide("ｷｬﾝｾﾙ") + L"] 160,75,40,14",
+        std::to_wstring(IDC_INSTALL_PATH) + L" Edit [" + Wide("C:\\Program Files\\ゲーム") + L"] 10,26,130,12",
+        std::to_wstring(IDC_BROWSE) + L" Button [" + Wide("参照(&B)") + L"] 145,25,50,14",
+        unnamed + L" Button [] 5,15,195,30",
+        unnamed + L" Static [" + Wide("[参照]ボタンで、既存のフォルダを参照できます\n[次へ]ボタンでインストールを開始します") +
             L"] 5,50,191,20",
-        L"65535 Static [" + Wide("アップデート先フォルダを指定してください") + L"] 10,5,190,8",
+        unnamed + L" Static [" + Wide("アップデート先フォルダを指定してください") + L"] 10,5,190,8",
     };
     EXPECT_EQ(expected, script.controls);
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "package/ProgramImage.h"
+#include "resources/resource.h"
 #include "services/Registry.h"
 #include "tests/support/RegistryStore.h"
 #include "tests/win32/UpdaterProcess.h"
@@ -108,14 +109,14 @@ TEST_F(SignedPatchWin32Test, SignedPatchUpdatesTheGame) {
 
         HWND main = WaitForDialog(process_.dwProcessId, Wide("署名 アップデータ"), kProcessTimeoutMs);
         ASSERT_NE(nullptr, main);
-        ClickButton(main, 1001);  // Update, above Exit
+        ClickButton(main, IDC_SLOT_FIRST + 1);  // Update, above Exit
         BoxAnswerer answerer{};
         StartBoxSequence(&answerer, process_.dwProcessId, {IDYES}, kProcessTimeoutMs, main);
         ASSERT_TRUE(FinishBoxAnswerer(&answerer));
         EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), answerer.texts[0]);
         HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
         ASSERT_NE(nullptr, finish);
-        SendDlgItemMessageW(finish, 1009, BM_SETCHECK, BST_UNCHECKED, 0);
+        SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
         ClickButton(finish, IDOK);
         EXPECT_EQ(0, Finish());
         Bytes bytes;

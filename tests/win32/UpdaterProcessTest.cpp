@@ -10,6 +10,7 @@
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "package/Staging.h"
+#include "resources/resource.h"
 #include "services/Platform.h"
 #include "services/Registry.h"
 #include "tests/support/RegistryStore.h"
@@ -40,7 +41,7 @@ TEST_F(UpdaterProcessTest, BootExtractionTakesOnlyStartupFilesAndCleansUp) {
     uint64_t t = 0;
     ASSERT_EQ(0, PlatformGetFileTime((working + "\\表ソ説明.txt").c_str(), &t));
     EXPECT_EQ(kTestFileTime, t);
-    ClickButton(box, 1000);  // Exit
+    ClickButton(box, IDC_SLOT_FIRST);  // Exit
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
 }
@@ -92,7 +93,7 @@ TEST_F(UpdaterProcessTest, SettingsAreLoadedAndNameTheReport) {
     HWND box = WaitForDialog(process_.dwProcessId, L"", kProcessTimeoutMs);
     ASSERT_NE(nullptr, box);
     EXPECT_EQ(Wide("サンプル ソフト アップデータ"), WindowText(box));
-    ClickButton(box, 1000);  // Exit
+    ClickButton(box, IDC_SLOT_FIRST);  // Exit
     EXPECT_EQ(0, Finish());
     EXPECT_TRUE(WorkingFolders().empty());
 }
@@ -142,16 +143,16 @@ TEST_F(UpdaterProcessTest, UpdateFoundThroughTheRegistryIsApplied) {
 
     HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, main);
-    ClickButton(main, 1002);  // Exit 1000, the readme 1001, Update 1002
+    ClickButton(main, IDC_SLOT_FIRST + 2);  // Exit, the readme, Update
     BoxAnswerer answerer{};
     StartBoxSequence(&answerer, process_.dwProcessId, {IDYES}, kProcessTimeoutMs, main);
     ASSERT_TRUE(FinishBoxAnswerer(&answerer));
     EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), answerer.texts[0]);
     HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, finish);
-    EXPECT_EQ(Wide("読む"), WindowText(GetDlgItem(finish, 1007)));
-    EXPECT_EQ(BST_CHECKED, SendDlgItemMessageW(finish, 1009, BM_GETCHECK, 0, 0));
-    SendDlgItemMessageW(finish, 1009, BM_SETCHECK, BST_UNCHECKED, 0);
+    EXPECT_EQ(Wide("読む"), WindowText(GetDlgItem(finish, IDC_README_CHECK)));
+    EXPECT_EQ(BST_CHECKED, SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_GETCHECK, 0, 0));
+    SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
     ClickButton(finish, IDOK);
     EXPECT_EQ(0, Finish());
 
@@ -230,7 +231,7 @@ TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
         }
         if (c.version != nullptr) RegWriteString("VornelUpdaterTest", "Flow", "Ver", c.version);
         StartUpdater("CHKREG Ver\r\nCHKREGVERHIGH 5\r\n");
-        Press(1001);  // Update, above Exit
+        Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
         std::vector<std::wstring> texts = Answer(c.answers);
         ASSERT_EQ(c.answers.size(), texts.size()) << c.what;
         if (c.firstBox != nullptr) {
@@ -239,7 +240,7 @@ TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
         EXPECT_EQ(Wide("アップデートを中止しました"), texts.back()) << c.what;
         // The main window stays after an abandoned update; Exit ends the program.
         EXPECT_TRUE(IsWindowVisible(main_)) << c.what;
-        ClickButton(main_, 1000);
+        ClickButton(main_, IDC_SLOT_FIRST);
         EXPECT_EQ(0, Finish()) << c.what;
         EXPECT_EQ("old", GameData()) << c.what;
         EXPECT_TRUE(WorkingFolders().empty()) << c.what;
@@ -269,7 +270,7 @@ TEST_F(UpdateFlowTest, DamageFoundDuringTheUpdateLeavesTheGameFolderAsItWas) {
     Bytes program = MakeProgramFile(image_, entries);
     program[image_.size() + middle] ^= 0x55;
     Start(program);
-    Press(1001);  // Update, above Exit
+    Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
     std::vector<std::wstring> texts = Answer({IDYES, IDOK});
     ASSERT_EQ(2u, texts.size());
     EXPECT_EQ(Wide(kDamagedPackageMessage), texts[1]);
@@ -307,7 +308,7 @@ TEST_F(UpdateFlowTest, WriteFailuresAreToldAndCanBeRetried) {
             }
             TreeSnapshot before = SnapshotTree(game_.Path());
             StartUpdater("");
-            Press(1001);  // Update, above Exit
+            Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
             ASSERT_EQ(1u, Answer({IDYES}).size()) << c.what;
             HWND box = WaitForBox(process_.dwProcessId, main_, kProcessTimeoutMs);
             ASSERT_NE(nullptr, box) << c.what;
@@ -361,7 +362,7 @@ TEST_F(UpdateFlowTest, FullDiskIsToldWithTheSpaceNeededAndCanBeRetried) {
         ASSERT_TRUE(WriteFileBytes(filler, Bytes(1500u << 10, 'f'))) << "the drive holds 2 MiB";
         TreeSnapshot before = SnapshotTree(game);
         Start(program);
-        Press(1001);  // Update, above Exit
+        Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
         ASSERT_EQ(1u, Answer({IDYES}).size());
         HWND box = WaitForBox(process_.dwProcessId, main_, kProcessTimeoutMs);
         ASSERT_NE(nullptr, box);
@@ -413,7 +414,7 @@ TEST_F(UpdateFlowTest, RunningGamesOldProgramIsDeletedByTheNextRun) {
     Bytes program = MakeProgramFile(image_, entries);
     for (int run = 0; run < 2; ++run) {
         Start(program);
-        Press(1001);  // Update, above Exit
+        Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
         ASSERT_EQ(1u, Answer({IDYES}).size()) << run;
         HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
         ASSERT_NE(nullptr, finish) << run;
@@ -488,7 +489,7 @@ TEST_F(UpdateFlowTest, KilledDuringTheUpdateThenRunAgain) {
     for (const Point& p : points) {
         makeOld();
         Start(program);
-        Press(1001);  // Update, above Exit
+        Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
         ASSERT_EQ(1u, Answer({IDYES}).size()) << p.what;
         bool seen = false;
         for (DWORD start = GetTickCount(); !seen && GetTickCount() - start < kProcessTimeoutMs;) {
@@ -506,7 +507,7 @@ TEST_F(UpdateFlowTest, KilledDuringTheUpdateThenRunAgain) {
             EXPECT_TRUE(recovered == oldTree || recovered == newTree) << p.what;
         }
         Start(program);
-        Press(1001);
+        Press(IDC_SLOT_FIRST + 1);
         ASSERT_EQ(1u, Answer({IDYES}).size()) << p.what;
         HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
         ASSERT_NE(nullptr, finish) << p.what;
@@ -533,12 +534,12 @@ TEST_F(UpdateFlowTest, ChosenByHandThenTheGameLaunchedAndTheReadmeOpened) {
     AssociateTextFiles(true);
     // A large file keeps the progress window up long enough to be seen.
     StartUpdater("EXENAME game.bat\r\nINSTREADME 説明\r\n", kLargeFileBytes);
-    Press(1002);  // Exit 1000, the readme 1001, Update 1002
+    Press(IDC_SLOT_FIRST + 2);  // Exit, the readme, Update
     std::vector<std::wstring> texts = Answer({IDOK, IDYES});
     ASSERT_EQ(2u, texts.size());
     HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, setup);
-    SetDlgItemTextW(setup, 1000, Wide(game_.Path().c_str()).c_str());
+    SetDlgItemTextW(setup, IDC_INSTALL_PATH, Wide(game_.Path().c_str()).c_str());
     EXPECT_TRUE(SaveShot(setup, L"setup-dialog"));
     ClickButton(setup, IDOK);
     // Its static texts look like a box's to the answerer: let it go first.
@@ -551,7 +552,7 @@ TEST_F(UpdateFlowTest, ChosenByHandThenTheGameLaunchedAndTheReadmeOpened) {
     HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
     ASSERT_NE(nullptr, finish);
     EXPECT_TRUE(SaveShot(finish, L"finish-dialog"));
-    SendDlgItemMessageW(finish, 1007, BM_SETCHECK, BST_CHECKED, 0);
+    SendDlgItemMessageW(finish, IDC_README_CHECK, BM_SETCHECK, BST_CHECKED, 0);
     ClickButton(finish, IDOK);
     EXPECT_EQ(0, Finish());
     EXPECT_EQ("new", GameData());
