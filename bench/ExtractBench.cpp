@@ -17,7 +17,6 @@
 // small files' count by F for a quick run. The benchmark prints figures and
 // never fails on slowness; it exits 1 only when a run fails or extracts other
 // bytes than were packed.
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -402,19 +401,45 @@ void PrintTargets(const Bench& bench, const PayloadRun& mixed, const PayloadRun&
            TargetVerdict(parallel, kParallelWalkTarget));
 }
 
-// Runs a Full walk in a child and returns the child's peak resident set in
-// KiB (the child starts from this process's small footprint), or -1.
+// Runs a Full walk in a fresh process (this program again, with --walk) and
+// returns that process's peak resident set in KiB, or -1. A forked child
+// would carry this process's pages into its figure, and the peak survives
+// exec, so the walk's process reports its own peak.
 long PeakOfWalk(const std::string& package, const std::string& destination) {
+    int out[2];
+    if (pipe(out) != 0) return -1;
     pid_t child = fork();
     if (child == 0) {
-        double seconds = package.empty() ? 0 : TimeWalk(package, destination, kFullMode);
-        _exit(seconds < 0 ? 1 : 0);
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execl("/proc/self/exe", "extract_bench", "--walk", package.c_str(), destination.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
     }
+    close(out[1]);
+    char text[64] = {};
+    ssize_t got = child > 0 ? read(out[0], text, sizeof(text) - 1) : -1;
+    close(out[0]);
     int status = 0;
-    struct rusage usage;
-    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || got <= 0)
         return -1;
-    return usage.ru_maxrss;
+    return atol(text);
+}
+
+// The --walk mode: one Full walk (none for an empty package name), then the
+// process's peak resident set in KiB on standard output.
+int WalkAndTellPeak(const std::string& package, const std::string& destination) {
+    if (!package.empty() && TimeWalk(package, destination, kFullMode) < 0) return 1;
+    FILE* status = fopen("/proc/self/status", "r");
+    if (status == nullptr) return 1;
+    char line[256];
+    long peak = -1;
+    while (fgets(line, sizeof(line), status) != nullptr)
+        if (strncmp(line, "VmHWM:", 6) == 0) peak = atol(line + 6);
+    fclose(status);
+    printf("%ld\n", peak);
+    return peak < 0 ? 1 : 0;
 }
 
 // Peak memory of the walk for two packages of the mixed kind, eight times
@@ -435,13 +460,13 @@ bool MeasurePeaks(const Bench& bench, const PayloadRun& mixed, double scale, boo
         unlink(package.c_str());
     }
     long baseline = PeakOfWalk("", "");
-    printf("\n  peak resident memory of the Full walk (a child process each)\n");
+    printf("\n  peak resident memory of the Full walk (a process each)\n");
     for (int i = 0; i < 2; ++i)
         printf("  %-36s  %8.1f MiB\n",
                (std::string("package of ") + std::to_string(static_cast<int>(packageBytes[i] / kMiB + 0.5)) + " MiB")
                    .c_str(),
                peaks[i] / 1024.0);
-    printf("  %-36s  %8.1f MiB\n", "a child that does nothing", baseline / 1024.0);
+    printf("  %-36s  %8.1f MiB\n", "the same process without a walk", baseline / 1024.0);
     if (peaks[0] < 0 || peaks[1] < 0) return false;
     double growth = (peaks[1] - peaks[0]) / 1024.0;
     printf("  growth with the package: %+.1f MiB (allowed %.0f MiB): %s\n", growth, kPeakGrowthAllowanceMiB,
@@ -512,6 +537,7 @@ int main(int argc, char** argv) {
     if (const char* fromEnvironment = getenv("EXTRACT_BENCH_SCALE")) scale = atof(fromEnvironment);
     int rounds = kDefaultRounds;
     bool treeOrder = false;
+    if (argc == 4 && strcmp(argv[1], "--walk") == 0) return WalkAndTellPeak(argv[2], argv[3]);
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
             scale = atof(argv[++i]);
