@@ -1,34 +1,44 @@
-// extract_bench [WORKDIR] [--mib N] [--files N] [--tree-order]: how much the
-// updater's Full-mode walk costs over the bare work of inflating and writing
-// the same bytes, how its memory behaves as the package grows, and how little
-// a Boot-mode walk reads.
+// extract_bench [WORKDIR] [--scale F] [--rounds N] [--tree-order]: what the
+// updater's Full-mode walk costs next to the bare work and next to other
+// extractors, how its memory behaves as the package grows, and how little a
+// Boot-mode walk reads.
 //
-// It builds a deterministic payload (incompressible data, generated text and
-// 24-bit pictures with gradients and flat areas, in nested folders, with the
-// start-up files at the top), packs it at level 6 behind a small dummy image,
-// and times each walk a few times, keeping the best. Both sides write to the
-// same file system under WORKDIR, so the page cache treats them alike.
-// It prints figures and never fails on slowness; it exits 1 only when a walk
-// fails or the extracted files differ from the floor's.
-#include <malloc.h>
-#include <sys/resource.h>
+// Two deterministic payloads (incompressible data, generated text and 24-bit
+// pictures, in nested folders, with the start-up files at the top): 200 MiB
+// in about 500 files of 4 KiB to 4 MiB, and 150 MiB in 20,000 files of 1 to
+// 16 KiB. Each is packed at level 6 behind a small dummy image and zipped
+// from the same files. In each round every extractor runs once on each
+// payload into a fresh folder, in an order that turns with the round, and the
+// median of the rounds is kept: the updater's walk on its default threads, on
+// one and on two; inflating alone; writing alone; a plain extractor written
+// here; unzip; 7-Zip. A tool that is not installed shows "n/a".
+//
+// Every run keeps its folder until the end: at full size, five rounds take
+// about 11 GB under WORKDIR (default /tmp/extract_bench).
+//
+// --scale F (or EXTRACT_BENCH_SCALE=F) multiplies every payload size and the
+// small files' count by F for a quick run. The benchmark prints figures and
+// never fails on slowness; it exits 1 only when a run fails or extracts other
+// bytes than were packed. (extract_bench --walk PACKAGE FOLDER is its own
+// child for the memory figures: one Full walk, then the peak in KiB.)
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "bench/ExtractBenchParts.h"
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
@@ -36,209 +46,79 @@
 
 namespace {
 
-// The payload a maker's typical large update carries.
-constexpr int64_t kDefaultPayloadMiB = 200;
-// About 500 files by default: the count stays the same whatever the payload
-// size, so that memory figures compare packages that differ only in bytes.
-constexpr int kDefaultFileCount = 500;
-// Sizes of the generated files before scaling, log-uniform between these.
-constexpr double kSmallestFile = 4096;
-constexpr double kLargestFile = 4 * 1048576;
+// The payload a maker's typical large update carries, and its file count.
+constexpr double kMixedMiB = 200;
+constexpr int kMixedFiles = 500;
+// Many small files: the case where the cost per file dominates.
+constexpr double kSmallFilesMiB = 150;
+constexpr int kSmallFiles = 20000;
+constexpr size_t kSmallestSmallFile = 1024;
+constexpr size_t kLargestSmallFile = 16384;
+// Packages of the memory comparison: a small and an eight times larger one.
+constexpr double kPeakSmallPackageMiB = 50;
+constexpr double kPeakLargePackageMiB = 400;
+// How much more the larger package's walk may hold: allocator and stdio
+// noise. A walk that kept a file or the package in memory grows by hundreds.
+constexpr double kPeakGrowthAllowanceMiB = 4;
+// The payload of the small package of the Boot comparison: about 1 MiB packed.
+constexpr int64_t kBootSmallPayload = 1677722;
 // Level the bench packs at: what makers pick when packing time matters.
 constexpr int kBenchLevel = 6;
+// The zip's level: zip's default, the nearest to the package's.
+constexpr const char* kZipLevel = "-6";
+constexpr const char* kSevenZipLevel = "-mx=6";
 // The dummy program image in front of the package.
 constexpr size_t kImageSize = 65536;
-// The payload of the small package of the Boot comparison: about 1 MiB packed.
-constexpr int64_t kSmallPayload = 1677722;
-// Timed repetitions of each large walk; the best is kept.
-constexpr int kRepeats = 5;
-// Boot walks take milliseconds, so more repetitions steady them.
+// Rounds of the side-by-side table: the median of five shrugs off one
+// disturbed run on a shared machine.
+constexpr int kDefaultRounds = 5;
+// Boot walks take milliseconds, so more repetitions steady them; the best is kept.
 constexpr int kBootRepeats = 30;
-// The floor writes in the same blocks as the updater.
+constexpr int kColdBootRepeats = 5;
+// Writing alone writes in the updater's block.
 constexpr size_t kBlock = kTransferBlock;
 // A fixed last-write time for every file: 2021-03-04 05:06:07 UTC.
 constexpr uint64_t kBenchFileTime = 132593079670000000ULL;
 constexpr double kMiB = 1048576.0;
-// Allocator thresholds for the kept-memory run: far above any transfer buffer.
-constexpr int kKeptAllocation = 64 * 1048576;
+// The targets the figures are held against.
+constexpr double kSmallFilesWalkTarget = 1.20;   // walk / plain extractor
+constexpr double kParallelWalkTarget = 0.65;     // walk on two threads / floor on one
+constexpr double kBootGrowthTarget = 1.10;       // Boot walk, large / small package
+// Enough descriptors for the deepest folder of the payload.
+constexpr int kOpenFolders = 16;
 
-enum Kind { kRandom, kText, kPicture, kStartup };
-
-struct PayloadFile {
-    std::string name;  // '\' separated, ASCII
-    Kind kind;
-    size_t size;
-    uint64_t seed;
+enum Column {
+    kWalkDefault,
+    kWalkOne,
+    kWalkTwo,
+    kInflateOnly,
+    kWriteOnly,
+    kMinimal,
+    kUnzip,
+    kSevenZip,
+    kColumnCount
 };
 
-struct Payload {
-    std::vector<std::string> folders;  // parents before children
-    std::vector<PayloadFile> files;    // start-up files first
-    int64_t bytes;
+struct Bench {
+    std::string work;
+    unsigned defaultWorkers;
+    bool unzip;     // unzip is installed
+    bool sevenZip;  // 7zz is installed
+    bool zipMade;   // both payloads have their zip
 };
 
-uint64_t Next(uint64_t* state) {
-    uint64_t x = *state;
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    *state = x;
-    return x;
-}
-
-void FillRandom(std::vector<uint8_t>* out, uint64_t seed) {
-    uint64_t s = seed | 1;
-    size_t i = 0;
-    for (; i + 8 <= out->size(); i += 8) {
-        uint64_t v = Next(&s);
-        memcpy(out->data() + i, &v, 8);
-    }
-    for (; i < out->size(); ++i) (*out)[i] = static_cast<uint8_t>(Next(&s));
-}
-
-void FillText(std::vector<uint8_t>* out, uint64_t seed) {
-    static const char* const kWords[] = {"the",   "castle", "gate",  "opens", "at",     "dawn",  "and",
-                                         "a",     "knight", "rides", "north", "through", "rain", "while",
-                                         "bells", "ring",   "over",  "quiet", "fields", "of",    "gold"};
-    constexpr size_t kWordCount = sizeof(kWords) / sizeof(kWords[0]);
-    uint64_t s = seed | 1;
-    size_t i = 0, column = 0;
-    while (i < out->size()) {
-        const char* word = kWords[Next(&s) % kWordCount];
-        for (const char* p = word; *p != '\0' && i < out->size(); ++p) (*out)[i++] = static_cast<uint8_t>(*p);
-        column += strlen(word) + 1;
-        if (i < out->size()) (*out)[i++] = column > 70 ? '\n' : ' ';
-        if (column > 70) column = 0;
-    }
-}
-
-// A bottom-up 24-bit picture: a smooth gradient with flat rectangles over it.
-void FillPicture(std::vector<uint8_t>* out, uint64_t seed) {
-    uint64_t s = seed | 1;
-    size_t pixels = out->size() / 3;
-    size_t width = 640;
-    size_t height = pixels / width + 1;
-    size_t rx = Next(&s) % width, ry = Next(&s) % height;
-    size_t rw = width / 3, rh = height / 4;
-    uint8_t flat[3] = {static_cast<uint8_t>(Next(&s)), static_cast<uint8_t>(Next(&s)), static_cast<uint8_t>(Next(&s))};
-    for (size_t p = 0; p < pixels; ++p) {
-        size_t x = p % width, y = p / width;
-        uint8_t* px = out->data() + p * 3;
-        if (x >= rx && x < rx + rw && y >= ry && y < ry + rh) {
-            memcpy(px, flat, 3);
-        } else {
-            px[0] = static_cast<uint8_t>(x * 255 / width);
-            px[1] = static_cast<uint8_t>(y * 255 / height);
-            // Slight noise, as a photographed or dithered area has.
-            px[2] = static_cast<uint8_t>(128 + (x + y) / 8 % 32 + (Next(&s) & 3));
-        }
-    }
-    for (size_t i = pixels * 3; i < out->size(); ++i) (*out)[i] = 0;
-}
-
-void FillStartup(std::vector<uint8_t>* out, uint64_t seed) {
-    FillText(out, seed);
-    for (uint8_t& c : *out)
-        if (c == ' ') c = '\t';
-}
-
-void Generate(const PayloadFile& f, std::vector<uint8_t>* out) {
-    out->assign(f.size, 0);
-    switch (f.kind) {
-        case kRandom: FillRandom(out, f.seed); break;
-        case kText: FillText(out, f.seed); break;
-        case kPicture: FillPicture(out, f.seed); break;
-        case kStartup: FillStartup(out, f.seed); break;
-    }
-}
-
-// The same file names and mix for every payload size; only the sizes scale.
-Payload MakePayload(int64_t bytes, int fileCount) {
-    static const char* const kFolders[] = {"data", "data\\maps", "data\\maps\\east", "gfx", "gfx\\chars",
-                                           "gfx\\bg", "sound", "sound\\voice", "movie", "text"};
-    constexpr size_t kFolderCount = sizeof(kFolders) / sizeof(kFolders[0]);
-    Payload p;
-    p.folders.assign(kFolders, kFolders + kFolderCount);
-    p.files.push_back(PayloadFile{"install.env", kStartup, 2000, 1});
-    p.files.push_back(PayloadFile{"readme.txt", kStartup, 8000, 2});
-    p.files.push_back(PayloadFile{"insttscr.rct", kStartup, 30000, 3});
-    int64_t startup = 0;
-    for (const PayloadFile& f : p.files) startup += static_cast<int64_t>(f.size);
-
-    uint64_t s = 0x9E3779B97F4A7C15ULL;
-    std::vector<double> weights;
-    double total = 0;
-    for (int i = 0; i < fileCount; ++i) {
-        double u = static_cast<double>(Next(&s) % 1000000) / 1000000.0;
-        double w = std::exp(std::log(kSmallestFile) + u * (std::log(kLargestFile) - std::log(kSmallestFile)));
-        weights.push_back(w);
-        total += w;
-    }
-    int64_t left = std::max<int64_t>(bytes - startup, fileCount);
-    for (int i = 0; i < fileCount; ++i) {
-        Kind kind = static_cast<Kind>(i % 3);
-        const char* folder = i % 7 == 0 ? nullptr : kFolders[static_cast<size_t>(i) % kFolderCount];
-        char name[128];
-        // Five digits keep the names of a large count as short as a small one's.
-        static const char* const kExtensions[] = {"dat", "scn", "bmp"};
-        snprintf(name, sizeof(name), "%s%sfile%05d.%s", folder != nullptr ? folder : "", folder != nullptr ? "\\" : "",
-                 i, kExtensions[kind]);
-        size_t size = static_cast<size_t>(static_cast<double>(left) * weights[static_cast<size_t>(i)] / total);
-        p.files.push_back(PayloadFile{name, kind, std::max<size_t>(size, 1), Next(&s)});
-    }
-    p.bytes = 0;
-    for (const PayloadFile& f : p.files) p.bytes += static_cast<int64_t>(f.size);
-    return p;
-}
+struct PayloadRun {
+    Payload payload;
+    std::string name;     // short, for folder names
+    std::string package;  // the program file with the package
+    std::string source;   // the payload's files, as generated
+    std::string zip;
+    int64_t packageBytes = 0;
+    std::vector<double> seconds[kColumnCount];
+};
 
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-// Native and package paths are the same here: the bench uses ASCII names only.
-std::string Native(const std::string& path) {
-    std::string n = path;
-    std::replace(n.begin(), n.end(), '\\', '/');
-    return n;
-}
-
-bool WritePackage(const std::string& path, const Payload& payload, bool treeOrder, int64_t* packageBytes) {
-    FILE* out = fopen(Native(path).c_str(), "w+b");
-    if (out == nullptr) return false;
-    std::vector<uint8_t> data(kImageSize, 0x90);
-    bool ok = fwrite(data.data(), 1, data.size(), out) == data.size();
-    PackageWriter writer;
-    ok = ok && BeginPackage(&writer, out, kBenchLevel) == kPackageOk;
-    for (const PayloadFile& f : payload.files) {
-        if (!ok || f.kind != kStartup) break;
-        Generate(f, &data);
-        ok = AddFileEntry(&writer, f.name.c_str(), data.data(), data.size(), kBenchFileTime) == kPackageOk;
-    }
-    // As the makers' tool orders a package: every folder, then the files
-    // folder by folder. In tree order each folder's files follow it at once.
-    std::vector<std::string> order = payload.folders;
-    order.push_back("");
-    if (!treeOrder) {
-        for (const std::string& folder : payload.folders)
-            if (ok) ok = AddFolderEntry(&writer, folder.c_str()) == kPackageOk;
-    }
-    for (const std::string& folder : order) {
-        if (ok && treeOrder && !folder.empty()) ok = AddFolderEntry(&writer, folder.c_str()) == kPackageOk;
-        for (const PayloadFile& f : payload.files) {
-            if (!ok) break;
-            if (f.kind == kStartup) continue;
-            size_t cut = f.name.rfind('\\');
-            std::string parent = cut == std::string::npos ? "" : f.name.substr(0, cut);
-            if (parent != folder) continue;
-            Generate(f, &data);
-            ok = AddFileEntry(&writer, f.name.c_str(), data.data(), data.size(), kBenchFileTime) == kPackageOk;
-        }
-    }
-    ok = ok && FinishPackage(&writer) == kPackageOk;
-    *packageBytes = ok ? PlatformTell(out) - writer.start : 0;
-    // On disk, so that the cold Boot runs can drop it from the page cache.
-    ok = ok && fsync(fileno(out)) == 0;
-    return fclose(out) == 0 && ok;
 }
 
 int RemoveOne(const char* path, const struct stat*, int kind, struct FTW*) {
@@ -249,13 +129,11 @@ int RemoveOne(const char* path, const struct stat*, int kind, struct FTW*) {
 void RemoveTree(const std::string& native) {
     struct stat st;
     if (stat(native.c_str(), &st) != 0) return;
-    // Enough descriptors for the deepest folder of the payload.
-    constexpr int kOpenFolders = 16;
     if (nftw(native.c_str(), RemoveOne, kOpenFolders, FTW_DEPTH | FTW_PHYS) != 0)
         fprintf(stderr, "extract_bench: cannot remove %s\n", native.c_str());
 }
 
-bool MakeFolder(const std::string& path) { return mkdir(Native(path).c_str(), 0777) == 0 || errno == EEXIST; }
+bool MakeFolder(const std::string& native) { return mkdir(native.c_str(), 0777) == 0 || errno == EEXIST; }
 
 // Writes back what earlier runs left dirty, so that no timed run pays for
 // another's writeback.
@@ -267,7 +145,59 @@ void Settle(const std::string& work) {
     }
 }
 
-// The updater's Full-mode walk (staging included). Returns seconds, or -1.
+bool WriteFileBytes(const std::string& native, const std::vector<uint8_t>& data) {
+    FILE* f = fopen(native.c_str(), "wb");
+    if (f == nullptr) return false;
+    bool ok = fwrite(data.data(), 1, data.size(), f) == data.size();
+    return fclose(f) == 0 && ok;
+}
+
+// Packs the payload as the makers' tool orders a package (every folder, then
+// the files folder by folder; in tree order each folder's files follow it at
+// once). With source set, every file is also written there as generated.
+bool WritePackage(const std::string& path, const Payload& payload, bool treeOrder, const std::string& source,
+                  int64_t* packageBytes) {
+    FILE* out = fopen(path.c_str(), "w+b");
+    if (out == nullptr) return false;
+    std::vector<uint8_t> data(kImageSize, 0x90);
+    bool ok = fwrite(data.data(), 1, data.size(), out) == data.size();
+    PackageWriter writer;
+    ok = ok && BeginPackage(&writer, out, kBenchLevel) == kPackageOk;
+    if (ok && !source.empty()) {
+        ok = MakeFolder(source);
+        for (const std::string& folder : payload.folders) ok = ok && MakeFolder(source + "/" + NativePath(folder));
+    }
+    auto add = [&](const PayloadFile& f) {
+        GeneratePayloadFile(f, &data);
+        ok = AddFileEntry(&writer, f.name.c_str(), data.data(), data.size(), kBenchFileTime) == kPackageOk;
+        if (ok && !source.empty()) ok = WriteFileBytes(source + "/" + NativePath(f.name), data);
+    };
+    for (const PayloadFile& f : payload.files)
+        if (ok && f.kind == kStartupData) add(f);
+    std::vector<std::string> order = payload.folders;
+    order.push_back("");
+    if (!treeOrder) {
+        for (const std::string& folder : payload.folders)
+            if (ok) ok = AddFolderEntry(&writer, folder.c_str()) == kPackageOk;
+    }
+    for (const std::string& folder : order) {
+        if (ok && treeOrder && !folder.empty()) ok = AddFolderEntry(&writer, folder.c_str()) == kPackageOk;
+        for (const PayloadFile& f : payload.files) {
+            if (!ok) break;
+            if (f.kind == kStartupData) continue;
+            size_t cut = f.name.rfind('\\');
+            std::string parent = cut == std::string::npos ? "" : f.name.substr(0, cut);
+            if (parent == folder) add(f);
+        }
+    }
+    ok = ok && FinishPackage(&writer) == kPackageOk;
+    *packageBytes = ok ? PlatformTell(out) - writer.start : 0;
+    // On disk, so that the cold Boot runs can drop it from the page cache.
+    ok = ok && fsync(fileno(out)) == 0;
+    return fclose(out) == 0 && ok;
+}
+
+// The updater's Full- or Boot-mode walk (staging included). Returns seconds, or -1.
 double TimeWalk(const std::string& package, const std::string& destination, ExtractMode mode) {
     double start = Now();
     PackageStream stream;
@@ -282,62 +212,114 @@ double TimeWalk(const std::string& package, const std::string& destination, Extr
     return seconds;
 }
 
-// The floor: the same streams inflated into memory and written in 128 KiB
-// blocks to the same layout; no staging, no times. Returns seconds, or -1.
-double TimeFloor(const std::string& package, const std::string& destination) {
+// Writing alone: the payload's folders and files, with its names and sizes,
+// in 128 KiB blocks from memory. Returns seconds, or -1.
+double TimeWriteOnly(const Payload& payload, const std::string& destination) {
+    std::vector<uint8_t> block(kBlock, 0x5A);
     double start = Now();
-    PackageStream stream;
-    if (OpenPackageStream(package.c_str(), &stream) != kPackageOk) return -1;
-    std::vector<uint8_t> input(kBlock), output(kBlock);
     bool ok = true;
-    uint16_t nameLength = 0;
-    PackageEntry entry;
-    while (ok && ReadNameLength(&stream, &nameLength) == kPackageOk && nameLength != 0) {
-        ok = ReadEntryHeader(&stream, nameLength, &entry) == kPackageOk;
-        std::string target = Native(destination + "\\" + entry.name);
+    for (const std::string& folder : payload.folders) ok = ok && MakeFolder(destination + "/" + NativePath(folder));
+    for (const PayloadFile& f : payload.files) {
         if (!ok) break;
-        if (entry.isFolder) {
-            ok = mkdir(target.c_str(), 0777) == 0 || errno == EEXIST;
-            continue;
+        int fd = open((destination + "/" + NativePath(f.name)).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        ok = fd >= 0;
+        for (size_t left = f.size; ok && left > 0;) {
+            size_t n = std::min(left, kBlock);
+            ok = write(fd, block.data(), n) == static_cast<ssize_t>(n);
+            left -= n;
         }
-        uint8_t time[kFileTimeSize];
-        ok = ReadPackageBytes(&stream, time, sizeof(time)) == sizeof(time);
-        FILE* out = ok ? fopen(target.c_str(), "wb") : nullptr;
-        if (out == nullptr) {
-            ok = false;
-            break;
-        }
-        z_stream z{};
-        inflateInit(&z);
-        uint32_t remaining = entry.packedSize;
-        int code = Z_OK;
-        while (ok && code != Z_STREAM_END) {
-            if (z.avail_in == 0 && remaining > 0) {
-                uint32_t chunk = std::min<uint32_t>(remaining, kBlock);
-                z.avail_in = static_cast<uInt>(ReadPackageBytes(&stream, input.data(), chunk));
-                z.next_in = input.data();
-                remaining -= chunk;
-            }
-            z.next_out = output.data();
-            z.avail_out = kBlock;
-            code = inflate(&z, Z_NO_FLUSH);
-            size_t n = kBlock - z.avail_out;
-            ok = (code == Z_OK || code == Z_STREAM_END) && fwrite(output.data(), 1, n, out) == n;
-        }
-        inflateEnd(&z);
-        ok = fclose(out) == 0 && ok;
+        if (fd >= 0) ok = close(fd) == 0 && ok;
     }
-    ClosePackageStream(&stream);
     double seconds = Now() - start;
     return ok ? seconds : -1;
 }
 
+double TimeMinimal(const std::string& package, const std::string& destination) {
+    double start = Now();
+    bool ok = MinimalExtract(package, destination);
+    double seconds = Now() - start;
+    return ok ? seconds : -1;
+}
+
+// Whether a program of that name is on the PATH.
+bool HaveTool(const char* name) {
+    const char* path = getenv("PATH");
+    std::string dirs = path != nullptr ? path : "";
+    size_t from = 0;
+    while (from <= dirs.size()) {
+        size_t to = dirs.find(':', from);
+        if (to == std::string::npos) to = dirs.size();
+        std::string candidate = dirs.substr(from, to - from) + "/" + name;
+        if (to > from && access(candidate.c_str(), X_OK) == 0) return true;
+        from = to + 1;
+    }
+    return false;
+}
+
+// Runs a program in folder (or here, when empty) with its output discarded.
+// Returns seconds, or -1 when it cannot start or does not end with 0.
+double TimeTool(const std::vector<std::string>& args, const std::string& folder) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    double start = Now();
+    pid_t child = fork();
+    if (child == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        if (null >= 0) {
+            dup2(null, 1);
+            dup2(null, 2);
+        }
+        if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(127);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+    double seconds = Now() - start;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+}
+
+// Zips the payload's source folder with zip, or with 7zz when zip is missing.
+bool MakeZip(const PayloadRun& run, const Bench& bench) {
+    if (HaveTool("zip")) return TimeTool({"zip", "-q", "-r", kZipLevel, "-X", run.zip, "."}, run.source) >= 0;
+    if (bench.sevenZip) return TimeTool({"7zz", "a", "-tzip", kSevenZipLevel, "-bso0", "-bsp0", run.zip, "."}, run.source) >= 0;
+    return false;
+}
+
+bool ColumnRuns(Column column, const Bench& bench) {
+    switch (column) {
+        case kWalkOne: return bench.defaultWorkers != 1;
+        case kWalkTwo: return bench.defaultWorkers != 2;
+        case kUnzip: return bench.unzip && bench.zipMade;
+        case kSevenZip: return bench.sevenZip && bench.zipMade;
+        default: return true;
+    }
+}
+
+// Whether the column leaves the payload's files behind, to compare.
+bool ColumnExtracts(Column column) { return column != kInflateOnly && column != kWriteOnly; }
+
+double RunColumn(Column column, const PayloadRun& run, const std::string& destination) {
+    switch (column) {
+        case kWalkDefault: SetExtractWorkers(0); return TimeWalk(run.package, destination, kFullMode);
+        case kWalkOne: SetExtractWorkers(1); return TimeWalk(run.package, destination, kFullMode);
+        case kWalkTwo: SetExtractWorkers(2); return TimeWalk(run.package, destination, kFullMode);
+        case kInflateOnly: return TimeMinimal(run.package, "");
+        case kWriteOnly: return TimeWriteOnly(run.payload, destination);
+        case kMinimal: return TimeMinimal(run.package, destination);
+        case kUnzip: return TimeTool({"unzip", "-qq", "-o", run.zip, "-d", destination}, "");
+        case kSevenZip: return TimeTool({"7zz", "x", "-y", "-bso0", "-bsp0", "-o" + destination, run.zip}, "");
+        default: return -1;
+    }
+}
+
 // Compares every payload file in two folders byte for byte.
-bool SameFiles(const Payload& payload, const std::string& a, const std::string& b) {
+bool SameFiles(const Payload& payload, const std::string& a, const std::string& b, const char* what) {
     std::vector<char> x(kBlock), y(kBlock);
     for (const PayloadFile& f : payload.files) {
-        FILE* fa = fopen(Native(a + "\\" + f.name).c_str(), "rb");
-        FILE* fb = fopen(Native(b + "\\" + f.name).c_str(), "rb");
+        FILE* fa = fopen((a + "/" + NativePath(f.name)).c_str(), "rb");
+        FILE* fb = fopen((b + "/" + NativePath(f.name)).c_str(), "rb");
         bool same = fa != nullptr && fb != nullptr;
         while (same) {
             size_t na = fread(x.data(), 1, x.size(), fa), nb = fread(y.data(), 1, y.size(), fb);
@@ -347,236 +329,316 @@ bool SameFiles(const Payload& payload, const std::string& a, const std::string& 
         if (fa != nullptr) fclose(fa);
         if (fb != nullptr) fclose(fb);
         if (!same) {
-            fprintf(stderr, "extract_bench: %s differs between the walk and the floor\n", f.name.c_str());
+            fprintf(stderr, "extract_bench: %s: %s is not the packed file\n", what, f.name.c_str());
             return false;
         }
     }
     return true;
 }
 
-// Runs a Full walk in a child and returns the child's peak resident set in
-// KiB (the child starts from this process's small footprint), or -1.
-long PeakOfWalk(const std::string& package, const std::string& destination) {
-    pid_t child = fork();
-    if (child == 0) {
-        double seconds = package.empty() ? 0 : TimeWalk(package, destination, kFullMode);
-        _exit(seconds < 0 ? 1 : 0);
+const char* ColumnLabel(Column column, const Bench& bench) {
+    static char walkDefault[64];
+    switch (column) {
+        case kWalkDefault:
+            snprintf(walkDefault, sizeof(walkDefault), "Full walk, %u thread%s (default)", bench.defaultWorkers,
+                     bench.defaultWorkers == 1 ? "" : "s");
+            return walkDefault;
+        case kWalkOne: return "Full walk, 1 thread";
+        case kWalkTwo: return "Full walk, 2 threads";
+        case kInflateOnly: return "inflate only (1 thread)";
+        case kWriteOnly: return "write only (1 thread)";
+        case kMinimal: return "minimal extractor (zlib, 128 KiB)";
+        case kUnzip: return "unzip";
+        case kSevenZip: return "7zz x";
+        default: return "";
     }
-    int status = 0;
-    struct rusage usage;
-    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return -1;
-    return usage.ru_maxrss;
 }
 
-struct Best {
-    double seconds = 1e30;
-    bool failed = false;
-    void Add(double s) {
-        if (s < 0) failed = true;
-        else seconds = std::min(seconds, s);
-    }
-};
+// The walk on two threads: the default one where the default is two.
+Column TwoThreadColumn(const Bench& bench) { return bench.defaultWorkers == 2 ? kWalkDefault : kWalkTwo; }
 
-void PrintRow(const char* label, const Best& best, int64_t bytes) {
-    if (best.failed) {
-        printf("  %-44s  failed\n", label);
-        return;
+double Median(const PayloadRun& run, Column column) { return MedianSeconds(run.seconds[column]); }
+
+// The floor: inflating alone plus writing alone, both on one thread.
+double Floor(const PayloadRun& run) {
+    double inflate = Median(run, kInflateOnly), write = Median(run, kWriteOnly);
+    return inflate < 0 || write < 0 ? -1 : inflate + write;
+}
+
+void PrintCell(double seconds, double minimal, bool runs) {
+    if (!runs) printf("  %9s %8s", "n/a", "");
+    else if (seconds < 0) printf("  %9s %8s", "failed", "");
+    else printf("  %8.3fs %7.2fx", seconds, Ratio(seconds, minimal));
+}
+
+void PrintTable(const Bench& bench, const std::vector<PayloadRun>& runs, int rounds) {
+    printf("\n  median of %d rounds, and its ratio to the minimal extractor\n", rounds);
+    printf("  %-36s", "");
+    for (const PayloadRun& run : runs) {
+        char head[64];
+        snprintf(head, sizeof(head), "%.0f MiB, %zu files", static_cast<double>(run.payload.bytes) / kMiB,
+                 run.payload.files.size());
+        printf("  %-19s", head);
     }
-    printf("  %-44s %9.3f s  %8.1f MiB/s\n", label, best.seconds, static_cast<double>(bytes) / kMiB / best.seconds);
+    printf("\n");
+    for (int c = 0; c < kColumnCount; ++c) {
+        Column column = static_cast<Column>(c);
+        if ((column == kWalkOne || column == kWalkTwo) && !ColumnRuns(column, bench)) continue;
+        printf("  %-36s", ColumnLabel(column, bench));
+        for (const PayloadRun& run : runs) PrintCell(Median(run, column), Median(run, kMinimal), ColumnRuns(column, bench));
+        printf("\n");
+        if (column == kWriteOnly) {
+            printf("  %-36s", "floor: inflate + write");
+            for (const PayloadRun& run : runs) PrintCell(Floor(run), Median(run, kMinimal), true);
+            printf("\n");
+        }
+    }
+}
+
+void PrintTargets(const Bench& bench, const PayloadRun& mixed, const PayloadRun& small) {
+    double walkOverMinimal = Ratio(Median(small, kWalkDefault), Median(small, kMinimal));
+    printf("\n  target: %zu-file payload, Full walk / minimal extractor <= %.2fx: %.2fx, %s\n",
+           small.payload.files.size(), kSmallFilesWalkTarget, walkOverMinimal,
+           TargetVerdict(walkOverMinimal, kSmallFilesWalkTarget));
+    double parallel = Ratio(Median(mixed, TwoThreadColumn(bench)), Floor(mixed));
+    printf("  target: %.0f MiB payload, Full walk on 2 threads / floor on 1 thread <= %.2fx: %.2fx, %s\n",
+           static_cast<double>(mixed.payload.bytes) / kMiB, kParallelWalkTarget, parallel,
+           TargetVerdict(parallel, kParallelWalkTarget));
+}
+
+// Runs a Full walk in a fresh process (this program again, with --walk) and
+// returns that process's peak resident set in KiB, or -1. A forked child
+// would carry this process's pages into its figure, and the peak survives
+// exec, so the walk's process reports its own peak.
+long PeakOfWalk(const std::string& package, const std::string& destination) {
+    int out[2];
+    if (pipe(out) != 0) return -1;
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execl("/proc/self/exe", "extract_bench", "--walk", package.c_str(), destination.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    char text[64] = {};
+    ssize_t got = child > 0 ? read(out[0], text, sizeof(text) - 1) : -1;
+    close(out[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || got <= 0)
+        return -1;
+    return atol(text);
+}
+
+// The --walk mode: one Full walk (none for an empty package name), then the
+// process's peak resident set in KiB on standard output.
+int WalkAndTellPeak(const std::string& package, const std::string& destination) {
+    if (!package.empty() && TimeWalk(package, destination, kFullMode) < 0) return 1;
+    FILE* status = fopen("/proc/self/status", "r");
+    if (status == nullptr) return 1;
+    char line[256];
+    long peak = -1;
+    while (fgets(line, sizeof(line), status) != nullptr)
+        if (strncmp(line, "VmHWM:", 6) == 0) peak = atol(line + 6);
+    fclose(status);
+    printf("%ld\n", peak);
+    return peak < 0 ? 1 : 0;
+}
+
+// Peak memory of the walk for two packages of the mixed kind, eight times
+// apart in size, sized by the mixed package's own packing ratio.
+bool MeasurePeaks(const Bench& bench, const PayloadRun& mixed, double scale, bool treeOrder) {
+    double payloadPerPackage = static_cast<double>(mixed.payload.bytes) / static_cast<double>(mixed.packageBytes);
+    const double targets[] = {kPeakSmallPackageMiB * scale, kPeakLargePackageMiB * scale};
+    long peaks[2] = {-1, -1};
+    int64_t packageBytes[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        Payload payload = MakeMixedPayload(static_cast<int64_t>(targets[i] * kMiB * payloadPerPackage), kMixedFiles);
+        std::string package = bench.work + "/peak.exe", folder = bench.work + "/peak";
+        if (!WritePackage(package, payload, treeOrder, "", &packageBytes[i])) return false;
+        MakeFolder(folder);
+        Settle(bench.work);
+        peaks[i] = PeakOfWalk(package, folder);
+        RemoveTree(folder);
+        unlink(package.c_str());
+    }
+    long baseline = PeakOfWalk("", "");
+    printf("\n  peak resident memory of the Full walk (a process each)\n");
+    for (int i = 0; i < 2; ++i)
+        printf("  %-36s  %8.1f MiB\n",
+               (std::string("package of ") + std::to_string(static_cast<int>(packageBytes[i] / kMiB + 0.5)) + " MiB")
+                   .c_str(),
+               peaks[i] / 1024.0);
+    printf("  %-36s  %8.1f MiB\n", "the same process without a walk", baseline / 1024.0);
+    if (peaks[0] < 0 || peaks[1] < 0) return false;
+    double growth = (peaks[1] - peaks[0]) / 1024.0;
+    printf("  growth with the package: %+.1f MiB (allowed %.0f MiB): %s\n", growth, kPeakGrowthAllowanceMiB,
+           growth <= kPeakGrowthAllowanceMiB ? "does not grow" : "GROWS");
+    return true;
+}
+
+// Boot walks of the large package and a small one, warm and cold.
+bool MeasureBoot(const Bench& bench, const PayloadRun& mixed, bool treeOrder) {
+    Payload small = MakeMixedPayload(kBootSmallPayload, kMixedFiles);
+    std::string smallPackage = bench.work + "/boot_small.exe";
+    int64_t smallBytes = 0;
+    if (!WritePackage(smallPackage, small, treeOrder, "", &smallBytes)) return false;
+    std::vector<double> big, little;
+    for (int r = 0; r < kBootRepeats; ++r) {
+        for (const std::string* package : {&mixed.package, const_cast<const std::string*>(&smallPackage)}) {
+            std::string folder = bench.work + "/boot";
+            RemoveTree(folder);
+            MakeFolder(folder);
+            (package == &smallPackage ? little : big).push_back(TimeWalk(*package, folder, kBootMode));
+        }
+    }
+    // The same with the package dropped from the page cache first: what a
+    // player's first start after the download costs.
+    std::vector<double> coldBig, coldLittle;
+    for (int r = 0; r < kColdBootRepeats; ++r) {
+        for (const std::string* package : {&mixed.package, const_cast<const std::string*>(&smallPackage)}) {
+            int fd = open(package->c_str(), O_RDONLY);
+            if (fd >= 0) {
+                posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+                close(fd);
+            }
+            std::string folder = bench.work + "/boot";
+            RemoveTree(folder);
+            MakeFolder(folder);
+            (package == &smallPackage ? coldLittle : coldBig).push_back(TimeWalk(*package, folder, kBootMode));
+        }
+    }
+    RemoveTree(bench.work + "/boot");
+    double b = MedianSeconds(big), l = MedianSeconds(little), cb = MedianSeconds(coldBig),
+           cl = MedianSeconds(coldLittle);
+    printf("\n  Boot walk (median), package of %.1f MiB against one of %.2f MiB\n",
+           static_cast<double>(mixed.packageBytes) / kMiB, static_cast<double>(smallBytes) / kMiB);
+    printf("  %-36s  %8.3f ms / %.3f ms = %.2fx (target under %.2fx: %s)\n", "package in the page cache", b * 1000,
+           l * 1000, Ratio(b, l), kBootGrowthTarget, TargetVerdict(Ratio(b, l), kBootGrowthTarget));
+    printf("  %-36s  %8.3f ms / %.3f ms = %.2fx\n", "package not in the page cache", cb * 1000, cl * 1000,
+           Ratio(cb, cl));
+    return b >= 0 && l >= 0 && cb >= 0 && cl >= 0;
 }
 
 int Usage() {
     fprintf(stderr,
-            "usage: extract_bench [WORKDIR] [--mib N] [--files N] [--tree-order]\n"
-            "  --mib N        payload of N MiB (default %lld)\n"
-            "  --files N      spread over N files besides the start-up files (default %d)\n"
+            "usage: extract_bench [WORKDIR] [--scale F] [--rounds N] [--tree-order]\n"
+            "  --scale F      payload sizes and the small files' count times F, 0 < F <= 1\n"
+            "                 (default 1, or EXTRACT_BENCH_SCALE)\n"
+            "  --rounds N     rounds of the side-by-side table (default %d)\n"
             "  --tree-order   each folder's files right after it, instead of the tool's folders-first order\n",
-            static_cast<long long>(kDefaultPayloadMiB), kDefaultFileCount);
+            kDefaultRounds);
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string work = "/tmp/extract_bench";
-    int64_t payloadMiB = kDefaultPayloadMiB;
+    Bench bench;
+    bench.work = "/tmp/extract_bench";
+    double scale = 1;
+    if (const char* fromEnvironment = getenv("EXTRACT_BENCH_SCALE")) scale = atof(fromEnvironment);
+    int rounds = kDefaultRounds;
     bool treeOrder = false;
-    int fileCount = kDefaultFileCount;
+    if (argc == 4 && strcmp(argv[1], "--walk") == 0) return WalkAndTellPeak(argv[2], argv[3]);
     for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--mib") == 0 && i + 1 < argc) {
-            payloadMiB = atoll(argv[++i]);
-            if (payloadMiB < 4) return Usage();
-        } else if (strcmp(argv[i], "--files") == 0 && i + 1 < argc) {
-            fileCount = atoi(argv[++i]);
-            if (fileCount < 1) return Usage();
+        if (strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
+            scale = atof(argv[++i]);
+        } else if (strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+            rounds = atoi(argv[++i]);
+            if (rounds < 1) return Usage();
         } else if (strcmp(argv[i], "--tree-order") == 0) {
             treeOrder = true;
         } else if (argv[i][0] == '-') {
             return Usage();
         } else {
-            work = argv[i];
+            bench.work = argv[i];
         }
     }
+    if (!(scale > 0 && scale <= 1)) return Usage();
     // Package paths go through the platform as Shift-JIS; plain ASCII is both.
-    for (char c : work)
+    for (char c : bench.work)
         if (static_cast<unsigned char>(c) >= 0x80) {
             fprintf(stderr, "extract_bench: WORKDIR must be an ASCII path\n");
             return 2;
         }
-    RemoveTree(work);
-    if (mkdir(work.c_str(), 0777) != 0) {
-        fprintf(stderr, "extract_bench: cannot create %s\n", work.c_str());
+    RemoveTree(bench.work);
+    if (mkdir(bench.work.c_str(), 0777) != 0) {
+        fprintf(stderr, "extract_bench: cannot create %s\n", bench.work.c_str());
         return 1;
     }
+    // The zip tool runs in the payload's folder: every path it is given is whole.
+    char whole[PATH_MAX];
+    if (realpath(bench.work.c_str(), whole) != nullptr) bench.work = whole;
     double started = Now();
+    bench.defaultWorkers = std::max(1u, std::min(std::thread::hardware_concurrency(), 8u));
+    bench.unzip = HaveTool("unzip");
+    bench.sevenZip = HaveTool("7zz");
 
-    Payload big = MakePayload(payloadMiB * 1048576, fileCount);
-    Payload quarter = MakePayload(payloadMiB * 1048576 / 4, fileCount);
-    Payload small = MakePayload(kSmallPayload, fileCount);
-    std::string bigPackage = work + "/big.exe", quarterPackage = work + "/quarter.exe", smallPackage = work + "/small.exe";
-    int64_t bigBytes = 0, quarterBytes = 0, smallBytes = 0;
+    std::vector<PayloadRun> runs(2);
+    runs[0].payload = MakeMixedPayload(static_cast<int64_t>(kMixedMiB * scale * kMiB), kMixedFiles);
+    runs[0].name = "mixed";
+    int smallCount = std::max(1, static_cast<int>(kSmallFiles * scale));
+    runs[1].payload = MakeSmallFilesPayload(static_cast<int64_t>(kSmallFilesMiB * scale * kMiB), smallCount,
+                                            kSmallestSmallFile, kLargestSmallFile);
+    runs[1].name = "small";
     double packStart = Now();
-    if (!WritePackage(bigPackage, big, treeOrder, &bigBytes) ||
-        !WritePackage(quarterPackage, quarter, treeOrder, &quarterBytes) ||
-        !WritePackage(smallPackage, small, treeOrder, &smallBytes)) {
-        fprintf(stderr, "extract_bench: cannot write the packages under %s\n", work.c_str());
-        return 1;
+    bench.zipMade = true;
+    for (PayloadRun& run : runs) {
+        run.package = bench.work + "/" + run.name + ".exe";
+        run.source = bench.work + "/" + run.name + "_source";
+        run.zip = bench.work + "/" + run.name + ".zip";
+        if (!WritePackage(run.package, run.payload, treeOrder, run.source, &run.packageBytes)) {
+            fprintf(stderr, "extract_bench: cannot write the packages under %s\n", bench.work.c_str());
+            return 1;
+        }
+        bench.zipMade = bench.zipMade && MakeZip(run, bench);
     }
-    double packSeconds = Now() - packStart;
-    printf("extract_bench: payload %.1f MiB in %zu files and %zu folders; package %.1f MiB at level %d, %s\n"
-           "  (packing the three packages took %.1f s)\n",
-           static_cast<double>(big.bytes) / kMiB, big.files.size(), big.folders.size(),
-           static_cast<double>(bigBytes) / kMiB, kBenchLevel, treeOrder ? "tree order" : "folders first", packSeconds);
+    printf("extract_bench: packages at level %d, %s, on %u cores%s (packing and zipping took %.1f s)\n", kBenchLevel,
+           treeOrder ? "tree order" : "folders first", std::thread::hardware_concurrency(),
+           scale < 1 ? ", sizes scaled down" : "", Now() - packStart);
+    for (const PayloadRun& run : runs)
+        printf("  %s: %.1f MiB in %zu files and %zu folders, package %.1f MiB\n", run.name.c_str(),
+               static_cast<double>(run.payload.bytes) / kMiB, run.payload.files.size(), run.payload.folders.size(),
+               static_cast<double>(run.packageBytes) / kMiB);
+    if (!bench.zipMade) printf("  no zip could be made: unzip and 7zz show n/a\n");
 
-    // (a) and (b) alternate, so that both meet the same cache and writeback
-    // state. Each run gets folders of its own and nothing is deleted until
-    // the end: a file system slows down creating files just after deleting
-    // many, which an install folder never sees before an update.
-    Best walkFresh, floorFresh, walkOver, floorOver;
+    // Every run gets a folder of its own and nothing is deleted until the
+    // end: a file system slows down creating files just after deleting many,
+    // which an install folder never sees before an update.
     bool same = true;
-    std::string lastWalk, lastFloor;
-    for (int r = 0; r < kRepeats; ++r) {
-        lastWalk = work + "/walk" + std::to_string(r);
-        lastFloor = work + "/floor" + std::to_string(r);
-        MakeFolder(lastWalk);
-        MakeFolder(lastFloor);
-        Settle(work);
-        walkFresh.Add(TimeWalk(bigPackage, lastWalk, kFullMode));
-        Settle(work);
-        floorFresh.Add(TimeFloor(bigPackage, lastFloor));
-        if (r == 0) same = SameFiles(big, lastWalk, lastFloor);
-    }
-    // An update over an existing install: every file is already there.
-    for (int r = 0; r < kRepeats; ++r) {
-        Settle(work);
-        walkOver.Add(TimeWalk(bigPackage, lastWalk, kFullMode));
-        Settle(work);
-        floorOver.Add(TimeFloor(bigPackage, lastFloor));
-    }
-    for (int r = 0; r < kRepeats; ++r) {
-        RemoveTree(work + "/walk" + std::to_string(r));
-        RemoveTree(work + "/floor" + std::to_string(r));
-    }
-
-    // (f) the Full walk on 1, 2 and 4 inflating threads, fresh folders each time.
-    const unsigned kWorkerCounts[] = {1, 2, 4};
-    Best scaling[3];
-    for (int r = 0; r < kRepeats; ++r) {
-        for (int w = 0; w < 3; ++w) {
-            std::string folder = work + "/workers" + std::to_string(w);
-            RemoveTree(folder);
-            MakeFolder(folder);
-            Settle(work);
-            SetExtractWorkers(kWorkerCounts[w]);
-            scaling[w].Add(TimeWalk(bigPackage, folder, kFullMode));
-        }
-    }
-    SetExtractWorkers(0);
-    for (int w = 0; w < 3; ++w) RemoveTree(work + "/workers" + std::to_string(w));
-
-    // (d) peaks, each in its own child.
-    MakeFolder(work + "/peak_big");
-    MakeFolder(work + "/peak_quarter");
-    long baseline = PeakOfWalk("", "");
-    long peakBig = PeakOfWalk(bigPackage, work + "/peak_big");
-    long peakQuarter = PeakOfWalk(quarterPackage, work + "/peak_quarter");
-    RemoveTree(work + "/peak_big");
-    RemoveTree(work + "/peak_quarter");
-
-    // (e) Boot walks into an empty folder each time, the package in the cache.
-    Best bootBig, bootSmall;
-    for (int r = 0; r < kBootRepeats; ++r) {
-        std::string a = work + "/boot_big", b = work + "/boot_small";
-        RemoveTree(a);
-        RemoveTree(b);
-        MakeFolder(a);
-        MakeFolder(b);
-        bootBig.Add(TimeWalk(bigPackage, a, kBootMode));
-        bootSmall.Add(TimeWalk(smallPackage, b, kBootMode));
-    }
-    // The same with the package dropped from the page cache first: what a
-    // player's first start after the download costs.
-    Best coldBig, coldSmall;
-    for (int r = 0; r < kRepeats; ++r) {
-        for (const std::string* package : {&bigPackage, &smallPackage}) {
-            int fd = open(package->c_str(), O_RDONLY);
-            if (fd >= 0) {
-                posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-                close(fd);
+    std::vector<std::string> made;
+    for (int r = 0; r < rounds; ++r) {
+        for (PayloadRun& run : runs) {
+            for (int k = 0; k < kColumnCount; ++k) {
+                // The order turns each round, so no column always follows the same one.
+                Column column = static_cast<Column>((k + r) % kColumnCount);
+                if (!ColumnRuns(column, bench)) continue;
+                std::string folder = bench.work + "/" + run.name + "_" + std::to_string(r) + "_" + std::to_string(column);
+                MakeFolder(folder);
+                made.push_back(folder);
+                Settle(bench.work);
+                run.seconds[column].push_back(RunColumn(column, run, folder));
+                if (r == 0 && ColumnExtracts(column))
+                    same = SameFiles(run.payload, run.source, folder, ColumnLabel(column, bench)) && same;
             }
-            std::string folder = work + (package == &bigPackage ? "/cold_big" : "/cold_small");
-            RemoveTree(folder);
-            MakeFolder(folder);
-            (package == &bigPackage ? coldBig : coldSmall).Add(TimeWalk(*package, folder, kBootMode));
         }
     }
+    for (const std::string& folder : made) RemoveTree(folder);
+    SetExtractWorkers(0);
+    PrintTable(bench, runs, rounds);
+    PrintTargets(bench, runs[0], runs[1]);
+    for (PayloadRun& run : runs) RemoveTree(run.source);
 
-    // The walk once more with the C library keeping freed memory: each file
-    // takes and releases two 128 KiB buffers, and when the library hands them
-    // back to the system every file pays for fresh zeroed pages. Last, since
-    // it changes the allocator for the rest of the process.
-    Best walkKept;
-    mallopt(M_MMAP_THRESHOLD, kKeptAllocation);
-    mallopt(M_TRIM_THRESHOLD, kKeptAllocation);
-    for (int r = 0; r < kRepeats; ++r) {
-        std::string folder = work + "/kept" + std::to_string(r);
-        MakeFolder(folder);
-        Settle(work);
-        walkKept.Add(TimeWalk(bigPackage, folder, kFullMode));
-    }
-    for (int r = 0; r < kRepeats; ++r) RemoveTree(work + "/kept" + std::to_string(r));
-
-    int64_t bytes = big.bytes;
-    printf("\n  %-44s %11s  %14s\n", "best of repeated runs", "time", "payload rate");
-    PrintRow("(a)  Full walk into a fresh folder", walkFresh, bytes);
-    PrintRow("(b)  floor: inflate + 128 KiB fwrite", floorFresh, bytes);
-    printf("  %-44s %9.2fx  (target 1.30x or less)\n", "(c)  walk / floor", walkFresh.seconds / floorFresh.seconds);
-    PrintRow("(a*) Full walk, malloc keeping freed memory", walkKept, bytes);
-    printf("  %-44s %9.2fx\n", "(c*) walk with kept memory / floor", walkKept.seconds / floorFresh.seconds);
-    PrintRow("(a') Full walk over an existing install", walkOver, bytes);
-    PrintRow("(b') floor over the existing files", floorOver, bytes);
-    printf("  %-44s %9.2fx  (target 1.30x or less)\n", "(c') walk / floor", walkOver.seconds / floorOver.seconds);
-    printf("  %-44s %9.1f MiB  (package %.1f MiB)\n", "(d)  peak RSS, Full walk of the package", peakBig / 1024.0,
-           static_cast<double>(bigBytes) / kMiB);
-    printf("  %-44s %9.1f MiB  (package %.1f MiB)\n", "     peak RSS, Full walk of a quarter package",
-           peakQuarter / 1024.0, static_cast<double>(quarterBytes) / kMiB);
-    printf("  %-44s %9.1f MiB\n", "     peak RSS of a child that does nothing", baseline / 1024.0);
-    printf("  %-44s %9.3f ms\n", "(e)  Boot walk, full package", bootBig.seconds * 1000);
-    printf("  %-44s %9.3f ms  (package %.2f MiB)\n", "     Boot walk, small package", bootSmall.seconds * 1000,
-           static_cast<double>(smallBytes) / kMiB);
-    printf("  %-44s %9.2fx  (target under 1.10x)\n", "     full / small", bootBig.seconds / bootSmall.seconds);
-    printf("  %-44s %9.3f ms / %.3f ms = %.2fx\n", "     the same, package not in the page cache", coldBig.seconds * 1000,
-           coldSmall.seconds * 1000, coldBig.seconds / coldSmall.seconds);
-    for (int w = 0; w < 3; ++w) {
-        char label[64];
-        snprintf(label, sizeof(label), "(f)  walk on %u thread%s / floor", kWorkerCounts[w], kWorkerCounts[w] > 1 ? "s" : "");
-        printf("  %-44s %9.2fx  (%.3f s)\n", label, scaling[w].seconds / floorFresh.seconds, scaling[w].seconds);
-    }
+    bool peaksOk = MeasurePeaks(bench, runs[0], scale, treeOrder);
+    bool bootOk = MeasureBoot(bench, runs[0], treeOrder);
     printf("\nextract_bench: %.0f s in all\n", Now() - started);
-
-    RemoveTree(work);
-    bool failed = !same || walkFresh.failed || walkKept.failed || floorFresh.failed || walkOver.failed || floorOver.failed ||
-                  peakBig < 0 || peakQuarter < 0 || bootBig.failed || bootSmall.failed;
+    RemoveTree(bench.work);
+    bool failed = !same || !peaksOk || !bootOk;
+    for (const PayloadRun& run : runs)
+        for (int c = 0; c < kColumnCount; ++c)
+            if (ColumnRuns(static_cast<Column>(c), bench) && MedianSeconds(run.seconds[c]) < 0) failed = true;
     return failed ? 1 : 0;
 }

@@ -133,14 +133,16 @@ struct OpenEntry {
 int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpackedSize, uint32_t packedSize,
                  const char* shownPath, const char* writePath, EntryProgress* progress, WriteFailureReason* reason) {
     OpenEntry r;
-    uint8_t rawTime[kFileTimeSize] = {};
+    // The last-write time and the stream's first chunk come in one read: a
+    // small file then costs the package one seek and one read.
+    uint32_t firstChunk = packedSize < kTransferBlock - kFileTimeSize ? packedSize : kTransferBlock - kFileTimeSize;
+    size_t got = ReadSource(source, buffers->input, kFileTimeSize + firstChunk);
     ByteReader reader;
-    InitReader(&reader, rawTime, sizeof(rawTime));
+    InitReader(&reader, buffers->input, got < kFileTimeSize ? got : kFileTimeSize);
     uint64_t fileTime = 0;
-    if (ReadSource(source, rawTime, sizeof(rawTime)) != sizeof(rawTime) || !ReadU64(&reader, &fileTime))
-        return kPackageTruncated;
-    int64_t consumed = progress->consumed + kFileTimeSize;
-    if (progress->shared != nullptr) progress->shared->consumed += kFileTimeSize;
+    if (!ReadU64(&reader, &fileTime)) return kPackageTruncated;
+    int64_t consumed = progress->consumed + kFileTimeSize + firstChunk;
+    if (progress->shared != nullptr) progress->shared->consumed += kFileTimeSize + firstChunk;
 
     r.file = PlatformOpenFile(writePath, "wb");
     if (r.file == nullptr) {
@@ -154,16 +156,18 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
 
     if (inflateInit(&r.stream) != Z_OK) return kPackageNoMemory;
     r.streamOpen = true;
+    r.stream.next_in = buffers->input + kFileTimeSize;
+    r.stream.avail_in = static_cast<uInt>(got - kFileTimeSize);
     r.stream.next_out = buffers->output;
     r.stream.avail_out = kTransferBlock;
     int64_t written = 0;
-    uint32_t remaining = packedSize;
+    uint32_t remaining = packedSize - firstChunk;
 
     for (;;) {
         if (Stopped(progress)) return kPackageCannotWrite;
         if (r.stream.avail_in == 0 && remaining > 0) {
             uint32_t chunk = remaining < kTransferBlock ? remaining : kTransferBlock;
-            size_t got = ReadSource(source, buffers->input, chunk);
+            got = ReadSource(source, buffers->input, chunk);
             r.stream.next_in = buffers->input;
             r.stream.avail_in = static_cast<uInt>(got);
             consumed += chunk;

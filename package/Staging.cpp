@@ -27,6 +27,8 @@ struct StagedFile {
     bool live;         // false once a later entry for the same target supersedes it
     bool hadOriginal;  // the target existed when the journal was written
     bool inPlace;      // a new file, written under its own name
+    bool existedAtPlan;       // the target existed when it was planned
+    unsigned foldersAtPlan;   // how many folders the walk had made by then
 };
 
 // One file of a journal.
@@ -51,6 +53,8 @@ unsigned s_firstNumber = 0;
 std::vector<StagedFile> s_files;
 // Index into s_files of the live entry for each target, by its folded name.
 std::unordered_map<std::string, size_t> s_liveByTarget;
+// Folders this walk has made so far.
+unsigned s_foldersMade = 0;
 WriteFailure s_failure;
 
 WriteFailureReason ReasonFromPlatformError() {
@@ -237,6 +241,7 @@ void RemoveMadeFolders(const char* destination, const Journal& journal) {
 void Reset() {
     s_files.clear();
     s_liveByTarget.clear();
+    s_foldersMade = 0;
     s_folder[0] = '\0';
 }
 
@@ -334,6 +339,7 @@ int StageFolder(const char* path) {
         NoteWriteFailure(trimmed);
         return kPackageCannotWrite;
     }
+    ++s_foldersMade;
     return 0;
 }
 
@@ -348,7 +354,8 @@ int StageFile(const char* target, char* writePath, size_t capacity) {
 
 int PlanFile(const char* target, size_t* plan) {
     uint32_t attributes = 0;
-    if (PlatformGetAttributes(target, &attributes) == 0 && (attributes & (kAttrFolder | kAttrReadOnly)) != 0) {
+    bool existed = PlatformGetAttributes(target, &attributes) == 0;
+    if (existed && (attributes & (kAttrFolder | kAttrReadOnly)) != 0) {
         NoteWriteFailureReason(target, (attributes & kAttrFolder) ? kWriteFailureFolder : kWriteFailureReadOnly);
         return kPackageCannotReplace;
     }
@@ -363,7 +370,8 @@ int PlanFile(const char* target, size_t* plan) {
     } else {
         s_liveByTarget.emplace(folded, index);
     }
-    s_files.push_back(StagedFile{target, s_firstNumber + static_cast<unsigned>(index), true, false, false});
+    s_files.push_back(
+        StagedFile{target, s_firstNumber + static_cast<unsigned>(index), true, false, false, existed, s_foldersMade});
     *plan = index;
     return kPackageOk;
 }
@@ -371,7 +379,11 @@ int PlanFile(const char* target, size_t* plan) {
 int FinishPlanning() {
     std::string lines;
     for (StagedFile& file : s_files) {
-        if (!file.live || Exists(file.target.c_str())) continue;
+        if (!file.live) continue;
+        // What planning saw still holds unless the walk has made a folder
+        // since, which may now stand at the target: one look per file, not two.
+        bool exists = file.foldersAtPlan == s_foldersMade ? file.existedAtPlan : Exists(file.target.c_str());
+        if (exists) continue;
         file.inPlace = true;
         lines += "N " + std::string(Relative(file.target.c_str())) + "\n";
     }

@@ -9,6 +9,7 @@ packages=(
     g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
     wine64 wine xvfb x11-utils fonts-ipafont-gothic locales imagemagick
     osslsigncode openssl
+    unzip zip 7zip
 )
 
 missing=()

@@ -1,12 +1,14 @@
 #include "package/Extract.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "package/Staging.h"
 #include "services/MessageBoxes.h"
 #include "services/Platform.h"
 #include "services/ScriptedBoxes.h"
@@ -419,6 +421,76 @@ TEST_F(ExtractTest, ReadOnlyOrFolderTargetsAreRefusedBeforeAnythingChanges) {
         EXPECT_EQ(before, Snapshot()) << target;
     }
     PlatformSetAttributes((dest / "locked.dat").c_str(), 0);
+}
+
+// A zlib stream of stored blocks: its packed size is exactly the data's plus
+// the header, five bytes a block and the checksum.
+Bytes StoredStream(const Bytes& data) {
+    constexpr size_t kStoredBlock = 65535;
+    Bytes out = {0x78, 0x01};
+    size_t at = 0;
+    do {
+        size_t n = data.size() - at < kStoredBlock ? data.size() - at : kStoredBlock;
+        out.push_back(at + n == data.size() ? 1 : 0);
+        out.push_back(static_cast<uint8_t>(n));
+        out.push_back(static_cast<uint8_t>(n >> 8));
+        out.push_back(static_cast<uint8_t>(~n));
+        out.push_back(static_cast<uint8_t>(~n >> 8));
+        out.insert(out.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
+        at += n;
+    } while (at < data.size());
+    uLong sum = adler32(adler32(0, nullptr, 0), data.data(), static_cast<uInt>(data.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(sum >> shift));
+    return out;
+}
+
+// The last-write time and the first part of a stream are read together: a
+// stream that ends just before, at or just after the end of that first read
+// is written whole, on one thread or several.
+TEST_F(ExtractTest, StreamsEndingAroundTheFirstReadAreWrittenWhole) {
+    struct Case { const char* fault; uint32_t packed; } cases[] = {
+        {"the first read one byte short of the stream", kTransferBlock - kFileTimeSize - 1},
+        {"a stream exactly filling the first read", kTransferBlock - kFileTimeSize},
+        {"one byte left for a second read", kTransferBlock - kFileTimeSize + 1},
+        {"a stream of a whole transfer block", kTransferBlock},
+    };
+    // Two stored blocks: the header, two block headers and the checksum.
+    constexpr uint32_t kStoredOverhead = 2 + 2 * 5 + 4;
+    for (const Case& c : cases) {
+        Bytes data = Pattern(c.packed - kStoredOverhead, c.packed);
+        Bytes stream = StoredStream(data);
+        ASSERT_EQ(c.packed, stream.size()) << c.fault;
+        Bytes entries;
+        AppendRawFile(&entries, ToBytes(std::string("edge.dat") + '\0'), static_cast<int32_t>(data.size()), c.packed,
+                      kTestFileTime, stream);
+        AppendFile(&entries, "next.txt", ToBytes("after"));
+        for (unsigned workers : {1u, 2u}) {
+            SetExtractWorkers(workers);
+            TempFolder into;
+            ASSERT_EQ(kPackageOk, WalkInto(into.Path(), MakeProgramFile({}, entries), kFullMode)) << c.fault;
+            Tree tree = SnapshotTree(into.Path());
+            EXPECT_EQ(data, tree["edge.dat"].first) << c.fault << ", " << workers;
+            EXPECT_EQ(kTestFileTime, tree["edge.dat"].second) << c.fault << ", " << workers;
+            EXPECT_EQ(ToBytes("after"), tree["next.txt"].first) << c.fault << ", " << workers;
+        }
+    }
+}
+
+// A file entry, then a folder entry of the same name: the folder that the
+// walk makes stands where the file was planned to go new, and is refused as
+// a folder in the way, on one thread or several, the folder left as it was.
+TEST_F(ExtractTest, AFolderMadeWhereAFileWasPlannedIsRefused) {
+    Tree before = Snapshot();
+    for (unsigned workers : {1u, 2u}) {
+        SetExtractWorkers(workers);
+        Bytes entries;
+        AppendFile(&entries, "new.dat", ToBytes("new"));
+        AppendFile(&entries, "clash", ToBytes("file"));
+        AppendFolder(&entries, "clash\\");
+        EXPECT_EQ(kPackageCannotReplace, Walk(MakeProgramFile({}, entries), kFullMode)) << workers;
+        EXPECT_EQ(kWriteFailureFolder, LastWriteFailure()->reason) << workers;
+        EXPECT_EQ(before, Snapshot()) << workers;
+    }
 }
 
 TEST_F(ExtractTest, AFailedAllocationFailsTheWalkWithoutUsingNull) {
