@@ -140,7 +140,7 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
     ByteReader reader;
     InitReader(&reader, buffers->input, got < kFileTimeSize ? got : kFileTimeSize);
     uint64_t fileTime = 0;
-    if (!ReadU64(&reader, &fileTime)) return kPackageTruncated;
+    if (got != kFileTimeSize + firstChunk || !ReadU64(&reader, &fileTime)) return kPackageTruncated;
     int64_t consumed = progress->consumed + kFileTimeSize + firstChunk;
     if (progress->shared != nullptr) progress->shared->consumed += kFileTimeSize + firstChunk;
 
