@@ -91,6 +91,7 @@ enum Column {
     kWalkDefault,
     kWalkOne,
     kWalkTwo,
+    kWalkFour,
     kInflateOnly,
     kWriteOnly,
     kMinimal,
@@ -291,6 +292,7 @@ bool ColumnRuns(Column column, const Bench& bench) {
     switch (column) {
         case kWalkOne: return bench.defaultWorkers != 1;
         case kWalkTwo: return bench.defaultWorkers != 2;
+        case kWalkFour: return bench.defaultWorkers != 4;
         case kUnzip: return bench.unzip && bench.zipMade;
         case kSevenZip: return bench.sevenZip && bench.zipMade;
         default: return true;
@@ -305,6 +307,7 @@ double RunColumn(Column column, const PayloadRun& run, const std::string& destin
         case kWalkDefault: SetExtractWorkers(0); return TimeWalk(run.package, destination, kFullMode);
         case kWalkOne: SetExtractWorkers(1); return TimeWalk(run.package, destination, kFullMode);
         case kWalkTwo: SetExtractWorkers(2); return TimeWalk(run.package, destination, kFullMode);
+        case kWalkFour: SetExtractWorkers(4); return TimeWalk(run.package, destination, kFullMode);
         case kInflateOnly: return TimeMinimal(run.package, "");
         case kWriteOnly: return TimeWriteOnly(run.payload, destination);
         case kMinimal: return TimeMinimal(run.package, destination);
@@ -345,6 +348,7 @@ const char* ColumnLabel(Column column, const Bench& bench) {
             return walkDefault;
         case kWalkOne: return "Full walk, 1 thread";
         case kWalkTwo: return "Full walk, 2 threads";
+        case kWalkFour: return "Full walk, 4 threads";
         case kInflateOnly: return "inflate only (1 thread)";
         case kWriteOnly: return "write only (1 thread)";
         case kMinimal: return "minimal extractor (zlib, 128 KiB)";
@@ -354,8 +358,12 @@ const char* ColumnLabel(Column column, const Bench& bench) {
     }
 }
 
-// The walk on two threads: the default one where the default is two.
-Column TwoThreadColumn(const Bench& bench) { return bench.defaultWorkers == 2 ? kWalkDefault : kWalkTwo; }
+// The walk on a given number of threads: the default one where the default
+// is that number.
+Column WalkColumn(const Bench& bench, unsigned threads, Column own) {
+    return bench.defaultWorkers == threads ? kWalkDefault : own;
+}
+Column TwoThreadColumn(const Bench& bench) { return WalkColumn(bench, 2, kWalkTwo); }
 
 double Median(const PayloadRun& run, Column column) { return MedianSeconds(run.seconds[column]); }
 
@@ -383,7 +391,7 @@ void PrintTable(const Bench& bench, const std::vector<PayloadRun>& runs, int rou
     printf("\n");
     for (int c = 0; c < kColumnCount; ++c) {
         Column column = static_cast<Column>(c);
-        if ((column == kWalkOne || column == kWalkTwo) && !ColumnRuns(column, bench)) continue;
+        if ((column == kWalkOne || column == kWalkTwo || column == kWalkFour) && !ColumnRuns(column, bench)) continue;
         printf("  %-36s", ColumnLabel(column, bench));
         for (const PayloadRun& run : runs) PrintCell(Median(run, column), Median(run, kMinimal), ColumnRuns(column, bench));
         printf("\n");
@@ -404,6 +412,14 @@ void PrintTargets(const Bench& bench, const PayloadRun& mixed, const PayloadRun&
     printf("  target: %.0f MiB payload, Full walk on 2 threads / floor on 1 thread <= %.2fx: %.2fx, %s\n",
            static_cast<double>(mixed.payload.bytes) / kMiB, kParallelWalkTarget, parallel,
            TargetVerdict(parallel, kParallelWalkTarget));
+    printf("  scaling of the Full walk, as a share of the floor on 1 thread:");
+    for (const PayloadRun* run : {&mixed, &small}) {
+        printf("%s %zu files:", run == &mixed ? "" : ";", run->payload.files.size());
+        const Column columns[] = {WalkColumn(bench, 1, kWalkOne), TwoThreadColumn(bench), WalkColumn(bench, 4, kWalkFour)};
+        const unsigned threads[] = {1, 2, 4};
+        for (int i = 0; i < 3; ++i) printf(" %u: %.2fx", threads[i], Ratio(Median(*run, columns[i]), Floor(*run)));
+    }
+    printf("\n");
 }
 
 // Runs a Full walk in a fresh process (this program again, with --walk) and
