@@ -109,6 +109,8 @@ time_start() {
             echo failed
             break
         fi
+        # A short rest between looks leaves the cores to the updater.
+        sleep 0.01
     done
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -116,6 +118,7 @@ time_start() {
     while main_window_id >/dev/null; do sleep 0.05; done
 }
 
+lowest() { sort -n | head -1; }
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 time_start "$work/small.exe" >/dev/null
@@ -136,5 +139,6 @@ verdict=$(awk -v r="$ratio" -v t="$target" 'BEGIN { print (r < t) ? 1 : 0 }')
 printf 'boot-time: start to main window under Wine, median of %d starts each (package in the page cache)\n' "$rounds"
 printf '  patch of %6s MiB  %6s ms   (%s)\n' "$(size_mib "$work/small.exe")" "$small" "${small_times[*]}"
 printf '  patch of %6s MiB  %6s ms   (%s)\n' "$(size_mib "$work/large.exe")" "$large" "${large_times[*]}"
+printf '  fastest start: %s ms and %s ms\n' "$(printf '%s\n' "${small_times[@]}" | lowest)" "$(printf '%s\n' "${large_times[@]}" | lowest)"
 printf '  large / small: %sx (target under %sx: %s)\n' "$ratio" "$target" "$([ "$verdict" = 1 ] && echo met || echo 'not met')"
 rm -rf "$work/small" "$work/large" "$work/small.exe" "$work/large.exe"
