@@ -177,14 +177,14 @@ void ShowExtractedBytes(void* context, int64_t fileBytes, int64_t) {
 
 }  // namespace
 
-int ReadListing(const char* path, std::vector<ListedEntry>* entries, std::string* problem) {
+bool ReadListing(const char* path, std::vector<ListedEntry>* entries, std::string* problem) {
     entries->clear();
     PackageCursor cursor;
     if (!OpenCursor(&cursor, path)) {
         *problem = kNoPackage;
-        return 1;
+        return false;
     }
-    int status = 0;
+    bool sound = true;
     for (;;) {
         CursorEntry entry;
         bool end = false;
@@ -194,14 +194,14 @@ int ReadListing(const char* path, std::vector<ListedEntry>* entries, std::string
         if (result != kPackageOk) {
             *problem = Printf("entry %d \"%s\": %s", cursor.entries + 1, PrintableName(entry.name.c_str()).c_str(),
                               DescribeHeaderProblem(result, entry).c_str());
-            status = 1;
+            sound = false;
             break;
         }
         entries->push_back(ListedEntry{entry.name, entry.header.isFolder, entry.header.unpackedSize,
                                        entry.header.packedSize, entry.fileTime});
     }
     CloseCursor(&cursor);
-    return status;
+    return sound;
 }
 
 std::string FormatFileTime(uint64_t fileTime) {
@@ -223,7 +223,7 @@ std::string FormatListLine(const ListedEntry& entry) {
            name;
 }
 
-int VerifyPackage(const char* path, VerifyReport* report) {
+bool VerifyPackage(const char* path, VerifyReport* report) {
     report->entries = 0;
     report->bytes = 0;
     report->entry.clear();
@@ -231,7 +231,7 @@ int VerifyPackage(const char* path, VerifyReport* report) {
     PackageCursor cursor;
     if (!OpenCursor(&cursor, path)) {
         report->reason = kNoPackage;
-        return 1;
+        return false;
     }
     BootWalk boot{"", false, ""};
     std::vector<uint8_t> picture;
@@ -265,23 +265,24 @@ int VerifyPackage(const char* path, VerifyReport* report) {
         report->entry = boot.picture;
         report->reason = "the background picture: " + problem;
     }
-    if (!report->reason.empty()) return 1;
+    if (!report->reason.empty()) return false;
     report->entry.clear();
-    return 0;
+    return true;
 }
 
 int ListCommand(const char* path, FILE* out, FILE* err) {
     std::vector<ListedEntry> entries;
     std::string problem;
-    int status = ReadListing(path, &entries, &problem);
+    bool sound = ReadListing(path, &entries, &problem);
     for (const ListedEntry& entry : entries) fprintf(out, "%s\n", FormatListLine(entry).c_str());
-    if (status != 0) fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), problem.c_str());
-    return status;
+    if (sound) return 0;
+    fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), problem.c_str());
+    return 1;
 }
 
 int VerifyCommand(const char* path, FILE* out, FILE* err) {
     VerifyReport report;
-    if (VerifyPackage(path, &report) == 0) {
+    if (VerifyPackage(path, &report)) {
         fprintf(out, "ok: %d entries, %" PRId64 " bytes\n", report.entries, report.bytes);
         return 0;
     }

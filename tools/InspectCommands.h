@@ -16,9 +16,9 @@ struct ListedEntry {
 };
 
 // Reads every entry header of the package carried by path, without
-// inflating. Returns 0; or 1 with problem set when there is no package or a
-// header is bad (entries then holds those before it).
-int ReadListing(const char* path, std::vector<ListedEntry>* entries, std::string* problem);
+// inflating. Returns true; or false with problem set when there is no package
+// or a header is bad (entries then holds those before it).
+bool ReadListing(const char* path, std::vector<ListedEntry>* entries, std::string* problem);
 
 // A Windows file time as UTC "YYYY-MM-DD HH:MM:SS".
 std::string FormatFileTime(uint64_t fileTime);
@@ -36,9 +36,9 @@ struct VerifyReport {
 // Reads the package carried by path as the updater would and inflates every
 // stream into memory; follows the updater's start (the Boot walk) over it:
 // every start-up file must be reached and writable, install.env among them,
-// and a background picture must show. Returns 0 when all is sound; 1 with the
-// first problem in report otherwise. Writes nothing to disk.
-int VerifyPackage(const char* path, VerifyReport* report);
+// and a background picture must show. Returns true when all is sound; false
+// with the first problem in report otherwise. Writes nothing to disk.
+bool VerifyPackage(const char* path, VerifyReport* report);
 
 // The commands as the tool runs them: results on out, problems on err.
 // Each returns the process exit code: 0, or 1 on failure.

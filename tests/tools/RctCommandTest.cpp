@@ -350,7 +350,7 @@ TEST_F(RctPackTest, PngBecomesInsttscrRctAmongTheStartupFiles) {
     PackReport report;
     ASSERT_EQ(kPackDone, Pack(&report)) << DescribePackReport(report);
     std::vector<ListedEntry> listing;
-    ASSERT_EQ(0, ReadListing(output_.c_str(), &listing, &problem)) << problem;
+    ASSERT_TRUE(ReadListing(output_.c_str(), &listing, &problem)) << problem;
     std::vector<std::string> names;
     for (const ListedEntry& e : listing) names.push_back(e.name);
     EXPECT_EQ((std::vector<std::string>{"install.env", "insttscr.rct", "readme.txt", "game.bin"}), names);
