@@ -19,7 +19,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Checks one name component [begin, end): not empty, not ending in a dot or a
 // space (Windows would drop them, and "." and ".." end in a dot), not a device name.
-int ComponentProblem(const char* begin, const char* end) {
+EntryNameProblem ComponentProblem(const char* begin, const char* end) {
     if (begin == end) return kNameEmptyPart;
     char last = end[-1];
     if (last == '.' || last == ' ') return kNameDotOrSpaceEnd;
@@ -185,7 +185,7 @@ int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* e
     return result;
 }
 
-int ExplainEntryName(const char* name, size_t length, bool isFolder) {
+EntryNameProblem ExplainEntryName(const char* name, size_t length, bool isFolder) {
     if (length > kMaxEntryName) return kNameTooLong;
     if (length == 0) return kNameEmpty;
     if (name[length - 1] != '\0' || strlen(name) != length - 1) return kNameUnterminated;
@@ -203,14 +203,14 @@ int ExplainEntryName(const char* name, size_t length, bool isFolder) {
         }
         if (IsForbiddenByte(c)) return kNameForbiddenByte;
         if (IsSeparator(name[i])) {
-            int problem = ComponentProblem(componentStart, name + i);
+            EntryNameProblem problem = ComponentProblem(componentStart, name + i);
             if (problem != kNameOk) return problem;
             componentStart = name + i + 1;
         }
     }
     // A folder may end in its separator (save\); a file names its last component.
     if (componentStart != end || !isFolder) {
-        int problem = ComponentProblem(componentStart, end);
+        EntryNameProblem problem = ComponentProblem(componentStart, end);
         if (problem != kNameOk) return problem;
     }
     // The staging folders (the name, or the name and a suffix) belong to the

@@ -142,7 +142,7 @@ enum EntryNameProblem {
 
 // Checks a name of length bytes (its NUL included) against the rules above.
 // Returns the first problem found, kNameOk for a sound name.
-int ExplainEntryName(const char* name, size_t length, bool isFolder);
+EntryNameProblem ExplainEntryName(const char* name, size_t length, bool isFolder);
 
 // ExplainEntryName as a package result: kPackageOk or kPackageBadName.
 int CheckEntryName(const char* name, size_t length, bool isFolder);
