@@ -38,7 +38,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/ExtractBenchParts.h"
+#include "bench/ExtractBenchKit.h"
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"

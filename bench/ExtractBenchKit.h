@@ -1,6 +1,6 @@
-// The parts of the extraction benchmark that decide its figures: the payloads
-// it packs, the plain extractor it measures the updater against, and how
-// repeated timings become one figure.
+// What decides the extraction benchmark's figures: the payloads it packs, the
+// plain extractor it measures the updater against, and how repeated timings
+// become one figure.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "bench/ExtractBenchParts.h"
+#include "bench/ExtractBenchKit.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

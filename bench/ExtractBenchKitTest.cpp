@@ -1,4 +1,4 @@
-#include "bench/ExtractBenchParts.h"
+#include "bench/ExtractBenchKit.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@ constexpr double kMiB = 1048576.0;
 
 // The payloads are what the figures are printed against: a payload off its
 // size, its file count or its size range would be a different benchmark.
-TEST(ExtractBenchPartsTest, PayloadsHaveTheirCountSizeAndRange) {
+TEST(ExtractBenchKitTest, PayloadsHaveTheirCountSizeAndRange) {
     struct Case {
         const char* fault;
         Payload payload;
@@ -52,7 +52,7 @@ TEST(ExtractBenchPartsTest, PayloadsHaveTheirCountSizeAndRange) {
 
 // A repeated name would make the walk supersede a file and write fewer bytes
 // than the other extractors; every folder named must be one the payload makes.
-TEST(ExtractBenchPartsTest, TwentyThousandNamesAreDistinctAndInPayloadFolders) {
+TEST(ExtractBenchKitTest, TwentyThousandNamesAreDistinctAndInPayloadFolders) {
     Payload p = MakeSmallFilesPayload(20000 * 8192, 20000, 1024, 16384);
     std::set<std::string> names, folders(p.folders.begin(), p.folders.end());
     for (const PayloadFile& f : p.files) {
@@ -66,7 +66,7 @@ TEST(ExtractBenchPartsTest, TwentyThousandNamesAreDistinctAndInPayloadFolders) {
 
 // The same file gives the same bytes: the zip and the package are made in
 // different passes and compared with what was generated.
-TEST(ExtractBenchPartsTest, GeneratedBytesDependOnlyOnTheFile) {
+TEST(ExtractBenchKitTest, GeneratedBytesDependOnlyOnTheFile) {
     Payload p = MakeMixedPayload(static_cast<int64_t>(2 * kMiB), 6);
     for (const PayloadFile& f : p.files) {
         std::vector<uint8_t> a, b;
@@ -115,7 +115,7 @@ Bytes SamplePackage(Bytes* big, uint32_t smallPackedExtra = 0) {
 constexpr size_t kFirstPackedField = 64 + 2 + 6 + 4;
 constexpr size_t kFirstStream = kFirstPackedField + 4 + 8;
 
-TEST(ExtractBenchPartsTest, MinimalExtractorWritesEveryFileWhole) {
+TEST(ExtractBenchKitTest, MinimalExtractorWritesEveryFileWhole) {
     TempFolder folder;
     Bytes big;
     ASSERT_TRUE(WriteFileBytes(folder / "p.exe", SamplePackage(&big)));
@@ -135,7 +135,7 @@ TEST(ExtractBenchPartsTest, MinimalExtractorWritesEveryFileWhole) {
 }
 
 // Inflating alone must not leave files, or its time would hold writing too.
-TEST(ExtractBenchPartsTest, InflatingAloneWritesNothing) {
+TEST(ExtractBenchKitTest, InflatingAloneWritesNothing) {
     TempFolder folder;
     Bytes big;
     ASSERT_TRUE(WriteFileBytes(folder / "p.exe", SamplePackage(&big)));
@@ -144,7 +144,7 @@ TEST(ExtractBenchPartsTest, InflatingAloneWritesNothing) {
 }
 
 // A run that went wrong must not be timed as a good one.
-TEST(ExtractBenchPartsTest, MinimalExtractorRefusesADamagedPackage) {
+TEST(ExtractBenchKitTest, MinimalExtractorRefusesADamagedPackage) {
     Bytes big;
     Bytes sound = SamplePackage(&big);
     Bytes badChecksum = sound;
@@ -168,7 +168,7 @@ TEST(ExtractBenchPartsTest, MinimalExtractorRefusesADamagedPackage) {
     }
 }
 
-TEST(ExtractBenchPartsTest, MediansRatiosAndVerdicts) {
+TEST(ExtractBenchKitTest, MediansRatiosAndVerdicts) {
     struct MedianCase { const char* fault; std::vector<double> seconds; double expected; } medians[] = {
         {"the middle of an odd count, not the mean", {5, 1, 2}, 2},
         {"the mean of the two middle ones of an even count", {4, 1, 3, 2}, 2.5},
