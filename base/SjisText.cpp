@@ -38,13 +38,10 @@ void ReplaceSjisByte(char* text, char from, char to) { ReplaceSjisByte(text, str
 size_t CharBoundaryLength(const char* text, size_t limit) {
     size_t i = 0;
     while (i < limit && text[i] != '\0') {
-        size_t step = 1;
-        if (IsLeadByte(static_cast<uint8_t>(text[i]))) {
-            if (text[i + 1] == '\0') break;  // a lead byte whose second byte was cut off
-            step = 2;
-        }
-        if (i + step > limit) break;
-        i += step;
+        size_t next = NextCharIndex(text, i);
+        // A lead byte whose second byte was cut off ends the text too.
+        if (next > limit || (next == i + 1 && IsLeadByte(static_cast<uint8_t>(text[i])))) break;
+        i = next;
     }
     return i;
 }
