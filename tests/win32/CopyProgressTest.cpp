@@ -14,7 +14,7 @@
 
 #include "resources/resource.h"
 #include "services/Window_win32.h"
-#include "tests/win32/DialogLayout.h"
+#include "tests/support/DialogLayout_win32.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "services/Window_win32.h"
 #include "base/PathRules.h"
 #include "tests/robot/Robot_win32.h"
-#include "tests/win32/DialogLayout.h"
+#include "tests/support/DialogLayout_win32.h"
 #include "tests/support/TempFolder.h"
 #include "update/UpdateDialogs.h"
 

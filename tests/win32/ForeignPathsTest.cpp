@@ -20,7 +20,7 @@
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/RegistryStore.h"
 #include "tests/support/TempFolder.h"
-#include "tests/win32/UpdaterProcess.h"
+#include "tests/support/UpdaterProcess_win32.h"
 
 namespace {
 
@@ -87,10 +87,10 @@ protected:
     void SetUp() override {
         UpdaterProcessTest::SetUp();
         home_ = Wide(users_.Path().c_str());
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
     }
     void TearDown() override {
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         UpdaterProcessTest::TearDown();
     }
     // <users>\<name>\<sub>, made with its parent.
@@ -101,30 +101,17 @@ protected:
         return folder;
     }
     Bytes Program() {
-        Bytes entries;
-        AppendFile(&entries, "install.env",
-                   ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n"));
-        AppendFile(&entries, "insttscr.rct", TinyPicture());
+        Bytes entries = StartupEntries(GameSettings("Flow", "テスト"));
         AppendFile(&entries, "readme.txt", ToBytes("read me"));
         AppendFile(&entries, "game.dat", ToBytes("new"));
         return MakeProgramFile(image_, entries);
-    }
-    // Starts the updater saved at exe, with folder as its current folder.
-    void StartAt(const std::wstring& exe, const std::wstring& folder) {
-        ASSERT_TRUE(WriteWide(exe, Program()));
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        std::wstring command = L"\"" + exe + L"\"";
-        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si,
-                                   &process_));
-        CloseHandle(process_.hThread);
     }
     // Waits for the main window; then the working folder must be the only
     // thing in temp, holding the start-up files. Exit ends the run with 0 and
     // takes the working folder away.
     void ExpectWorkingFolderIn(const std::wstring& temp, const std::vector<std::wstring>& before,
                                const std::wstring& what) {
-        main_ = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+        main_ = WaitFor(kMainWindowTitle);
         ASSERT_NE(nullptr, main_) << what;
         std::vector<std::wstring> now = ListWide(temp);
         std::vector<std::wstring> added;
@@ -160,7 +147,7 @@ TEST_F(ForeignPathsTest, StartedFromTheDownloadsOfSuchAUser) {
     PointChildTempAt(temp);
     std::wstring exe = downloads + L"\\\u66f4\u65b0 patch.exe";
     auto before = Surroundings();
-    StartAt(exe, downloads);
+    StartAt(exe, Program(), downloads.c_str());
     ExpectWorkingFolderIn(temp, {}, L"started from Downloads");
     EXPECT_EQ((std::vector<std::wstring>{L"\u66f4\u65b0 patch.exe"}), ListWide(downloads));
     EXPECT_EQ(before, Surroundings());
@@ -189,7 +176,7 @@ TEST_F(ForeignPathsTest, InstallFolderOfSuchAUserChosenByHand) {
     Start(Program());
     Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
     ASSERT_EQ(2u, Answer({IDOK, IDYES}).size());  // not installed; choose by hand
-    HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
+    HWND setup = WaitFor(kSetupTitle);
     ASSERT_NE(nullptr, setup);
     SetDlgItemTextW(setup, IDC_INSTALL_PATH, absent.c_str());
     PostMessageW(setup, WM_COMMAND, IDOK, 0);
@@ -197,15 +184,11 @@ TEST_F(ForeignPathsTest, InstallFolderOfSuchAUserChosenByHand) {
     ASSERT_EQ(1u, texts.size());
     EXPECT_NE(std::wstring::npos, texts[0].find(absent)) << "the box names the folder";
     EXPECT_TRUE(IsWindowVisible(setup)) << "the dialog stays for another choice";
-    SetDlgItemTextW(setup, IDC_INSTALL_PATH, game.c_str());
-    ClickButton(setup, IDOK);
-    ASSERT_TRUE(WaitForWindowGone(setup, kProcessTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(ChooseFolder(game));
     texts = Answer({IDYES});
     ASSERT_EQ(1u, texts.size());
     EXPECT_EQ(0u, texts[0].find(L"[")) << "the confirmation";
-    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
-    ASSERT_NE(nullptr, finish);
-    ClickButton(finish, IDOK);
+    ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(true));
     EXPECT_EQ(0, Finish());
     EXPECT_EQ("new", ReadWide(game + L"\\game.dat"));
     EXPECT_EQ((std::vector<std::wstring>{L"game.dat", L"install.env", L"insttscr.rct", L"readme.txt"}),
@@ -229,19 +212,14 @@ TEST_F(ForeignPathsTest, LongInstallFolderTakesTheLongestName) {
     const std::string name = "セーブ_0123456789abcdefg.dat";
     ASSERT_EQ(28u, name.size());
     ASSERT_TRUE(WriteFileBytes(game + "\\" + name, ToBytes("old")));
-    ASSERT_EQ(0, RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1"));
-    ASSERT_EQ(0, RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game.c_str()));
-    Bytes entries;
-    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n"));
-    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    ASSERT_EQ(0, RegisterGame("Flow", game));
+    Bytes entries = StartupEntries(GameSettings("Flow", "テスト"));
     AppendFile(&entries, name, ToBytes("new"));
     AppendFolder(&entries, "追加フォルダ_012345678abc\\");  // a 256-byte folder
     Start(MakeProgramFile(image_, entries));
     Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
     ASSERT_EQ(1u, Answer({IDYES}).size());
-    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
-    ASSERT_NE(nullptr, finish);
-    ClickButton(finish, IDOK);
+    ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(true));
     EXPECT_EQ(0, Finish());
     Bytes bytes;
     ASSERT_TRUE(ReadFileBytes(game + "\\" + name, &bytes));

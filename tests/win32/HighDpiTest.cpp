@@ -16,10 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "picture/RctEncoder.h"
 #include "resources/resource.h"
-#include "tests/win32/DialogLayout.h"
-#include "tests/win32/UpdaterProcess.h"
+#include "tests/support/DialogLayout_win32.h"
+#include "tests/support/UpdaterProcess_win32.h"
 
 namespace {
 
@@ -36,29 +35,6 @@ constexpr int kPictureSide = 256;
 constexpr COLORREF kPictureColour = RGB(0xD0, 0x90, 0x30);
 // A file large enough to keep the progress window up while it is measured.
 constexpr size_t kLargeFileBytes = 160u << 20;
-
-Bytes SquarePicture() {
-    Bytes pixels;
-    for (int i = 0; i < kPictureSide * kPictureSide; ++i) {
-        pixels.push_back(GetBValue(kPictureColour));
-        pixels.push_back(GetGValue(kPictureColour));
-        pixels.push_back(GetRValue(kPictureColour));
-    }
-    Bytes rct;
-    EncodeRct(pixels.data(), kPictureSide, kPictureSide, 0, nullptr, &rct);
-    return rct;
-}
-
-COLORREF ClientPixel(HWND window, int x, int y) {
-    POINT p{x, y};
-    ClientToScreen(window, &p);
-    HDC screen = GetDC(nullptr);
-    COLORREF c = GetPixel(screen, p.x, p.y);
-    ReleaseDC(nullptr, screen);
-    return c;
-}
-
-INT_PTR CALLBACK ModelProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
 std::string Narrow(const std::wstring& text) {
     int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -99,7 +75,7 @@ Layout Capture(HWND dialog) {
 void ExpectEverythingFits(const Layout& layout, const wchar_t* templateName, const char* what) {
     SCOPED_TRACE(what);
     EXPECT_FALSE(layout.controls.empty());
-    HWND model = CreateDialogParamW(GetModuleHandleW(nullptr), templateName, nullptr, ModelProc, 0);
+    HWND model = MakeModelDialog(templateName);
     ASSERT_NE(nullptr, model);
     ShowWindow(model, SW_HIDE);
     HDC dc = GetDC(model);
@@ -157,16 +133,13 @@ TEST_F(HighDpiRun, UpdaterWindowsAtTheSystemDpi) {
     const std::wstring suffix = L"-" + std::to_wstring(dpi) + L"dpi";
 
     TempFolder game;
-    Bytes entries;
-    AppendFile(&entries, "install.env",
-               ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL HighDpi\r\nTITLEBAR 高解像度\r\n"
-                       "INSTREADME 説明書を読む\r\n"));
-    AppendFile(&entries, "insttscr.rct", SquarePicture());
+    Bytes entries = StartupEntries(GameSettings("HighDpi", "高解像度") + "INSTREADME 説明書を読む\r\n",
+                                   SquarePicture(kPictureSide, kPictureColour));
     AppendFile(&entries, "readme.txt", ToBytes("read me"));
     AppendFile(&entries, "voice.arc", Bytes(kLargeFileBytes, 0));
     Start(MakeProgramFile(image_, entries));
 
-    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    HWND main = WaitFor(kMainWindowTitle);
     ASSERT_NE(nullptr, main);
     ExpectEverythingFits(Capture(main), IDD_MAINDIALOG, "main window");
     // The picture at the scale of the screen, centred in the square of the
@@ -176,44 +149,29 @@ TEST_F(HighDpiRun, UpdaterWindowsAtTheSystemDpi) {
     const int side = MulDiv(kPictureSide, dpi, kPictureDpi);
     const int at = (client.bottom - side) / 2;
     EXPECT_GE(at, 0);
-    bool painted = false;
-    for (int i = 0; i < 100 && !painted; ++i, Sleep(50)) painted = ClientPixel(main, at, at) == kPictureColour;
-    EXPECT_TRUE(painted);
-    // Its other corners (the bottom right lies under the buttons), and just
-    // outside them.
-    const int last = at + side - 1;
-    EXPECT_EQ(kPictureColour, ClientPixel(main, last, at));
-    EXPECT_EQ(kPictureColour, ClientPixel(main, at, last));
-    EXPECT_NE(kPictureColour, ClientPixel(main, at - 1, at));
-    EXPECT_NE(kPictureColour, ClientPixel(main, at, at - 1));
-    EXPECT_NE(kPictureColour, ClientPixel(main, last + 1, at));
-    EXPECT_NE(kPictureColour, ClientPixel(main, at, last + 1));
+    ExpectSquarePainted(main, at, side, kPictureColour);
     EXPECT_TRUE(SaveShot(main, (L"main-window" + suffix).c_str()));
 
+    main_ = main;
     ClickButton(main, IDC_SLOT_FIRST + 2);  // Exit, the readme, Update
-    BoxAnswerer answerer{};
-    StartBoxSequence(&answerer, process_.dwProcessId, {IDOK, IDYES}, kProcessTimeoutMs, main);
-    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
-    HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
+    ASSERT_EQ(2u, Answer({IDOK, IDYES}).size());  // not installed; choose by hand
+    HWND setup = WaitFor(kSetupTitle);
     ASSERT_NE(nullptr, setup);
     SetDlgItemTextW(setup, IDC_INSTALL_PATH, Wide(game.Path().c_str()).c_str());
     ExpectEverythingFits(Capture(setup), IDD_SETUP, "SETUP");
     EXPECT_TRUE(SaveShot(setup, (L"setup-dialog" + suffix).c_str()));
-    ClickButton(setup, IDOK);
-    ASSERT_TRUE(WaitForWindowGone(setup, kProcessTimeoutMs));
-    StartBoxSequence(&answerer, process_.dwProcessId, {IDYES}, kProcessTimeoutMs, main);
-    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
-    HWND progress = WaitForDialog(process_.dwProcessId, Wide("ファイルのコピー中"), kProcessTimeoutMs);
+    ASSERT_NO_FATAL_FAILURE(ChooseFolder(Wide(game.Path().c_str())));
+    ASSERT_EQ(1u, Answer({IDYES}).size());
+    HWND progress = WaitFor(kProgressTitle);
     ASSERT_NE(nullptr, progress);
     Layout copying = Capture(progress);
     SaveShot(progress, (L"progress-window" + suffix).c_str(), 0);
     ExpectEverythingFits(copying, IDD_COPYINGDELUX, "progress window");
-    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+    HWND finish = WaitFor(kFinishTitle);
     ASSERT_NE(nullptr, finish);
     ExpectEverythingFits(Capture(finish), IDD_ENDINSTALL, "finish dialog");
     EXPECT_TRUE(SaveShot(finish, (L"finish-dialog" + suffix).c_str()));
-    SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
-    ClickButton(finish, IDOK);
+    ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(false));
     EXPECT_EQ(0, Finish());
 }
 

@@ -16,7 +16,7 @@
 #include "resources/resource.h"
 #include "services/Registry.h"
 #include "tests/support/RegistryStore.h"
-#include "tests/win32/UpdaterProcess.h"
+#include "tests/support/UpdaterProcess_win32.h"
 
 namespace {
 
@@ -38,8 +38,6 @@ const struct {
 constexpr const char* kMarkerSuffix = ".dll.loaded";
 // Room for the overrides the test run already has.
 constexpr DWORD kOverridesChars = 1024;
-// How often the started program is looked for.
-constexpr DWORD kPollMs = 50;
 constexpr const char* kSystemLibraryNames[] = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"};
 // The import directory is the second data directory; a descriptor is 20 bytes
 // with the name's address at +12.
@@ -66,7 +64,7 @@ class LibraryPlantingTest : public UpdaterProcessTest {
 protected:
     void SetUp() override {
         UpdaterProcessTest::SetUp();
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         for (const auto& p : kPlanted) {
             Bytes dll;
             std::string name = std::string(p.name) + ".dll";
@@ -75,7 +73,7 @@ protected:
         }
     }
     void TearDown() override {
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         UpdaterProcessTest::TearDown();
     }
     // Starts the program file as Wine starts a program the user runs, told by
@@ -88,8 +86,8 @@ protected:
             known.push_back(id);
         Launch(programFile, name);
         DWORD id = 0;
-        for (DWORD waited = 0; id == 0 && waited < kProcessTimeoutMs; waited += kPollMs) {
-            Sleep(kPollMs);
+        for (DWORD waited = 0; id == 0 && waited < kProcessTimeoutMs; waited += kWindowPollMs) {
+            Sleep(kWindowPollMs);
             id = FindProcess(Wide(name), known);
         }
         ASSERT_NE(0u, id) << name << " did not start";
@@ -107,14 +105,7 @@ protected:
         std::string overrides = n > 0 && n < kOverridesChars ? std::string(base, base + n) + ";" : "";
         for (size_t i = 0; i < sizeof(kPlanted) / sizeof(kPlanted[0]); ++i)
             overrides += std::string(i == 0 ? "" : ",") + kPlanted[i].name;
-        std::string shell = "/bin/sh -c \"WINEDLLOVERRIDES='" + overrides + "=n,b' exec wine '" + UnixPath(exe) + "'\"";
-        std::wstring command(shell.begin(), shell.end());
-        STARTUPINFOW si{};
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi{};
-        ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        ASSERT_TRUE(StartUnixShell("WINEDLLOVERRIDES='" + overrides + "=n,b' exec wine '" + UnixPath(exe) + "'"));
     }
     // The planted DLLs that left their trace, each with what would load it.
     std::vector<std::string> Loaded() {
@@ -137,7 +128,7 @@ TEST_F(LibraryPlantingTest, AProgramThatImportsTheWindowLibraryTakesThePlantedVe
     // leaves says that it ran, after its libraries were loaded.
     Launch(robot, "robot.exe");
     bool ran = false;
-    for (DWORD waited = 0; !ran && waited < kProcessTimeoutMs; waited += kPollMs, Sleep(kPollMs))
+    for (DWORD waited = 0; !ran && waited < kProcessTimeoutMs; waited += kWindowPollMs, Sleep(kWindowPollMs))
         ran = Exists(programs_ / "robot.exe.ran");
     ASSERT_TRUE(ran);
     EXPECT_TRUE(Exists(programs_ / (std::string("version") + kMarkerSuffix)));
@@ -148,43 +139,24 @@ TEST_F(LibraryPlantingTest, AProgramThatImportsTheWindowLibraryTakesThePlantedVe
 TEST_F(LibraryPlantingTest, NothingIsLoadedFromTheUpdatersFolder) {
     TempFolder game;
     ASSERT_TRUE(WriteFileBytes(game / "game.dat", ToBytes("old")));
-    Bytes entries;
-    AppendFile(&entries, "install.env",
-               ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Planting\r\nTITLEBAR 植え込み\r\nINSTREADME -\r\n"));
-    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    Bytes entries = StartupEntries(GameSettings("Planting", "植え込み") + "INSTREADME -\r\n");
     AppendFile(&entries, "game.dat", ToBytes("new"));
     // Large enough that the progress window and its animation stay up a while.
     AppendFile(&entries, "voice.arc", Bytes(48u << 20, 0));
     StartPreferringPlanted(MakeProgramFile(image_, entries), "update.exe");
-    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
-    ASSERT_NE(nullptr, main);
-    ClickButton(main, IDC_SLOT_FIRST + 1);  // Update, above Exit
-    // Not installed: OK, then Yes to choosing the folder by hand.
-    BoxAnswerer answerer{};
-    StartBoxSequence(&answerer, process_.dwProcessId, {IDOK, IDYES}, kProcessTimeoutMs, main);
-    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
-    HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
+    ASSERT_NO_FATAL_FAILURE(Press(IDC_SLOT_FIRST + 1));  // Update, above Exit
+    ASSERT_EQ(2u, Answer({IDOK, IDYES}).size());  // not installed; choose by hand
+    HWND setup = WaitFor(kSetupTitle);
     ASSERT_NE(nullptr, setup);
     ClickButton(setup, IDC_BROWSE);
-    HWND browser = nullptr;
-    for (DWORD waited = 0; browser == nullptr && waited < kProcessTimeoutMs; waited += 50) {
-        Sleep(50);
-        HWND candidate = WaitForDialogExcept(process_.dwProcessId, setup, 50);
-        if (candidate != nullptr && candidate != main) browser = candidate;
-    }
+    HWND browser = WaitForOtherDialog(process_.dwProcessId, {setup, main_}, kProcessTimeoutMs);
     ASSERT_NE(nullptr, browser) << "the folder browser did not open";
     ClickButton(browser, IDCANCEL);
     ASSERT_TRUE(WaitForWindowGone(browser, kProcessTimeoutMs));
-    SetDlgItemTextW(setup, IDC_INSTALL_PATH, Wide(game.Path().c_str()).c_str());
-    ClickButton(setup, IDOK);
-    ASSERT_TRUE(WaitForWindowGone(setup, kProcessTimeoutMs));
-    StartBoxSequence(&answerer, process_.dwProcessId, {IDYES}, kProcessTimeoutMs, main);
-    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
-    EXPECT_NE(nullptr, WaitForDialog(process_.dwProcessId, Wide("ファイルのコピー中"), kProcessTimeoutMs));
-    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
-    ASSERT_NE(nullptr, finish);
-    SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
-    ClickButton(finish, IDOK);
+    ASSERT_NO_FATAL_FAILURE(ChooseFolder(Wide(game.Path().c_str())));
+    ASSERT_EQ(1u, Answer({IDYES}).size());
+    EXPECT_NE(nullptr, WaitFor(kProgressTitle));
+    ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(false));
     EXPECT_EQ(0, Finish());
     Bytes data;
     ASSERT_TRUE(ReadFileBytes(game / "game.dat", &data));

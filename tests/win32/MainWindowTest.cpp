@@ -11,21 +11,17 @@
 #include <string>
 #include <vector>
 
-#include "picture/RctEncoder.h"
 #include "resources/resource.h"
 #include "services/Registry.h"
 #include "tests/robot/Robot_win32.h"
 #include "tests/support/RegistryStore.h"
-#include "tests/win32/DialogLayout.h"
-#include "tests/win32/UpdaterProcess.h"
+#include "tests/support/DialogLayout_win32.h"
+#include "tests/support/UpdaterProcess_win32.h"
 
 namespace {
 
 constexpr int kPictureSide = 256;
-// The picture's one colour, as the file stores it (blue, green, red) and as
-// the screen reports it.
-constexpr uint8_t kBlue = 0x30, kGreen = 0x90, kRed = 0xD0;
-constexpr COLORREF kPictureColour = RGB(kRed, kGreen, kBlue);
+constexpr COLORREF kPictureColour = RGB(0xD0, 0x90, 0x30);
 // A start-up file large enough that its extraction gives the test time to act
 // in the fresh working folder before the main window looks into it.
 constexpr size_t kSlowStartupFileBytes = 48u << 20;
@@ -44,18 +40,6 @@ const TemplateButton kTemplateButtons[] = {
     {IDC_SLOT_FIRST + 1, 155, 145, 75, 14}, {IDC_SLOT_FIRST, 155, 160, 75, 14},
     {IDC_SLOT_FIRST + 8, 177, 7, 50, 14},
 };
-
-Bytes SquarePicture() {
-    Bytes pixels;
-    for (int i = 0; i < kPictureSide * kPictureSide; ++i) {
-        pixels.push_back(kBlue);
-        pixels.push_back(kGreen);
-        pixels.push_back(kRed);
-    }
-    Bytes rct;
-    EncodeRct(pixels.data(), kPictureSide, kPictureSide, 0, nullptr, &rct);
-    return rct;
-}
 
 // Puts a folder or a file named DirectX into the updater's working folder as
 // soon as it appears, while the start-up extraction is still under way.
@@ -92,17 +76,6 @@ DWORD WINAPI PlantDirectX(LPVOID context) {
     return 0;
 }
 
-COLORREF ClientPixel(HWND window, int x, int y) {
-    POINT p{x, y};
-    ClientToScreen(window, &p);
-    HDC screen = GetDC(nullptr);
-    COLORREF c = GetPixel(screen, p.x, p.y);
-    ReleaseDC(nullptr, screen);
-    return c;
-}
-
-INT_PTR CALLBACK ModelProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
-
 class MainWindowTest : public UpdaterProcessTest {
 protected:
     // Starts an updater whose working folder gets a DirectX folder (or file)
@@ -111,7 +84,7 @@ protected:
         Bytes entries;
         AppendFile(&entries, "aaa_slow.txt", Bytes(kSlowStartupFileBytes, 'x'));
         AppendFile(&entries, "install.env", ToBytes(settings));
-        AppendFile(&entries, "insttscr.rct", SquarePicture());
+        AppendFile(&entries, "insttscr.rct", SquarePicture(kPictureSide, kPictureColour));
         AppendFile(&entries, "readme.txt", ToBytes("read me"));
         Bytes program = MakeProgramFile(image_, entries);
         planter->temp = temp_.Path();
@@ -121,7 +94,7 @@ protected:
         Start(program);
         WaitForSingleObject(planter->thread, INFINITE);
         CloseHandle(planter->thread);
-        return WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+        return WaitFor(kMainWindowTitle);
     }
 };
 
@@ -139,7 +112,7 @@ TEST_F(MainWindowTest, FourButtonsMatchTheTemplateAndThePictureIsCentred) {
 
     // The same template made into a hidden window here gives the sizes that
     // dialog units come to with this system's fonts.
-    HWND model = CreateDialogParamW(GetModuleHandleW(nullptr), IDD_MAINDIALOG, nullptr, ModelProc, 0);
+    HWND model = MakeModelDialog(IDD_MAINDIALOG);
     ASSERT_NE(nullptr, model);
     LONG style = GetWindowLongW(main, GWL_STYLE);
     const LONG wanted = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
@@ -188,19 +161,7 @@ TEST_F(MainWindowTest, FourButtonsMatchTheTemplateAndThePictureIsCentred) {
 
     // The picture at its own size, centred in the square of the client height
     // (for 268 pixels: at 6, 6).
-    int at = (client.bottom - kPictureSide) / 2;
-    bool painted = false;
-    for (int i = 0; i < 100 && !painted; ++i, Sleep(50)) painted = ClientPixel(main, at, at) == kPictureColour;
-    EXPECT_TRUE(painted);
-    // Its other corners (the bottom right lies under the buttons), and just
-    // outside them.
-    const int last = at + kPictureSide - 1;
-    EXPECT_EQ(kPictureColour, ClientPixel(main, last, at));
-    EXPECT_EQ(kPictureColour, ClientPixel(main, at, last));
-    EXPECT_NE(kPictureColour, ClientPixel(main, at - 1, at));
-    EXPECT_NE(kPictureColour, ClientPixel(main, at, at - 1));
-    EXPECT_NE(kPictureColour, ClientPixel(main, last + 1, at));
-    EXPECT_NE(kPictureColour, ClientPixel(main, at, last + 1));
+    ExpectSquarePainted(main, (client.bottom - kPictureSide) / 2, kPictureSide, kPictureColour);
     EXPECT_TRUE(SaveShot(main, L"main-window"));
 
     // DirectX install starts DirectX\dxsetup.exe from the working folder.
@@ -238,7 +199,7 @@ namespace {
 class MainWindowFlowTest : public UpdaterProcessTest {
 protected:
     void TearDown() override {
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         UpdaterProcessTest::TearDown();
     }
     // The updater with these settings and picture (none when empty).
@@ -258,11 +219,10 @@ protected:
 // window works again.
 TEST_F(MainWindowFlowTest, CommandsCloseAndEscAreIgnoredWhileAnUpdateRuns) {
     ASSERT_TRUE(WriteFileBytes(game_ / "game.dat", ToBytes("old")));
-    DeleteGlobalKey("VornelUpdaterTest");
-    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
-    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+    DeleteGlobalKey(kTestGameKey);
+    ASSERT_EQ(0, RegisterGame("Flow", game_.Path()));
     Start(Program("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR 二重\r\n"));
-    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    HWND main = WaitFor(kMainWindowTitle);
     ASSERT_NE(nullptr, main);
     ClickButton(main, IDC_SLOT_FIRST + 1);  // Update, twice in quick succession
     ClickButton(main, IDC_SLOT_FIRST + 1);
@@ -310,7 +270,7 @@ TEST_F(MainWindowFlowTest, SecondCopyMeetsTheFirstAndLeaves) {
     Bytes program = Program("INSTREADME -\r\n");  // the default title
     Start(program, "first.exe");
     PROCESS_INFORMATION first = process_;
-    HWND main = WaitForDialog(first.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    HWND main = WaitForDialog(first.dwProcessId, Wide(kMainWindowTitle), kProcessTimeoutMs);
     ASSERT_NE(nullptr, main);
     EXPECT_EQ(Wide("ＶＯＲＮＥＬ アプリケーション アップデータ"), WindowText(main));
     std::wstring clipboard = ClipboardUnicode();
@@ -332,7 +292,7 @@ TEST_F(MainWindowFlowTest, SecondCopyMeetsTheFirstAndLeaves) {
     EXPECT_TRUE(WorkingFolders().empty());
 
     Start(program, "second.exe");
-    main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    main = WaitFor(kMainWindowTitle);
     ASSERT_NE(nullptr, main);
     ClickButton(main, IDC_SLOT_FIRST);
     EXPECT_EQ(0, Finish());
@@ -400,7 +360,7 @@ TEST_F(MainWindowFlowTest, UndecodablePictureLeavesItsPlaceEmpty) {
     Bytes damaged = TinyPicture();
     damaged[8] = 65;  // one column wider than its pixel stream fills
     Start(Program("TITLEBAR 無地\r\n", damaged));
-    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    HWND main = WaitFor(kMainWindowTitle);
     ASSERT_NE(nullptr, main);
     InvalidateRect(main, nullptr, TRUE);
     Sleep(kQuietMs);

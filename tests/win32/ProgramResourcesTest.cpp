@@ -14,7 +14,7 @@
 
 #include "resources/Version.h"
 #include "resources/resource.h"
-#include "tests/win32/UpdaterProcess.h"
+#include "tests/support/UpdaterProcess_win32.h"
 
 namespace {
 
@@ -171,11 +171,8 @@ constexpr const wchar_t* kVersion6Assembly = L"_microsoft.windows.common-control
 // that its main window uses come from the side-by-side store's version 6, not
 // from the system folder (version 5).
 TEST_F(UpdaterProcessTest, UpdaterRunsWithVersion6CommonControls) {
-    Bytes entries;
-    AppendFile(&entries, "install.env", ToBytes("TITLEBAR 部品\r\n"));
-    AppendFile(&entries, "insttscr.rct", TinyPicture());
-    Start(MakeProgramFile(image_, entries));
-    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
+    Start(MakeProgramFile(image_, StartupEntries("TITLEBAR 部品\r\n")));
+    HWND main = WaitFor(kMainWindowTitle);
     ASSERT_NE(nullptr, main);
     std::vector<std::wstring> controls;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, process_.dwProcessId);

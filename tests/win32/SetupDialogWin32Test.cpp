@@ -9,7 +9,8 @@
 
 #include "resources/resource.h"
 #include "tests/robot/Robot_win32.h"
-#include "tests/win32/DialogLayout.h"
+#include "tests/support/DialogLayout_win32.h"
+#include "tests/support/UpdaterProcess_win32.h"
 #include "services/Messages.h"
 #include "update/InstallFolder.h"
 #include "update/UpdateDialogs.h"
@@ -65,12 +66,7 @@ DWORD WINAPI DriveSetup(LPVOID context) {
         SetDlgItemTextW(dialog, IDC_INSTALL_PATH, L"typed before browsing");
         ClickButton(dialog, IDC_BROWSE);
         // The shell's folder browser is the next dialog of the process.
-        HWND browser = nullptr;
-        for (DWORD waited = 0; browser == nullptr && waited < kWaitMs; waited += 50) {
-            Sleep(50);
-            HWND candidate = WaitForDialog(GetCurrentProcessId(), L"", 50);
-            if (candidate != nullptr && candidate != dialog) browser = candidate;
-        }
+        HWND browser = WaitForOtherDialog(GetCurrentProcessId(), {dialog}, kWaitMs);
         if (browser == nullptr) return 0;
         ClickButton(browser, IDCANCEL);
         WaitForWindowGone(browser, kWaitMs);

@@ -12,7 +12,7 @@
 #include "resources/resource.h"
 #include "services/Registry.h"
 #include "tests/support/RegistryStore.h"
-#include "tests/win32/UpdaterProcess.h"
+#include "tests/support/UpdaterProcess_win32.h"
 
 namespace {
 
@@ -28,17 +28,10 @@ int RunUnixProgram(const std::string& commandLine, const TempFolder& work) {
     std::string status = work / "status.txt";
     DeleteFileW(Wide(status.c_str()).c_str());
     std::string unixStatus = UnixPath(status);
-    std::string shell = "/bin/sh -c \"" + commandLine + " >/dev/null 2>&1; echo $? > " + unixStatus + ".part && mv " +
-                        unixStatus + ".part " + unixStatus + "\"";
-    std::wstring command(shell.begin(), shell.end());
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
     if (unixStatus.empty() ||
-        !CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        !StartUnixShell(commandLine + " >/dev/null 2>&1; echo $? > " + unixStatus + ".part && mv " + unixStatus +
+                        ".part " + unixStatus))
         return -1;
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
     Bytes text;
     for (DWORD waited = 0; waited < kToolTimeoutMs && !ReadFileBytes(status, &text); waited += kToolPollMs)
         Sleep(kToolPollMs);
@@ -50,7 +43,7 @@ class SignedPatchWin32Test : public UpdaterProcessTest {
 protected:
     void SetUp() override {
         UpdaterProcessTest::SetUp();
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         cert_ = UnixPath(keys_ / "cert.pem");
         key_ = UnixPath(keys_ / "key.pem");
         ASSERT_FALSE(cert_.empty());
@@ -59,7 +52,7 @@ protected:
                                     keys_));
     }
     void TearDown() override {
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         UpdaterProcessTest::TearDown();
     }
     // The program file signed with the test certificate, its signature checked.
@@ -92,12 +85,8 @@ TEST_F(SignedPatchWin32Test, SignedPatchUpdatesTheGame) {
         SCOPED_TRACE(c.what);
         TempFolder game;
         ASSERT_TRUE(WriteFileBytes(game / "game.dat", ToBytes("old")));
-        ASSERT_EQ(0, RegWriteString("VornelUpdaterTest", "Signed", "IsInst", "1"));
-        ASSERT_EQ(0, RegWriteString("VornelUpdaterTest", "Signed", "InstTo", game.Path().c_str()));
-        Bytes entries;
-        AppendFile(&entries, "install.env",
-                   ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Signed\r\nTITLEBAR 署名\r\nINSTREADME -\r\n"));
-        AppendFile(&entries, "insttscr.rct", TinyPicture());
+        ASSERT_EQ(0, RegisterGame("Signed", game.Path()));
+        Bytes entries = StartupEntries(GameSettings("Signed", "署名") + "INSTREADME -\r\n");
         AppendFile(&entries, "game.dat", ToBytes("new"));
         AppendFile(&entries, "voice.arc", Bytes(300000, 'v'));
         Bytes patch = MakeProgramFile(image_, entries);
@@ -107,17 +96,13 @@ TEST_F(SignedPatchWin32Test, SignedPatchUpdatesTheGame) {
         ASSERT_GT(signedPatch.size(), patch.size() + 500) << "no certificate table";
         Start(signedPatch, "signed.exe");
 
-        HWND main = WaitForDialog(process_.dwProcessId, Wide("署名 アップデータ"), kProcessTimeoutMs);
-        ASSERT_NE(nullptr, main);
-        ClickButton(main, IDC_SLOT_FIRST + 1);  // Update, above Exit
-        BoxAnswerer answerer{};
-        StartBoxSequence(&answerer, process_.dwProcessId, {IDYES}, kProcessTimeoutMs, main);
-        ASSERT_TRUE(FinishBoxAnswerer(&answerer));
-        EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), answerer.texts[0]);
-        HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
-        ASSERT_NE(nullptr, finish);
-        SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
-        ClickButton(finish, IDOK);
+        main_ = WaitFor("署名 アップデータ");
+        ASSERT_NE(nullptr, main_);
+        ClickButton(main_, IDC_SLOT_FIRST + 1);  // Update, above Exit
+        std::vector<std::wstring> texts = Answer({IDYES});
+        ASSERT_EQ(1u, texts.size());
+        EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), texts[0]);
+        ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(false));
         EXPECT_EQ(0, Finish());
         Bytes bytes;
         ASSERT_TRUE(ReadFileBytes(game / "game.dat", &bytes));

@@ -17,7 +17,7 @@
 #include "tests/robot/Robot_win32.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
-#include "tests/win32/UpdaterProcess.h"
+#include "tests/support/UpdaterProcess_win32.h"
 
 namespace {
 
@@ -125,35 +125,28 @@ TEST_F(UpdaterProcessTest, UpdateFoundThroughTheRegistryIsApplied) {
     ASSERT_TRUE(WriteFileBytes(game / "game.dat", ToBytes("old")));
     ASSERT_EQ(0, PlatformCreateFolder((game / "data").c_str()));
     ASSERT_TRUE(WriteFileBytes(game / "data\\old.dat", ToBytes("stale")));
-    DeleteGlobalKey("VornelUpdaterTest");
-    ASSERT_EQ(0, RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1"));
-    ASSERT_EQ(0, RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game.Path().c_str()));
+    DeleteGlobalKey(kTestGameKey);
+    ASSERT_EQ(0, RegisterGame("Flow", game.Path()));
     std::string ini = other / "設定.ini";
     std::string settings = "REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nINI_FILE " + ini +
                            "\r\nINI_SECTION 表示\r\nINSTREADME 読む\r\n"
                            "[ini]\r\nパス=REP_INSTALL\\save\r\n-\r\n"
                            "[reg]\r\n\"InstallDir\"=\"REP_INSTALL\"\r\n-\r\n"
                            "[delfiles_afterinst]\r\ndata\\old.dat\r\n-\r\n";
-    Bytes entries;
-    AppendFile(&entries, "install.env", ToBytes(settings));
-    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    Bytes entries = StartupEntries(settings);
     AppendFile(&entries, "game.dat", ToBytes("new"));
     AppendFile(&entries, "ソフト表.dat", Bytes(300000, 's'));
     Start(MakeProgramFile(image_, entries));
 
-    HWND main = WaitForDialog(process_.dwProcessId, Wide("アップデータ"), kProcessTimeoutMs);
-    ASSERT_NE(nullptr, main);
-    ClickButton(main, IDC_SLOT_FIRST + 2);  // Exit, the readme, Update
-    BoxAnswerer answerer{};
-    StartBoxSequence(&answerer, process_.dwProcessId, {IDYES}, kProcessTimeoutMs, main);
-    ASSERT_TRUE(FinishBoxAnswerer(&answerer));
-    EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), answerer.texts[0]);
-    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+    ASSERT_NO_FATAL_FAILURE(Press(IDC_SLOT_FIRST + 2));  // Exit, the readme, Update
+    std::vector<std::wstring> texts = Answer({IDYES});
+    ASSERT_EQ(1u, texts.size());
+    EXPECT_EQ(Wide(("[" + game.Path() + "]をアップデートします").c_str()), texts[0]);
+    HWND finish = WaitFor(kFinishTitle);
     ASSERT_NE(nullptr, finish);
     EXPECT_EQ(Wide("読む"), WindowText(GetDlgItem(finish, IDC_README_CHECK)));
     EXPECT_EQ(BST_CHECKED, SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_GETCHECK, 0, 0));
-    SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
-    ClickButton(finish, IDOK);
+    ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(false));
     EXPECT_EQ(0, Finish());
 
     Bytes bytes;
@@ -166,10 +159,10 @@ TEST_F(UpdaterProcessTest, UpdateFoundThroughTheRegistryIsApplied) {
     EXPECT_NE(std::string::npos, text.find("[表示]")) << text;
     EXPECT_NE(std::string::npos, text.find("パス=" + game.Path() + "\\save")) << text;
     char value[260];
-    ASSERT_EQ(0, RegReadString("VornelUpdaterTest", "Flow", "InstallDir", "", value, sizeof(value)));
+    ASSERT_EQ(0, RegReadString(kTestGameKey, "Flow", "InstallDir", "", value, sizeof(value)));
     EXPECT_EQ(game.Path(), std::string(value));
     EXPECT_TRUE(WorkingFolders().empty());
-    DeleteGlobalKey("VornelUpdaterTest");
+    DeleteGlobalKey(kTestGameKey);
 }
 
 }  // namespace
@@ -185,18 +178,15 @@ class UpdateFlowTest : public UpdaterProcessTest {
 protected:
     void SetUp() override {
         UpdaterProcessTest::SetUp();
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         ASSERT_TRUE(WriteFileBytes(game_ / "game.dat", ToBytes("old")));
     }
     void TearDown() override {
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         UpdaterProcessTest::TearDown();
     }
     void StartUpdater(const std::string& extraSettings, size_t extraBytes = 0) {
-        std::string settings = "REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n" + extraSettings;
-        Bytes entries;
-        AppendFile(&entries, "install.env", ToBytes(settings));
-        AppendFile(&entries, "insttscr.rct", TinyPicture());
+        Bytes entries = StartupEntries(GameSettings("Flow", "テスト") + extraSettings);
         AppendFile(&entries, "readme.txt", ToBytes("read me"));
         AppendFile(&entries, "game.dat", ToBytes("new"));
         AppendFile(&entries, "game.bat", ToBytes("@echo ran> launched.txt\r\n"));
@@ -224,12 +214,12 @@ TEST_F(UpdateFlowTest, NotInstalledDeclinedOrRefusedChangesNothing) {
         {"refused by the version gate", "1", "9", {IDOK, IDOK}, "既にアップデート適応済みです"},
     };
     for (const Case& c : cases) {
-        DeleteGlobalKey("VornelUpdaterTest");
+        DeleteGlobalKey(kTestGameKey);
         if (c.isInst != nullptr) {
-            RegWriteString("VornelUpdaterTest", "Flow", "IsInst", c.isInst);
-            RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+            RegWriteString(kTestGameKey, "Flow", "IsInst", c.isInst);
+            RegWriteString(kTestGameKey, "Flow", "InstTo", game_.Path().c_str());
         }
-        if (c.version != nullptr) RegWriteString("VornelUpdaterTest", "Flow", "Ver", c.version);
+        if (c.version != nullptr) RegWriteString(kTestGameKey, "Flow", "Ver", c.version);
         StartUpdater("CHKREG Ver\r\nCHKREGVERHIGH 5\r\n");
         Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
         std::vector<std::wstring> texts = Answer(c.answers);
@@ -254,11 +244,8 @@ TEST_F(UpdateFlowTest, DamageFoundDuringTheUpdateLeavesTheGameFolderAsItWas) {
     ASSERT_EQ(0, PlatformCreateFolder((game_ / "data").c_str()));
     ASSERT_TRUE(WriteFileBytes(game_ / "data\\scene.dat", ToBytes("old scene")));
     TreeSnapshot before = SnapshotTree(game_.Path());
-    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
-    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
-    Bytes entries;
-    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR 破損\r\n"));
-    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    ASSERT_EQ(0, RegisterGame("Flow", game_.Path()));
+    Bytes entries = StartupEntries(GameSettings("Flow", "破損"));
     AppendFile(&entries, "game.dat", ToBytes("new"));
     AppendFolder(&entries, "data\\");
     size_t damagedEntry = entries.size();
@@ -283,8 +270,7 @@ TEST_F(UpdateFlowTest, DamageFoundDuringTheUpdateLeavesTheGameFolderAsItWas) {
 // file and the cause instead of a damaged download; Cancel ends with -1 and
 // the folder as it was, Retry after the cause is gone updates it.
 TEST_F(UpdateFlowTest, WriteFailuresAreToldAndCanBeRetried) {
-    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
-    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+    ASSERT_EQ(0, RegisterGame("Flow", game_.Path()));
     std::string file = game_ / "game.dat";
     std::wstring wideFile = Wide(file.c_str());
     struct Case {
@@ -323,9 +309,7 @@ TEST_F(UpdateFlowTest, WriteFailuresAreToldAndCanBeRetried) {
                 EXPECT_EQ(-1, Finish()) << c.what;
                 EXPECT_EQ("old", GameData()) << c.what;
             } else {
-                HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
-                ASSERT_NE(nullptr, finish) << c.what;
-                ClickButton(finish, IDOK);
+                ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(true)) << c.what;
                 EXPECT_EQ(0, Finish()) << c.what;
                 EXPECT_EQ("new", GameData()) << c.what;
             }
@@ -345,14 +329,11 @@ TEST_F(UpdateFlowTest, FullDiskIsToldWithTheSpaceNeededAndCanBeRetried) {
         GTEST_SKIP() << "no small drive is mapped";
     std::string game = std::string(drive) + "game";
     std::string filler = std::string(drive) + "filler.bin";
-    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
-    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game.c_str());
+    ASSERT_EQ(0, RegisterGame("Flow", game));
     Bytes big(1u << 20);
     uint32_t seed = 1;
     for (uint8_t& b : big) b = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
-    Bytes entries;
-    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n"));
-    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    Bytes entries = StartupEntries(GameSettings("Flow", "テスト"));
     AppendFile(&entries, "big.dat", big);
     Bytes program = MakeProgramFile(image_, entries);
     for (int answer : {IDCANCEL, IDRETRY}) {
@@ -376,9 +357,7 @@ TEST_F(UpdateFlowTest, FullDiskIsToldWithTheSpaceNeededAndCanBeRetried) {
             EXPECT_EQ(-1, Finish());
             EXPECT_TRUE(SnapshotTree(game) == before);
         } else {
-            HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
-            ASSERT_NE(nullptr, finish);
-            ClickButton(finish, IDOK);
+            ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(true));
             EXPECT_EQ(0, Finish());
             Bytes got;
             ASSERT_TRUE(ReadFileBytes(game + "\\big.dat", &got));
@@ -393,8 +372,7 @@ TEST_F(UpdateFlowTest, FullDiskIsToldWithTheSpaceNeededAndCanBeRetried) {
 // aside but cannot be deleted yet; the update completes, and the next run,
 // with the game ended, leaves no trace of it.
 TEST_F(UpdateFlowTest, RunningGamesOldProgramIsDeletedByTheNextRun) {
-    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
-    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
+    ASSERT_EQ(0, RegisterGame("Flow", game_.Path()));
     // The running game: an updater of its own, waiting in its main window.
     Bytes gameEntries;
     AppendFile(&gameEntries, "install.env", ToBytes("TITLEBAR ゲーム本体\r\n"));
@@ -407,18 +385,14 @@ TEST_F(UpdateFlowTest, RunningGamesOldProgramIsDeletedByTheNextRun) {
     std::wstring command = L"\"" + Wide(gameExe.c_str()) + L"\"";
     ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &running));
     ASSERT_NE(nullptr, WaitForDialog(running.dwProcessId, Wide("ゲーム本体"), kProcessTimeoutMs));
-    Bytes entries;
-    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n"));
-    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    Bytes entries = StartupEntries(GameSettings("Flow", "テスト"));
     AppendFile(&entries, "game.exe", ToBytes("the new program"));
     Bytes program = MakeProgramFile(image_, entries);
     for (int run = 0; run < 2; ++run) {
         Start(program);
         Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
         ASSERT_EQ(1u, Answer({IDYES}).size()) << run;
-        HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
-        ASSERT_NE(nullptr, finish) << run;
-        ClickButton(finish, IDOK);
+        ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(true)) << run;
         EXPECT_EQ(0, Finish()) << run;
         Bytes b;
         ASSERT_TRUE(ReadFileBytes(gameExe, &b));
@@ -445,11 +419,8 @@ TEST_F(UpdateFlowTest, RunningGamesOldProgramIsDeletedByTheNextRun) {
 TEST_F(UpdateFlowTest, KilledDuringTheUpdateThenRunAgain) {
     constexpr int kFiles = 300;
     constexpr uint64_t kOldTime = 130000000000000000ULL;
-    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
-    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game_.Path().c_str());
-    Bytes entries;
-    AppendFile(&entries, "install.env", ToBytes("REG_GLOBAL VornelUpdaterTest\r\nREG_LOCAL Flow\r\nTITLEBAR テスト\r\n"));
-    AppendFile(&entries, "insttscr.rct", TinyPicture());
+    ASSERT_EQ(0, RegisterGame("Flow", game_.Path()));
+    Bytes entries = StartupEntries(GameSettings("Flow", "テスト"));
     AppendFolder(&entries, "data\\");
     for (int i = 0; i < kFiles; ++i) {
         AppendFile(&entries, "data\\old" + std::to_string(i) + ".dat", ToBytes("new " + std::to_string(i)));
@@ -509,9 +480,7 @@ TEST_F(UpdateFlowTest, KilledDuringTheUpdateThenRunAgain) {
         Start(program);
         Press(IDC_SLOT_FIRST + 1);
         ASSERT_EQ(1u, Answer({IDYES}).size()) << p.what;
-        HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
-        ASSERT_NE(nullptr, finish) << p.what;
-        ClickButton(finish, IDOK);
+        ASSERT_NO_FATAL_FAILURE(CloseFinishDialog(true)) << p.what;
         EXPECT_EQ(0, Finish()) << p.what;
         EXPECT_TRUE(SnapshotTree(game_.Path()) == newTree) << p.what;
     }
@@ -537,19 +506,17 @@ TEST_F(UpdateFlowTest, ChosenByHandThenTheGameLaunchedAndTheReadmeOpened) {
     Press(IDC_SLOT_FIRST + 2);  // Exit, the readme, Update
     std::vector<std::wstring> texts = Answer({IDOK, IDYES});
     ASSERT_EQ(2u, texts.size());
-    HWND setup = WaitForDialog(process_.dwProcessId, Wide("アップデート先のフォルダの指定"), kProcessTimeoutMs);
+    HWND setup = WaitFor(kSetupTitle);
     ASSERT_NE(nullptr, setup);
     SetDlgItemTextW(setup, IDC_INSTALL_PATH, Wide(game_.Path().c_str()).c_str());
     EXPECT_TRUE(SaveShot(setup, L"setup-dialog"));
-    ClickButton(setup, IDOK);
-    // Its static texts look like a box's to the answerer: let it go first.
-    ASSERT_TRUE(WaitForWindowGone(setup, kProcessTimeoutMs));
+    ASSERT_NO_FATAL_FAILURE(ChooseFolder(Wide(game_.Path().c_str())));
     texts = Answer({IDYES});
     EXPECT_EQ(Wide(("[" + game_.Path() + "]をアップデートします").c_str()), texts[0]);
-    HWND progress = WaitForDialog(process_.dwProcessId, Wide("ファイルのコピー中"), kProcessTimeoutMs);
+    HWND progress = WaitFor(kProgressTitle);
     EXPECT_NE(nullptr, progress);
     if (progress != nullptr) SaveShot(progress, L"progress-window", kProgressShotSettleMs);
-    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+    HWND finish = WaitFor(kFinishTitle);
     ASSERT_NE(nullptr, finish);
     EXPECT_TRUE(SaveShot(finish, L"finish-dialog"));
     SendDlgItemMessageW(finish, IDC_README_CHECK, BM_SETCHECK, BST_CHECKED, 0);

@@ -23,6 +23,15 @@ inline RECT DialogUnits(HWND dialog, int x, int y, int width, int height) {
     return {r.left, r.top, r.left + r.right, r.top + r.bottom};
 }
 
+// A template of this program made into a hidden dialog, to measure what its
+// dialog units and font come to on this system; destroy it with DestroyWindow.
+inline HWND MakeModelDialog(const wchar_t* templateName) {
+    struct Model {
+        static INT_PTR CALLBACK Proc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+    };
+    return CreateDialogParamW(GetModuleHandleW(nullptr), templateName, nullptr, Model::Proc, 0);
+}
+
 inline void ExpectRect(const RECT& expected, const RECT& actual, const char* what = "") {
     EXPECT_EQ(expected.left, actual.left) << what;
     EXPECT_EQ(expected.top, actual.top) << what;
