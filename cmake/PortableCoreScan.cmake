@@ -52,6 +52,9 @@ endfunction()
 
 # Runs the compiler for the dependency list of SOURCE into DEPFILE, naming target.
 function(list_dependencies target)
+  # Ninja makes an output's folder before its command runs; make does not.
+  get_filename_component(folder ${DEPFILE} DIRECTORY)
+  file(MAKE_DIRECTORY ${folder})
   execute_process(
     COMMAND ${COMPILER} ${CORE_CHECK_FLAGS} -M -MG -MF ${DEPFILE} -MT ${target} -x c++ ${SOURCE}
     RESULT_VARIABLE failed ERROR_VARIABLE errors)

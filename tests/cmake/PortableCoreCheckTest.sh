@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The portable core check (cmake/CheckPortableCore.cmake) on a throw-away
-# project of one core file and three headers, natively and cross-compiled for
-# Windows: each row adds one line to one file of the clean project and builds
+# project of one core file and three headers, natively with Ninja and with
+# CMake's default generator (Unix Makefiles), and cross-compiled for Windows:
+# each row adds one line to one file of the clean project and builds
 # again in the same tree, so a row also proves that the check runs again
 # after that file changed. Prints a summary in GoogleTest's words, so that
 # scripts/test.sh counts the rows.
@@ -56,13 +57,14 @@ passed=0
 failed=0
 failures=()
 
-# Runs every row in one tree configured with the given cmake arguments.
+# Runs every row in one tree configured with the given generator and cmake
+# arguments.
 run_rows() {
-    local label=$1
-    shift
+    local label=$1 generator=$2
+    shift 2
     local src="$work/$label/src" build="$work/$label/build"
     write_clean "$src"
-    if ! cmake -S "$src" -B "$build" -G Ninja "$@" >"$work/$label.configure.log" 2>&1; then
+    if ! cmake -S "$src" -B "$build" -G "$generator" "$@" >"$work/$label.configure.log" 2>&1; then
         cat "$work/$label.configure.log"
         failed=$((failed + 1))
         failures+=("$label: the throw-away project does not configure")
@@ -73,7 +75,7 @@ run_rows() {
         IFS='|' read -r file line target expected fault <<<"$row"
         # The clean project builds first; then only the row's file changes.
         write_clean "$src"
-        if ! output=$(ninja -C "$build" core_portable_check 2>&1); then
+        if ! output=$(cmake --build "$build" --target core_portable_check 2>&1); then
             failed=$((failed + 1))
             failures+=("$label: the clean project does not build before: $line in $file")
             printf '%s\n' "$output" | tail -15
@@ -81,7 +83,7 @@ run_rows() {
         fi
         put "$src/$file" "$(cat "$src/$file")"$'\n'"$line"
         if [ "$target" = check ]; then target=core_portable_check; fi
-        output=$(ninja -C "$build" "$target" 2>&1)
+        output=$(cmake --build "$build" --target "$target" 2>&1)
         rc=$?
         got=pass
         [ $rc -ne 0 ] && got=fail
@@ -101,9 +103,11 @@ run_rows() {
     done
 }
 
-run_rows native
+run_rows native Ninja
+# make, unlike Ninja, makes no folder for a command's outputs.
+run_rows native-makefiles "Unix Makefiles"
 if command -v x86_64-w64-mingw32-g++-posix >/dev/null; then
-    run_rows windows -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+    run_rows windows Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 fi
 
 echo "[  PASSED  ] $passed tests."
