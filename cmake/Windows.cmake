@@ -5,7 +5,14 @@ set(MINGW_ZLIB ${CMAKE_FIND_ROOT_PATH}/lib/libz.a)
 add_link_options(-static -static-libgcc -static-libstdc++)
 set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
 
-add_library(updatercore STATIC ${UPDATER_CORE_SOURCES} ${UPDATER_WIN32_SOURCES})
+# The portable core is compiled once, for the updater's library and for the
+# scripted one of the core tests alike.
+add_library(updatercore_objects OBJECT ${UPDATER_CORE_SOURCES})
+target_include_directories(updatercore_objects PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_definitions(updatercore_objects PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
+target_compile_options(updatercore_objects PRIVATE ${UPDATER_TEXT_FLAGS})
+
+add_library(updatercore STATIC $<TARGET_OBJECTS:updatercore_objects> ${UPDATER_WIN32_SOURCES})
 target_include_directories(updatercore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(updatercore PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_compile_options(updatercore PRIVATE ${UPDATER_TEXT_FLAGS})
@@ -74,7 +81,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 # The core tests answer their boxes from a script, as natively, while files and
 # folders go through the real Win32 layer.
-add_library(updatercore_scripted STATIC ${UPDATER_CORE_SOURCES} services/Platform_win32.cpp
+add_library(updatercore_scripted STATIC $<TARGET_OBJECTS:updatercore_objects> services/Platform_win32.cpp
   services/TextCodec_win32.cpp services/WidePath_win32.cpp services/ScriptedBoxes.cpp services/Registry_win32.cpp
   update/SetupDialog_script.cpp update/UpdateDialogs_script.cpp package/CopyProgress_none.cpp)
 target_include_directories(updatercore_scripted PUBLIC ${CMAKE_SOURCE_DIR})
@@ -85,6 +92,7 @@ target_link_libraries(updatercore_scripted PUBLIC ${MINGW_ZLIB} winmm advapi32)
 add_executable(core_tests ${UPDATER_CORE_TESTS})
 target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(core_tests PRIVATE updatercore_scripted gtest gtest_main)
+precompile_test_headers(core_tests)
 
 # Tests of the Win32 layer; they carry the program's resources so that the
 # dialogs and the animation come from the real templates.
@@ -94,6 +102,7 @@ add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cp
 target_include_directories(win32_tests PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(win32_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(win32_tests PRIVATE updatercore version oleaut32 gtest gtest_main)
+precompile_test_headers(win32_tests)
 add_dependencies(win32_tests generated_resources updater robot)
 
 # DLLs for the planting test, each named after a library that the updater
