@@ -1,21 +1,53 @@
 #!/usr/bin/env bash
-# Builds the three trees: native, native with sanitizers, and Windows.
+# Builds the trees under $UPDATER_BUILD (default build/):
+#   native    everything, natively (the tools, the tests, the benchmarks)
+#   sanitize  the native test programs under AddressSanitizer and
+#             UndefinedBehaviorSanitizer
+#   tsan      the test programs of the threaded walk and pack, under
+#             ThreadSanitizer
+#   win       everything for Windows: the updater, the tool, the Wine tests
+#   bash scripts/build.sh [TREE...]     the trees named, all four when none
+#   bash scripts/build.sh --no-sanitize native and win
+# UPDATER_JOBS sets how many compiles run at once (default: one a core).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${UPDATER_BUILD:-$root/build}
-jobs=$(nproc)
+jobs=${UPDATER_JOBS:-$(nproc)}
 
-cmake -S "$root" -B "$build/native" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$build/native" -j "$jobs"
+# A tree: its folder, then its cmake arguments, then -- and the targets built
+# (none: all).
+build_tree() {
+    local dir=$1
+    shift
+    local args=() targets=()
+    while [ $# -gt 0 ] && [ "$1" != -- ]; do args+=("$1"); shift; done
+    [ $# -gt 0 ] && shift
+    targets=("$@")
+    cmake -S "$root" -B "$build/$dir" -G Ninja "${args[@]}" >/dev/null
+    ninja -C "$build/$dir" -j "$jobs" ${targets[@]+"${targets[@]}"}
+}
 
-if [ "${1:-}" != "--no-sanitize" ]; then
-    cmake -S "$root" -B "$build/sanitize" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON >/dev/null
-    ninja -C "$build/sanitize" -j "$jobs"
-    # The walk and pack on several threads, under ThreadSanitizer.
-    cmake -S "$root" -B "$build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DUPDATER_THREAD_SANITIZE=ON >/dev/null
-    ninja -C "$build/tsan" -j "$jobs" core_tests patchtool_tests
-fi
+build_native() { build_tree native -DCMAKE_BUILD_TYPE=RelWithDebInfo; }
+# The sanitizer trees build only the test programs (every program that is a
+# ctest test, the target all_tests): the tools and benchmarks run there in
+# nothing. The portable core check is the native tree's.
+build_sanitize() {
+    build_tree sanitize -DCMAKE_BUILD_TYPE=Debug -DUPDATER_SANITIZE=ON -DUPDATER_PORTABLE_CHECK=OFF -- all_tests
+}
+build_tsan() {
+    build_tree tsan -DCMAKE_BUILD_TYPE=Debug -DUPDATER_THREAD_SANITIZE=ON -DUPDATER_PORTABLE_CHECK=OFF \
+        -- core_tests patchtool_tests
+}
+build_win() {
+    build_tree win -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
+}
 
-cmake -S "$root" -B "$build/win" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" >/dev/null
-ninja -C "$build/win" -j "$jobs"
+trees=("$@")
+if [ ${#trees[@]} -eq 0 ]; then trees=(native sanitize tsan win); fi
+if [ "${trees[0]}" = --no-sanitize ]; then trees=(native win); fi
+for tree in "${trees[@]}"; do
+    case "$tree" in
+        native | sanitize | tsan | win) "build_$tree" ;;
+        *) echo "build.sh: no tree named $tree (native, sanitize, tsan, win)" >&2; exit 2 ;;
+    esac
+done

@@ -1,33 +1,38 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds everything and runs every test: natively, natively
-# under AddressSanitizer and UndefinedBehaviorSanitizer, and the Windows build
-# under Wine with a Japanese and a non-Japanese locale.
+# Sets up the machine, builds everything and runs every test: natively,
+# natively under AddressSanitizer and UndefinedBehaviorSanitizer (the threaded
+# walk and pack under ThreadSanitizer too), and the Windows build under Wine
+# with a Japanese and a non-Japanese locale. Prints the time of every phase
+# and the total at the end.
+#   bash scripts/test.sh               every phase
+#   bash scripts/test.sh PHASE...      these phases only, after the set-up, in
+#                                      the order given; a suite's phase needs
+#                                      its tree built (by an earlier run or by
+#                                      naming its build phase first), e.g.
+#                                      bash scripts/test.sh build-native native
+#   bash scripts/test.sh --list        the phases
+#
+# The phases are the functions phase_NAME below. The whole run has two lanes
+# that share nothing and run side by side once the Windows tree is built:
+# Wine (both locales at once, each with a prefix and a display of its own)
+# and the native trees with their suites (run_lanes).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${UPDATER_BUILD:-$root/build}
 export UPDATER_BUILD=$build
+logs="$build/test-logs"
+# One line a suite ("label passed failed status") and one a phase ("label
+# wall-seconds cpu-seconds"), written by the lanes side by side.
+results="$logs/results.txt"
+times_file="$logs/times.txt"
+locales=(ja_JP.UTF-8 C.UTF-8)
 
-bash "$root/scripts/setup.sh" || exit 1
-bash "$root/scripts/build.sh" || exit 1
-
-passed=0
-failed=0
-failures=()
-
-# No folder includes a folder on its own floor or above.
-echo "== floors"
-if ! bash "$root/scripts/check-floors.sh"; then
-    failures+=("floors")
-    failed=$((failed + 1))
-fi
-
-# Runs one GoogleTest program and counts its tests.
+# Runs one test program and counts its tests: a GoogleTest program, or a
+# script that prints GoogleTest's summary lines.
 run_suite() {
     local label=$1
     shift
-    local log="$build/test-logs/$label.log"
-    mkdir -p "$build/test-logs"
-    echo "== $label"
+    local log="$logs/$label.log"
     "$@" >"$log" 2>&1
     local rc=$?
     local ok bad
@@ -37,71 +42,200 @@ run_suite() {
     bad=${bad:-0}
     # A program that crashed or found a sanitizer error counts as one failure.
     if [ "$rc" -ne 0 ] && [ "$bad" -eq 0 ]; then bad=1; fi
-    passed=$((passed + ok))
-    failed=$((failed + bad))
+    echo "$label $ok $bad $rc" >>"$results"
+    echo "== $label: $ok passed, $bad failed (log: $log)"
     if [ "$rc" -ne 0 ]; then
-        failures+=("$label")
         grep -a -E 'Failure|FAILED|ERROR|runtime error|Sanitizer' "$log" | head -40
     fi
-    echo "   $ok passed, $bad failed (log: $log)"
+    return "$rc"
 }
 
-for t in $(find "$build/native" -maxdepth 2 -name '*_tests' -type f -perm -u+x | sort); do
-    UPDATER_AVI="$build/native/filecopy.avi" UPDATER_ICON="$build/native/app.ico" run_suite "native-$(basename "$t")" "$t"
-done
-for t in $(find "$build/sanitize" -maxdepth 2 -name '*_tests' -type f -perm -u+x | sort); do
-    UPDATER_AVI="$build/sanitize/filecopy.avi" UPDATER_ICON="$build/sanitize/app.ico" ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        run_suite "sanitize-$(basename "$t")" "$t"
-done
-
-# The portable core check, on a throw-away project natively and for Windows.
-run_suite "portable-core-check" bash "$root/tests/cmake/PortableCoreCheckTest.sh"
-
-# The extraction, staging and packing on several threads, under ThreadSanitizer.
-if [ -x "$build/tsan/core_tests" ]; then
-    TSAN_OPTIONS=halt_on_error=1 run_suite "tsan-core_tests" "$build/tsan/core_tests" \
-        --gtest_filter='Extract*:Staging*:WorkingFolder*'
-    TSAN_OPTIONS=halt_on_error=1 run_suite "tsan-patchtool_tests" "$build/tsan/tools/patchtool_tests" \
-        --gtest_filter='*Pack*'
-fi
-
-. "$root/scripts/wine-env.sh"
-wine_env_start "$build/win"
-# A 2 MiB drive T: for the full-disk test, where the machine lets us mount one.
-small_drive="$build/small-drive"
-mkdir -p "$small_drive"
-if mountpoint -q "$small_drive" || mount -t tmpfs -o size=2m tmpfs "$small_drive" 2>/dev/null; then
-    ln -sfn "$small_drive" "$WINEPREFIX/dosdevices/t:"
-    export UPDATER_SMALL_DRIVE='T:\'
-fi
-stop_all() {
-    wine_env_stop
-    rm -f "$WINEPREFIX/dosdevices/t:"
-    mountpoint -q "$small_drive" && umount "$small_drive"
+# Every GoogleTest program of a native tree (any program named *_tests), with
+# the environment given as NAME=VALUE arguments.
+run_tree_suites() {
+    local tree=$1
+    shift
+    local t rc=0
+    for t in $(find "$build/$tree" -maxdepth 2 -name '*_tests' -type f -perm -u+x | sort); do
+        run_suite "$tree-$(basename "$t")" env UPDATER_AVI="$build/$tree/filecopy.avi" \
+            UPDATER_ICON="$build/$tree/app.ico" "$@" "$t" || rc=1
+    done
+    return $rc
 }
-trap stop_all EXIT
-# The end-to-end tests leave screenshots of the updater's windows here.
-shots="$build/test-artifacts/shots"
-rm -rf "$shots"
-for locale in ja_JP.UTF-8 C.UTF-8; do
-    mkdir -p "$shots/$locale"
-    shots_win=$(winepath -w "$shots/$locale" 2>/dev/null)
+
+phase_setup() { bash "$root/scripts/setup.sh"; }
+phase_build-native() { bash "$root/scripts/build.sh" native; }
+phase_build-sanitize() { bash "$root/scripts/build.sh" sanitize; }
+phase_build-tsan() { bash "$root/scripts/build.sh" tsan; }
+phase_build-win() { bash "$root/scripts/build.sh" win; }
+
+# No folder includes a folder on its own floor or above.
+phase_floors() { run_suite floors bash -c 'bash "$1" && echo "[  PASSED  ] 1 test."' _ "$root/scripts/check-floors.sh"; }
+phase_native() { run_tree_suites native; }
+phase_sanitize() {
+    run_tree_suites sanitize env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+}
+# The extraction, staging and packing on several threads.
+phase_tsan() {
+    local rc=0
+    TSAN_OPTIONS=halt_on_error=1 run_suite tsan-core_tests "$build/tsan/core_tests" \
+        --gtest_filter='Extract*:Staging*:WorkingFolder*' || rc=1
+    TSAN_OPTIONS=halt_on_error=1 run_suite tsan-patchtool_tests "$build/tsan/tools/patchtool_tests" \
+        --gtest_filter='*Pack*' || rc=1
+    return $rc
+}
+# The portable core check, on a throw-away project natively (with Ninja and
+# with make) and for Windows.
+phase_portable-core-check() { run_suite portable-core-check bash "$root/tests/cmake/PortableCoreCheckTest.sh"; }
+
+# The Wine prefix both locales start from: made once, copied for each.
+phase_wine-prefix() {
+    (
+        . "$root/scripts/wine-env.sh"
+        wine_env_start "$build/wine-template"
+        wine_env_stop
+    )
+}
+
+# The Windows test programs under Wine in one locale, in a prefix of its own
+# made from the template, on a display of its own, with a 2 MiB drive T: of
+# its own for the full-disk test where the machine lets us mount one. The
+# end-to-end tests leave screenshots of the updater's windows under
+# test-artifacts/shots/LOCALE.
+wine_suites() {
+    local locale=$1 short=${1%%.*}
+    local here="$build/wine-$short" rc=0
+    . "$root/scripts/wine-env.sh"
+    wine_env_start "$here" "$build/wine-template"
+    local small_drive="$here/small-drive"
+    mkdir -p "$small_drive"
+    if mountpoint -q "$small_drive" || mount -t tmpfs -o size=2m tmpfs "$small_drive" 2>/dev/null; then
+        ln -sfn "$small_drive" "$WINEPREFIX/dosdevices/t:"
+        export UPDATER_SMALL_DRIVE='T:\'
+    fi
+    # shellcheck disable=SC2317
+    stop_wine() {
+        wine_env_stop
+        rm -f "$WINEPREFIX/dosdevices/t:"
+        if mountpoint -q "$small_drive"; then umount "$small_drive"; fi
+    }
+    trap stop_wine EXIT
+    local shots="$build/test-artifacts/shots/$locale"
+    rm -rf "$shots"
+    mkdir -p "$shots"
+    local shots_win t
+    shots_win=$(winepath -w "$shots" 2>/dev/null)
     for t in "$build"/win/*_tests.exe; do
         run_suite "wine-$locale-$(basename "$t" .exe)" env LANG="$locale" LC_ALL="$locale" \
-            UPDATER_SHOTS="$shots_win" timeout 900 wine "$t"
+            UPDATER_SHOTS="$shots_win" timeout 900 wine "$t" || rc=1
         # Wait for the server to end, so the next suite does not meet a dying one.
         wineserver -k 2>/dev/null || true
         wineserver -w 2>/dev/null || true
     done
+    local bmp
+    for bmp in "$shots"/*.bmp; do
+        [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+    done
+    return $rc
+}
+phase_wine-ja() { wine_suites ja_JP.UTF-8; }
+phase_wine-C() { wine_suites C.UTF-8; }
+phase_wine() {
+    local pids=() locale rc=0
+    for locale in "${locales[@]}"; do
+        timed "wine-${locale%%.*}" wine_suites "$locale" &
+        pids+=($!)
+    done
+    for pid in "${pids[@]}"; do wait "$pid" || rc=1; done
+    return $rc
+}
+
+# Runs a phase (a function and its arguments) in a shell of its own and
+# records its wall time and the CPU time of the programs it ran and waited
+# for (Wine's server and system processes, started apart, are not counted).
+timed() {
+    local label=$1
+    shift
+    local start end status
+    start=$(date +%s.%N)
+    (
+        "$@"
+        status=$?
+        # The second line of times: user and system time of the children
+        # (in this shell: a pipe would ask a shell of its own).
+        times >"$logs/cpu-$label"
+        exit $status
+    )
+    status=$?
+    end=$(date +%s.%N)
+    local cpu
+    cpu=$(awk 'NR == 2 { split($1, u, /[ms]/); split($2, s, /[ms]/)
+                         printf "%.1f", u[1] * 60 + u[2] + s[1] * 60 + s[2] }' "$logs/cpu-$label" 2>/dev/null)
+    rm -f "$logs/cpu-$label"
+    echo "$label $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f", b - a }') ${cpu:-0}" >>"$times_file"
+    [ "$status" -eq 0 ] || echo "$label" >>"$logs/failed-phases.txt"
+    return $status
+}
+
+# Every phase: the Windows tree first, as the Wine suites take longest, with
+# the Wine prefix made meanwhile; then the Wine lane and the native lane side
+# by side.
+run_lanes() {
+    timed wine-prefix phase_wine-prefix &
+    local prefix=$!
+    timed build-win phase_build-win
+    local win_built=$?
+    wait "$prefix"
+    local wine=
+    if [ "$win_built" -eq 0 ]; then
+        phase_wine &
+        wine=$!
+    fi
+    timed floors phase_floors
+    timed build-native phase_build-native && timed native phase_native
+    timed portable-core-check phase_portable-core-check
+    timed build-sanitize phase_build-sanitize && timed sanitize phase_sanitize
+    timed build-tsan phase_build-tsan && timed tsan phase_tsan
+    [ -n "$wine" ] && wait "$wine"
+}
+
+phases=$(declare -F | awk '{print $3}' | sed -n 's/^phase_//p')
+if [ "${1:-}" = --list ]; then
+    echo "$phases"
+    exit 0
+fi
+for p in "$@"; do
+    if ! grep -qx -- "$p" <<<"$phases"; then
+        echo "test.sh: no phase named $p; the phases: $(echo $phases)" >&2
+        exit 2
+    fi
 done
-stop_all
-trap - EXIT
-for bmp in "$shots"/*/*.bmp; do
-    [ -f "$bmp" ] && convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
-done
-echo "Screenshots: $(cd "$shots" && ls */*.png 2>/dev/null | tr '\n' ' ')(in $shots)"
+
+mkdir -p "$logs"
+rm -f "$results" "$times_file" "$logs/failed-phases.txt"
+total_start=$(date +%s)
+timed setup phase_setup || exit 1
+if [ $# -eq 0 ]; then
+    run_lanes
+else
+    for p in "$@"; do timed "$p" "phase_$p"; done
+fi
+total=$(($(date +%s) - total_start))
 
 echo
-if [ ${#failures[@]} -gt 0 ]; then echo "Failed suites: ${failures[*]}"; fi
+echo "Phases (wall and CPU seconds; phases side by side overlap):"
+awk '{ printf "  %-22s %8.1f %8.1f\n", $1, $2, $3 }' "$times_file"
+printf '  %-22s %8d %8.1f\n' total "$total" "$(awk '{ s += $3 } END { print s + 0 }' "$times_file")"
+shots="$build/test-artifacts/shots"
+if [ -d "$shots" ]; then
+    echo "Screenshots: $(cd "$shots" && ls */*.png 2>/dev/null | tr '\n' ' ')(in $shots)"
+fi
+passed=$(awk '{ s += $2 } END { print s + 0 }' "$results" 2>/dev/null || echo 0)
+failed=$(awk '{ s += $3 } END { print s + 0 }' "$results" 2>/dev/null || echo 0)
+failures=$(awk '$4 != 0 { printf "%s ", $1 }' "$results" 2>/dev/null)
+failed_phases=$(cat "$logs/failed-phases.txt" 2>/dev/null | tr '\n' ' ')
+if [ -n "$failures" ]; then echo "Failed suites: $failures"; fi
+if [ -n "$failed_phases" ]; then echo "Failed phases: $failed_phases"; fi
 echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ] && [ ${#failures[@]} -eq 0 ]
+[ "$failed" -eq 0 ] && [ -z "$failures" ] && [ -z "$failed_phases" ]

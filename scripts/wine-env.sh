@@ -1,20 +1,40 @@
 # Sourced by the scripts that run Windows programs: a private Wine prefix in
 # the build folder and a private X server on a free display, both stopped by
 # wine_env_stop.
+#   wine_env_start FOLDER [TEMPLATE]
+# uses the prefix FOLDER/wineprefix; a new one is made as a copy of
+# TEMPLATE/wineprefix when that is given and ready (much quicker than Wine
+# making a prefix), else by Wine. Several can run side by side, each in its
+# own shell, with prefixes and displays of their own.
 
 wine_env_start() {
-    local build=$1
+    local build=$1 template=${2:-}
     export WINEPREFIX="$build/wineprefix"
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES='mscoree,mshtml='
     export WINEARCH=win64
+    mkdir -p "$build"
     if [ -z "${UPDATER_KEEP_DISPLAY:-}" ]; then
-        local n=90
-        while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        WINE_ENV_XVFB_PID=$!
+        # Two scripts may pick the same free number at once: the X server
+        # that loses ends at once, and the next number is tried.
+        local n=90 tries
+        while :; do
+            while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+            WINE_ENV_XVFB_PID=$!
+            for tries in $(seq 100); do
+                { [ -e "/tmp/.X11-unix/X$n" ] || ! kill -0 "$WINE_ENV_XVFB_PID" 2>/dev/null; } && break
+                sleep 0.05
+            done
+            if kill -0 "$WINE_ENV_XVFB_PID" 2>/dev/null; then break; fi
+            wait "$WINE_ENV_XVFB_PID" 2>/dev/null
+            n=$((n + 1))
+        done
         export DISPLAY=":$n"
-        for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    fi
+    if [ ! -f "$WINEPREFIX/system.reg" ] && [ -n "$template" ] && [ -f "$template/wineprefix/.ready" ]; then
+        rm -rf "$WINEPREFIX"
+        cp -a "$template/wineprefix" "$WINEPREFIX"
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         LANG=ja_JP.UTF-8 wineboot -i >/dev/null 2>&1 || true
@@ -32,6 +52,8 @@ wine_env_start() {
         LANG=C.UTF-8 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ ゴシック' /d IPAGothic /f >/dev/null 2>&1 || true
     fi
     LANG=C.UTF-8 wineserver -w 2>/dev/null || true
+    # A prefix whose server has ended may be copied.
+    touch "$WINEPREFIX/.ready"
 }
 
 wine_env_stop() {
