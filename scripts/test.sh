@@ -16,6 +16,13 @@
 # that share nothing and run side by side once the Windows tree is built:
 # Wine (both locales at once, each with a prefix and a display of its own)
 # and the native trees with their suites (run_lanes).
+#
+# A new test program named *_tests, registered with add_test in a native
+# tree, or built into the Windows tree, is run by its tree's phase without a
+# change here. Anything else is a new phase: a function phase_NAME that runs
+# its programs through run_suite (which counts GoogleTest's summary lines),
+# and a line "timed NAME phase_NAME" in run_lanes, in the native lane unless
+# it needs Wine.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${UPDATER_BUILD:-$root/build}
@@ -63,11 +70,24 @@ run_tree_suites() {
     return $rc
 }
 
+# Builds one tree (scripts/build.sh) into a log of its own, as builds and
+# suites print side by side; shows the log's end when the build fails.
+build_tree() {
+    local log="$logs/build-$1.log"
+    if bash "$root/scripts/build.sh" "$1" >"$log" 2>&1; then
+        echo "== build-$1: built (log: $log)"
+    else
+        echo "== build-$1: FAILED (log: $log)"
+        tail -30 "$log"
+        return 1
+    fi
+}
+
 phase_setup() { bash "$root/scripts/setup.sh"; }
-phase_build-native() { bash "$root/scripts/build.sh" native; }
-phase_build-sanitize() { bash "$root/scripts/build.sh" sanitize; }
-phase_build-tsan() { bash "$root/scripts/build.sh" tsan; }
-phase_build-win() { bash "$root/scripts/build.sh" win; }
+phase_build-native() { build_tree native; }
+phase_build-sanitize() { build_tree sanitize; }
+phase_build-tsan() { build_tree tsan; }
+phase_build-win() { build_tree win; }
 
 # No folder includes a folder on its own floor or above.
 phase_floors() { run_suite floors bash -c 'bash "$1" && echo "[  PASSED  ] 1 test."' _ "$root/scripts/check-floors.sh"; }
