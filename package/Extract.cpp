@@ -127,11 +127,38 @@ struct OpenEntry {
     }
 };
 
+// How one file is written.
+struct WriteMode {
+    bool createNew;  // a new file of the install folder: its name must still be free
+    bool durable;    // its bytes are sent to the disk before the file is closed
+};
+
+// Sends a finished file's bytes on their way to the disk: written out for the
+// one device flush before the commit, or flushed here where the system cannot
+// write out without flushing (each worker then flushes its own files).
+bool SendToDisk(FILE* file) {
+    PlatformWriteOut started = PlatformStartWriteOut(file);
+    if (started == kWriteOutUnavailable) return PlatformFlushFile(file) == 0;
+    return started == kWriteOutStarted;
+}
+
+// Opens writePath as mode says; a new file whose name was taken since the
+// planning is refused as in the way, the name left to whoever took it.
+FILE* OpenForWriting(const char* writePath, const char* shownPath, WriteMode mode, WriteFailureReason* reason) {
+    FILE* file = mode.createNew ? PlatformCreateNewFile(writePath) : PlatformOpenFile(writePath, "wb");
+    if (file != nullptr) return file;
+    *reason = FailedWriteReason(shownPath);
+    uint32_t attributes = 0;
+    if (mode.createNew && PlatformGetAttributes(writePath, &attributes) == 0) *reason = kWriteFailureFolder;
+    return nullptr;
+}
+
 // Inflates one file entry from source (at its last-write time) into
 // writePath, shown as shownPath. Returns a package result; a failure to write
 // leaves its reason in *reason.
 int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpackedSize, uint32_t packedSize,
-                 const char* shownPath, const char* writePath, EntryProgress* progress, WriteFailureReason* reason) {
+                 const char* shownPath, const char* writePath, WriteMode mode, EntryProgress* progress,
+                 WriteFailureReason* reason) {
     OpenEntry r;
     // The last-write time and the stream's first chunk come in one read: a
     // small file then costs the package one seek and one read.
@@ -144,11 +171,8 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
     int64_t consumed = progress->consumed + kFileTimeSize + firstChunk;
     if (progress->shared != nullptr) progress->shared->consumed += kFileTimeSize + firstChunk;
 
-    r.file = PlatformOpenFile(writePath, "wb");
-    if (r.file == nullptr) {
-        *reason = FailedWriteReason(shownPath);
-        return kPackageCannotWrite;
-    }
+    r.file = OpenForWriting(writePath, shownPath, mode, reason);
+    if (r.file == nullptr) return kPackageCannotWrite;
     // Whole 128 KiB blocks go straight to the file; a runtime buffer would only copy them.
     setvbuf(r.file, nullptr, _IONBF, 0);
     if (progress->sink != nullptr && progress->shared == nullptr)
@@ -189,6 +213,10 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
             }
             r.streamOpen = false;
             if (inflateEnd(&r.stream) != Z_OK) return kPackageCorruptStream;
+            if (mode.durable && !SendToDisk(r.file)) {
+                *reason = FailedWriteReason(shownPath);
+                return kPackageCannotWrite;
+            }
             FILE* file = r.file;
             r.file = nullptr;
             // A full disk may show only when the last bytes are flushed.
@@ -225,9 +253,16 @@ struct Job {
     std::string name;
     int64_t consumed;  // overall bytes before its last-write time, as a walk in order counts
     std::string write;
+    WriteMode writeMode{false, false};
     int result = kPackageOk;
     WriteFailureReason reason = kWriteFailureOther;
 };
+
+// A new file whose name was found taken is not the walk's to delete.
+void NoteIfNameTaken(Job& job) {
+    if (job.result != kPackageCannotWrite || !job.writeMode.createNew || job.reason != kWriteFailureFolder) return;
+    if (NoteNameTaken(job.plan) != kPackageOk) job.reason = WriteFailureReasonNow();
+}
 
 // The workers of the parallel walk under way, for the quit handler.
 std::vector<std::thread>* s_running = nullptr;
@@ -284,7 +319,7 @@ static int WalkEntries(PackageStream* package, const char* destination, ExtractM
                     EntryProgress progress{sink, nullptr, 0, 0, consumed};
                     WriteFailureReason reason = kWriteFailureOther;
                     result = InflateEntry(&source, &buffers, entry.unpackedSize, entry.packedSize, target,
-                                          writePath, &progress, &reason);
+                                          writePath, WriteMode{false, false}, &progress, &reason);
                     if (result == kPackageCannotWrite) NoteWriteFailureReason(target, reason);
                 }
                 consumed += kFileTimeSize + entry.packedSize;
@@ -327,7 +362,8 @@ static int RunJobsInOrder(PackageStream* package, std::vector<Job>* jobs, const 
         package->position = job.position;
         EntryProgress progress{sink, nullptr, 0, job.entry, job.consumed};
         job.result = InflateEntry(&source, &buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
-                                  &progress, &job.reason);
+                                  job.writeMode, &progress, &job.reason);
+        NoteIfNameTaken(job);
         if (job.result != kPackageOk) break;
     }
     return FirstFailure(*jobs, headerResult, headerFailure, headerName);
@@ -350,7 +386,8 @@ static void RunJobs(std::vector<Job>* jobs, std::atomic<size_t>* next, EntrySour
         source.position = job.position;
         EntryProgress entryProgress{nullptr, progress, i, job.entry, 0};
         job.result = InflateEntry(&source, buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
-                                  &entryProgress, &job.reason);
+                                  job.writeMode, &entryProgress, &job.reason);
+        NoteIfNameTaken(job);
         if (job.result != kPackageOk) {
             // Later entries stop; earlier ones finish, so the failure reported
             // is the first in the package, as a walk in order meets it.
@@ -409,6 +446,7 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
     for (Job& job : jobs) {
         if (!PlannedWritePath(job.plan, writePath, sizeof(writePath))) return kPackagePathTooLong;
         job.write = writePath;
+        job.writeMode = WriteMode{PlannedInPlace(job.plan), DurableWrites()};
     }
     if (workers <= 1) return RunJobsInOrder(package, &jobs, sink, headerResult, headerFailure, headerName);
 

@@ -82,8 +82,22 @@ int PlanFile(const char* target, size_t* plan);
 int FinishPlanning();
 // Where the file of a plan is written (capacity bytes). False when it does not fit.
 bool PlannedWritePath(size_t plan, char* writePath, size_t capacity);
+// True when the file of a plan is new and written in place, created only if
+// its name is still free.
+bool PlannedInPlace(size_t plan);
+// A new file found its name taken when the walk came to create it: the
+// journal says so (on the disk) before the walk fails, so that no roll-back
+// deletes what took the name. Safe from several threads. Returns 0 or
+// kPackageCannotWrite.
+int NoteNameTaken(size_t plan);
 
-// Moves every staged file into place. Returns 0; kPackageCannotReplace (or
+// Whether the files of a Full walk reach the disk before the originals move
+// (on by default). Off only to measure what that costs.
+void SetDurableWrites(bool on);
+bool DurableWrites();
+
+// Moves every staged file into place, after one flush that puts every file
+// the walk wrote out on the disk. Returns 0; kPackageCannotReplace (or
 // kPackageCannotWrite) after putting back every original; kPackageRestoreFailed
 // when one could not be put back, the journal kept for the next run.
 int CommitStaging();

@@ -87,10 +87,13 @@ TEST_F(StagingTest, DeathAtAnyPointRecoversToTheOldOrTheNewTree) {
 
 // A roll-back whose moves keep failing (here: every change stops after the
 // commit's first moves) leaves the journal: the failure names the file and
-// where its original is, and the next run puts everything back.
+// where its original is, and the next run puts everything back (or, when the
+// journal's commit mark had reached the disk, finishes the update).
 TEST_F(StagingTest, FailedRestoreIsToldAndFinishedByTheNextRun) {
     MakeOldTree();
     TreeSnapshot oldTree = SnapshotTree(game_);
+    ASSERT_EQ(kPackageOk, Walk());
+    TreeSnapshot newTree = SnapshotTree(game_);
     int told = 0;
     for (int k = 0; k < 200; ++k) {
         MakeOldTree();
@@ -106,7 +109,8 @@ TEST_F(StagingTest, FailedRestoreIsToldAndFinishedByTheNextRun) {
             EXPECT_TRUE(Exists(failure->original)) << k;
         }
         ASSERT_EQ(kPackageOk, RecoverStaging(game_.c_str())) << k;
-        EXPECT_TRUE(SnapshotTree(game_) == oldTree) << "the next run puts back what was left, " << k;
+        TreeSnapshot recovered = SnapshotTree(game_);
+        EXPECT_TRUE(recovered == oldTree || recovered == newTree) << "the next run ends what was left, " << k;
     }
     EXPECT_GT(told, 0);
 }
