@@ -514,7 +514,8 @@ int WalkPackage(PackageStream* package, const char* destination, ExtractMode mod
     if (mode == kFullMode) result = WalkFull(package, destination, sink, workers == 0 ? 1 : workers);
     else result = WalkEntries(package, destination, mode, sink);
     if (result == kPackageOk) result = CommitStaging();
-    else AbortStaging();
+    // A roll-back that cannot finish is what the player must hear of.
+    else if (AbortStaging() != kPackageOk) result = kPackageRestoreFailed;
     return result;
 }
 

@@ -193,12 +193,9 @@ JournalState ReadJournal(const char* folder, Journal* journal) {
     std::string text;
     if (!ReadJournalBytes(path, &text)) return kJournalUnreadable;
     size_t end = text.find('\n');
-    if (end == std::string::npos) {
-        // The header is written before anything else is touched: a header
-        // cut short means the walk never began.
-        std::string header = std::string(kJournalHeaderPrefix) + std::to_string(kJournalVersion);
-        return header.compare(0, text.size(), text) == 0 ? kJournalAbsent : kJournalForeign;
-    }
+    // The header line is on the disk before anything else is touched: without
+    // it whole (cut short, or zeros where a power cut lost it) nothing began.
+    if (end == std::string::npos) return kJournalAbsent;
     std::string header = text.substr(0, end);
     size_t prefix = strlen(kJournalHeaderPrefix);
     if (header.compare(0, prefix, kJournalHeaderPrefix) != 0) return kJournalForeign;
@@ -490,7 +487,7 @@ int PlanFile(const char* target, size_t* plan) {
     }
     char folded[kMaxPath];
     CopyText(folded, sizeof(folded), target);
-    FoldToLowerSjis(folded);
+    FoldFileName(folded);
     size_t index = s_files.size();
     auto found = s_liveByTarget.find(folded);
     if (found != s_liveByTarget.end()) {
@@ -547,7 +544,9 @@ int CommitStaging() {
     if (s_direct) return 0;
     if (!ListStagedFiles()) {
         NoteWriteFailure(s_folder);
-        AbortStaging();
+        WriteFailure first = s_failure;
+        if (AbortStaging() != kPackageOk) return kPackageRestoreFailed;
+        s_failure = first;
         return kPackageCannotWrite;
     }
     char staged[kStagedPathBuffer];
@@ -598,10 +597,11 @@ int CommitStaging() {
     return 0;
 }
 
-void AbortStaging() {
-    if (s_direct) return;
+int AbortStaging() {
+    if (s_direct) return kPackageOk;
     // The journal has no end of list yet: recovery deletes the staged files
     // and the folders the walk made.
-    if (s_folder[0] != '\0') RecoverStaging(s_destination);
+    int result = s_folder[0] != '\0' ? RecoverStaging(s_destination) : kPackageOk;
     Reset();
+    return result;
 }

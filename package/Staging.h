@@ -12,8 +12,23 @@
 //   F 00000003 1 data\scene.dat     file 3 replaces an original (00000003.old once moved aside)
 //   D voice                         a folder the walk made
 //   N voice\new.arc                 a new file, written in place under its own name
+//   X voice\new.arc                 its name was taken when the walk came to create it: not ours
 //   E                               the list is whole: moves may begin
 //   C                               every move is done: only deleting the originals remains
+//
+// Every file the walk wrote is on the disk before "E" (each written out as it
+// is finished, then one flush of the device), and every move before "C"; each
+// line is on the disk before what it describes is done. A last line without
+// its end was cut short by a crash and is never acted on; a journal without a
+// whole header means nothing was touched yet.
+//
+// A journal is read only if it is this version's and every line is whole and
+// well-formed, every path one a package could name (the entry-name rules):
+// one that exists but cannot be read, one of another version and one with any
+// other line are refused, and nothing in the folder is touched. A later
+// program that changes the format raises the version and must read (and
+// finish or undo) every earlier version it meets, since a player may run it
+// over a folder that an older one left half done.
 //
 // Recovery runs before every Full walk into a folder that holds a staging
 // folder, and after a failed move: with "C" the set-aside originals are
@@ -103,10 +118,13 @@ bool DurableWrites();
 int CommitStaging();
 
 // Undoes the staging before its commit: deletes staged files, removes the
-// folders it created and the staging folder. The destination is as it was
-// before BeginStaging.
-void AbortStaging();
+// folders it created and the staging folder. Returns 0, the destination as it
+// was before BeginStaging; or kPackageRestoreFailed, the file that could not
+// be deleted noted and the journal kept for the next run.
+int AbortStaging();
 
 // Finishes or undoes what an interrupted commit left in destination, as the
-// journal says. Returns 0 (no staging folder counts), or kPackageRestoreFailed.
+// journal says. Returns 0 (no staging folder counts), or kPackageRestoreFailed:
+// a file could not be put back or deleted (it is noted, the journal kept), or
+// the journal is refused (the staging folder is noted, nothing touched).
 int RecoverStaging(const char* destination);
