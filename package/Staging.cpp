@@ -114,8 +114,7 @@ enum JournalState {
 
 // A journal path joins the destination only if a package could have named it.
 bool IsJournalPath(const char* text, bool isFolder) {
-    std::string name = isFolder ? std::string(text) + "\\" : std::string(text);
-    return CheckEntryName(name.c_str(), name.size() + 1, isFolder) == kPackageOk;
+    return CheckEntryName(text, strlen(text) + 1, isFolder) == kPackageOk;
 }
 
 // Reads the journal file whole; false when it exists but cannot be read.

@@ -182,7 +182,8 @@ TEST_F(StagingTest, PowerCutModelFindsAWalkThatDoesNotFlush) {
 // and the failure names the staging folder.
 TEST_F(StagingTest, ARefusedJournalTouchesNothing) {
     const std::string header = "VORNEL staging journal 1\n";
-    const std::string sound = "N d.dat\nF 00000000 1 a.dat\nE\n";
+    // 空 ends in 0xF3, a lead byte: the folder's line keeps its final '\'.
+    const std::string sound = "D 空\\\nN d.dat\nF 00000000 1 a.dat\nE\n";
     struct Case {
         const char* fault;
         std::string journal;
