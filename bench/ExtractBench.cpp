@@ -10,8 +10,9 @@
 // from the same files. In each round every extractor runs once on each
 // payload into a fresh folder, in an order that turns with the round, and the
 // median of the rounds is kept: the updater's walk on its default threads, on
-// one and on two; inflating alone; writing alone; a plain extractor written
-// here; unzip; 7-Zip. A tool that is not installed shows "n/a".
+// one and on two, and on its default threads without its flushes (what
+// durability costs); inflating alone; writing alone; a plain extractor
+// written here; unzip; 7-Zip. A tool that is not installed shows "n/a".
 //
 // Every run keeps its folder until the end: at full size, five rounds take
 // about 11 GB under WORKDIR (default /tmp/extract_bench).
@@ -42,6 +43,7 @@
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
+#include "package/Staging.h"
 #include "services/Platform.h"
 
 namespace {
@@ -84,6 +86,10 @@ constexpr double kMiB = 1048576.0;
 constexpr double kSmallFilesWalkTarget = 1.20;   // walk / plain extractor
 constexpr double kParallelWalkTarget = 0.65;     // walk on two threads / floor on one
 constexpr double kBootGrowthTarget = 1.10;       // Boot walk, large / small package
+// What putting every file on the disk before the commit may cost: the walk
+// with its flushes / the same walk without them.
+constexpr double kDurableMixedTarget = 1.15;
+constexpr double kDurableSmallTarget = 1.50;
 // Enough descriptors for the deepest folder of the payload.
 constexpr int kOpenFolders = 16;
 
@@ -92,6 +98,7 @@ enum Column {
     kWalkOne,
     kWalkTwo,
     kWalkFour,
+    kWalkNoFlush,
     kInflateOnly,
     kWriteOnly,
     kMinimal,
@@ -308,6 +315,13 @@ double RunColumn(Column column, const PayloadRun& run, const std::string& destin
         case kWalkOne: SetExtractWorkers(1); return TimeWalk(run.package, destination, kFullMode);
         case kWalkTwo: SetExtractWorkers(2); return TimeWalk(run.package, destination, kFullMode);
         case kWalkFour: SetExtractWorkers(4); return TimeWalk(run.package, destination, kFullMode);
+        case kWalkNoFlush: {
+            SetExtractWorkers(0);
+            SetDurableWrites(false);
+            double seconds = TimeWalk(run.package, destination, kFullMode);
+            SetDurableWrites(true);
+            return seconds;
+        }
         case kInflateOnly: return TimeMinimal(run.package, "");
         case kWriteOnly: return TimeWriteOnly(run.payload, destination);
         case kMinimal: return TimeMinimal(run.package, destination);
@@ -349,6 +363,7 @@ const char* ColumnLabel(Column column, const Bench& bench) {
         case kWalkOne: return "Full walk, 1 thread";
         case kWalkTwo: return "Full walk, 2 threads";
         case kWalkFour: return "Full walk, 4 threads";
+        case kWalkNoFlush: return "Full walk, default, no flushes";
         case kInflateOnly: return "inflate only (1 thread)";
         case kWriteOnly: return "write only (1 thread)";
         case kMinimal: return "minimal extractor (zlib, 128 KiB)";
@@ -412,6 +427,12 @@ void PrintTargets(const Bench& bench, const PayloadRun& mixed, const PayloadRun&
     printf("  target: %.0f MiB payload, Full walk on 2 threads / floor on 1 thread <= %.2fx: %.2fx, %s\n",
            static_cast<double>(mixed.payload.bytes) / kMiB, kParallelWalkTarget, parallel,
            TargetVerdict(parallel, kParallelWalkTarget));
+    for (const PayloadRun* run : {&mixed, &small}) {
+        double target = run == &mixed ? kDurableMixedTarget : kDurableSmallTarget;
+        double durable = Ratio(Median(*run, kWalkDefault), Median(*run, kWalkNoFlush));
+        printf("  target: %zu-file payload, Full walk / the same without flushes <= %.2fx: %.2fx, %s\n",
+               run->payload.files.size(), target, durable, TargetVerdict(durable, target));
+    }
     printf("  scaling of the Full walk, as a share of the floor on 1 thread:");
     for (const PayloadRun* run : {&mixed, &small}) {
         printf("%s %zu files:", run == &mixed ? "" : ";", run->payload.files.size());

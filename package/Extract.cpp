@@ -31,6 +31,9 @@ constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
 constexpr unsigned kMaxWorkers = 8;
 // How often the window thread looks at the workers' progress while it pumps.
 constexpr uint32_t kProgressIntervalMs = 15;
+// How often a large file being written is sent on its way to the disk: every
+// so many bytes, a few transfer blocks, so the disk is never idle for long.
+constexpr int64_t kWriteOutStride = 8 * static_cast<int64_t>(kTransferBlock);
 // No entry index: used where no entry failed.
 constexpr size_t kNoEntry = static_cast<size_t>(-1);
 
@@ -51,20 +54,18 @@ struct TransferBuffers {
     }
 };
 
-// Where an entry's bytes come from: the package read in order by one thread,
-// or read at an entry's own position by several threads in turn.
+// Where an entry's bytes come from: the package read in order through its
+// stream, or read at the entry's own position, which needs no shared file
+// position and no lock however many threads read.
 struct EntrySource {
     PackageStream* package;
-    std::mutex* lock;  // null: in order
-    int64_t position;  // next absolute position, when shared
+    bool atPosition;   // false: in order
+    int64_t position;  // next absolute position, when at its own
 };
 
 size_t ReadSource(EntrySource* source, void* out, size_t count) {
-    if (source->lock == nullptr) return ReadPackageBytes(source->package, out, count);
-    std::lock_guard<std::mutex> hold(*source->lock);
-    if (PlatformSeek(source->package->file, source->position, SEEK_SET) != 0) return 0;
-    source->package->position = source->position;
-    size_t got = ReadPackageBytes(source->package, out, count);
+    if (!source->atPosition) return ReadPackageBytes(source->package, out, count);
+    size_t got = ReadPackageBytesAt(source->package, out, count, source->position);
     source->position += static_cast<int64_t>(got);
     return got;
 }
@@ -235,6 +236,13 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
                 return kPackageCannotWrite;
             }
             written += kTransferBlock;
+            // A large file goes out while it is still being inflated, so the
+            // disk works beside the inflating rather than after it. Where
+            // the system cannot write out alone, the file is flushed once, at its end.
+            if (mode.durable && written % kWriteOutStride == 0 && PlatformStartWriteOut(r.file) == kWriteOutFailed) {
+                *reason = FailedWriteReason(shownPath);
+                return kPackageCannotWrite;
+            }
             r.stream.next_out = buffers->output;
             r.stream.avail_out = kTransferBlock;
             Advance(progress, written, consumed);
@@ -286,7 +294,7 @@ const char* LastFailedEntry() { return s_failedEntry; }
 static int WalkEntries(PackageStream* package, const char* destination, ExtractMode mode, const ProgressSink* sink) {
     TransferBuffers buffers;
     if (!buffers.Get()) return kPackageNoMemory;
-    EntrySource source{package, nullptr, 0};
+    EntrySource source{package, false, 0};
     int64_t consumed = 0;
     uint16_t nameLength = 0;
     int result = ReadNameLength(package, &nameLength);
@@ -356,10 +364,7 @@ static int RunJobsInOrder(PackageStream* package, std::vector<Job>* jobs, const 
     TransferBuffers buffers;
     if (!buffers.Get()) return kPackageNoMemory;
     for (Job& job : *jobs) {
-        EntrySource source{package, nullptr, job.position};
-        // Read in order from the job's own position.
-        if (PlatformSeek(package->file, job.position, SEEK_SET) != 0) return kPackageTruncated;
-        package->position = job.position;
+        EntrySource source{package, true, job.position};
         EntryProgress progress{sink, nullptr, 0, job.entry, job.consumed};
         job.result = InflateEntry(&source, &buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
                                   job.writeMode, &progress, &job.reason);
@@ -456,8 +461,7 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
     std::vector<TransferBuffers> buffers(workers);
     for (TransferBuffers& b : buffers)
         if (!b.Get()) return kPackageNoMemory;
-    std::mutex readLock;
-    EntrySource shared{package, &readLock, 0};
+    EntrySource shared{package, true, 0};
     std::atomic<size_t> next{0};
     unsigned finished = 0;
     std::mutex finishLock;

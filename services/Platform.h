@@ -24,6 +24,10 @@ struct PlatformFind;  // an open folder search
 
 // Opens a file with a C runtime mode ("rb", "wb"); null on failure.
 FILE* PlatformOpenFile(const char* path, const char* mode);
+// Reads up to count bytes at offset of a file opened for reading, without its
+// file position or the runtime's buffer, so that several threads may read one
+// file at once. Returns the bytes read (fewer at the end of the file or on an error).
+size_t PlatformReadAt(FILE* file, void* out, size_t count, int64_t offset);
 // 64-bit seek and tell on a runtime file.
 int PlatformSeek(FILE* file, int64_t offset, int origin);
 int64_t PlatformTell(FILE* file);

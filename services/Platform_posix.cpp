@@ -136,6 +136,17 @@ int PlatformFlushWrittenOut(const char* path) {
     return ok ? 0 : 1;
 }
 
+size_t PlatformReadAt(FILE* file, void* out, size_t count, int64_t offset) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t got = pread(fileno(file), static_cast<char*>(out) + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
 int PlatformSeek(FILE* file, int64_t offset, int origin) {
     return fseeko(file, static_cast<off_t>(offset), origin) == 0 ? 0 : 1;
 }

@@ -133,6 +133,26 @@ int PlatformFlushWrittenOut(const char* path) {
     return flushed ? 0 : 1;
 }
 
+size_t PlatformReadAt(FILE* file, void* out, size_t count, int64_t offset) {
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    size_t done = 0;
+    while (done < count) {
+        // The offset travels with the request; no shared position is moved
+        // that a reader on another thread relies on.
+        OVERLAPPED at{};
+        uint64_t where = static_cast<uint64_t>(offset) + done;
+        at.Offset = static_cast<DWORD>(where);
+        at.OffsetHigh = static_cast<DWORD>(where >> 32);
+        size_t left = count - done;
+        DWORD want = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!ReadFile(h, static_cast<char*>(out) + done, want, &got, &at) || got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
 int PlatformSeek(FILE* file, int64_t offset, int origin) {
     return _fseeki64(file, offset, origin) == 0 ? 0 : 1;
 }
