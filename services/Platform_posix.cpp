@@ -26,6 +26,9 @@ namespace {
 
 // Room for a 260-byte Shift-JIS path once it is UTF-8 (at most 3 bytes a character).
 constexpr size_t kNativePathBuffer = 1024;
+// A file written out on its own once it holds this much; a smaller one waits
+// for the volume's flush.
+constexpr off_t kWriteOutAlone = 1 << 20;
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kEpochDifference = 11644473600LL;
 constexpr int64_t kTicksPerSecond = 10000000;
@@ -116,8 +119,12 @@ FILE* PlatformCreateNewFile(const char* path) {
 PlatformWriteOut PlatformStartWriteOut(FILE* file) {
     if (!PlatformChangeAllowed()) return kWriteOutFailed;
     if (fflush(file) != 0) return kWriteOutFailed;
-    // Starts the write-out of every dirty page and waits for none of it.
-    if (sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE) != 0)
+    // Starts the write-out of every dirty page and waits for none of it. The
+    // one syncfs that follows writes every dirty page of the file system, so
+    // a small file is left to it: it then goes out with its neighbours in
+    // fewer, larger requests than one of its own.
+    off_t written = lseek(fileno(file), 0, SEEK_CUR);
+    if (written >= kWriteOutAlone && sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE) != 0)
         return errno == ENOSYS ? kWriteOutUnavailable : kWriteOutFailed;
     NoteWrittenOut(file);
     return kWriteOutStarted;
