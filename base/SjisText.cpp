@@ -72,6 +72,62 @@ void FoldToLowerSjis(char* text, size_t length) {
 
 void FoldToLowerSjis(char* text) { FoldToLowerSjis(text, strlen(text)); }
 
+namespace {
+
+// A run of double-byte characters that NTFS takes for the run starting at
+// target: first..last (as lead << 8 | trail) map one to one onto it.
+struct NameFoldRun {
+    uint16_t first;
+    uint16_t last;
+    uint16_t target;
+};
+
+// The lower-case letters that NTFS upper-cases, and the second spellings of
+// one character (NEC's and IBM's rows of the same symbols and kanji), each
+// to the spelling a name is compared by. Sorted by first.
+constexpr NameFoldRun kNameFoldRuns[] = {
+    {0x8281, 0x829A, 0x8260},  // full-width a-z
+    {0x83BF, 0x83D6, 0x839F},  // Greek
+    {0x8470, 0x847E, 0x8440},  // Cyrillic, before the gap at 0x847F
+    {0x8480, 0x8491, 0x844F},
+    {0x8790, 0x8790, 0x81E0}, {0x8791, 0x8791, 0x81DF}, {0x8792, 0x8792, 0x81E7},
+    {0x8795, 0x8795, 0x81E3}, {0x8796, 0x8796, 0x81DB}, {0x8797, 0x8797, 0x81DA},
+    {0x879A, 0x879A, 0x81E6}, {0x879B, 0x879B, 0x81BF}, {0x879C, 0x879C, 0x81BE},
+    {0xEEEF, 0xEEF8, 0x8754},  // small Roman numerals
+    {0xEEF9, 0xEEF9, 0x81CA},
+    {0xFA40, 0xFA49, 0x8754},  // small Roman numerals
+    {0xFA4A, 0xFA53, 0x8754},  // Roman numerals
+    {0xFA54, 0xFA54, 0x81CA}, {0xFA55, 0xFA57, 0xEEFA}, {0xFA58, 0xFA58, 0x878A},
+    {0xFA59, 0xFA59, 0x8782}, {0xFA5A, 0xFA5A, 0x8784}, {0xFA5B, 0xFA5B, 0x81E6},
+    {0xFA5C, 0xFA7E, 0xED40},  // kanji, IBM's row to NEC's
+    {0xFA80, 0xFA9B, 0xED63}, {0xFA9C, 0xFAFC, 0xED80}, {0xFB40, 0xFB5B, 0xEDE1},
+    {0xFB5C, 0xFB7E, 0xEE40}, {0xFB80, 0xFB9B, 0xEE63}, {0xFB9C, 0xFBFC, 0xEE80},
+    {0xFC40, 0xFC4B, 0xEEE1},
+};
+
+uint16_t FoldNameCharacter(uint16_t c) {
+    for (const NameFoldRun& run : kNameFoldRuns)
+        if (c >= run.first && c <= run.last) return static_cast<uint16_t>(run.target + (c - run.first));
+    return c;
+}
+
+}  // namespace
+
+void FoldFileName(char* text) {
+    size_t length = strlen(text);
+    for (size_t i = 0, next = 0; i < length; i = next) {
+        next = NextCharIndex(text, length, i);
+        if (next - i == 1) {
+            text[i] = static_cast<char>(FoldAsciiLetter(static_cast<uint8_t>(text[i])));
+            continue;
+        }
+        uint16_t c = static_cast<uint16_t>(static_cast<uint8_t>(text[i]) << 8 | static_cast<uint8_t>(text[i + 1]));
+        uint16_t folded = FoldNameCharacter(c);
+        text[i] = static_cast<char>(folded >> 8);
+        text[i + 1] = static_cast<char>(folded & 0xFF);
+    }
+}
+
 bool EqualsFoldedSjis(const char* a, const char* b, size_t length) {
     for (size_t i = 0, next = 0; i < length; i = next) {
         next = NextCharIndex(a, length, i);

@@ -60,6 +60,14 @@ void FoldToLowerSjis(char* text);
 // The same for text of length bytes (which may hold NULs).
 void FoldToLowerSjis(char* text, size_t length);
 
+// Folds a file name in place as NTFS matches names, so that two names are one
+// file exactly when their folded forms are equal: ASCII letters as
+// FoldToLowerSjis, and each double-byte character to one spelling of its
+// upper-case form (full-width Latin, Greek, Cyrillic and Roman numeral letters
+// in either case; the characters code page 932 spells twice, which NTFS
+// stores as one). Never changes the length or a character boundary.
+void FoldFileName(char* text);
+
 // Returns true when a and b (NUL-terminated) are equal once both are folded as
 // FoldToLowerSjis folds them.
 bool EqualsFoldedSjis(const char* a, const char* b);

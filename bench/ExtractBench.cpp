@@ -10,8 +10,12 @@
 // from the same files. In each round every extractor runs once on each
 // payload into a fresh folder, in an order that turns with the round, and the
 // median of the rounds is kept: the updater's walk on its default threads, on
-// one and on two; inflating alone; writing alone; a plain extractor written
-// here; unzip; 7-Zip. A tool that is not installed shows "n/a".
+// one and on two, and on its default threads without its flushes (what
+// durability costs); inflating alone; writing alone; a plain extractor
+// written here; unzip; 7-Zip. A tool that is not installed shows "n/a".
+// Then 8,000 small files on a RAM disk (/dev/shm, when it is one): the walk
+// on one thread without flushes against the minimal extractor, where the
+// walk's own cost per file is all there is to see.
 //
 // Every run keeps its folder until the end: at full size, five rounds take
 // about 11 GB under WORKDIR (default /tmp/extract_bench).
@@ -22,6 +26,7 @@
 // bytes than were packed. (extract_bench --walk PACKAGE FOLDER is its own
 // child for the memory figures: one Full walk, then the peak in KiB.)
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #include <fcntl.h>
 #include <ftw.h>
@@ -42,6 +47,7 @@
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
+#include "package/Staging.h"
 #include "services/Platform.h"
 
 namespace {
@@ -84,6 +90,19 @@ constexpr double kMiB = 1048576.0;
 constexpr double kSmallFilesWalkTarget = 1.20;   // walk / plain extractor
 constexpr double kParallelWalkTarget = 0.65;     // walk on two threads / floor on one
 constexpr double kBootGrowthTarget = 1.10;       // Boot walk, large / small package
+// What putting every file on the disk before the commit may cost: the walk
+// with its flushes / the same walk without them.
+constexpr double kDurableMixedTarget = 1.15;
+constexpr double kDurableSmallTarget = 1.50;
+// Many small files on a RAM disk, where writing costs almost nothing and the
+// walk's own cost per file shows: its payload, where it is written, and the
+// walk on one thread (without flushes) / the minimal extractor.
+constexpr int kRamDiskFiles = 8000;
+constexpr double kRamDiskMiB = 60;
+constexpr const char* kRamDiskFolder = "/dev/shm";
+constexpr double kRamDiskWalkTarget = 1.10;
+// The file system magic of tmpfs, as statfs reports it.
+constexpr long kTmpfsMagic = 0x01021994;
 // Enough descriptors for the deepest folder of the payload.
 constexpr int kOpenFolders = 16;
 
@@ -92,6 +111,7 @@ enum Column {
     kWalkOne,
     kWalkTwo,
     kWalkFour,
+    kWalkNoFlush,
     kInflateOnly,
     kWriteOnly,
     kMinimal,
@@ -308,6 +328,13 @@ double RunColumn(Column column, const PayloadRun& run, const std::string& destin
         case kWalkOne: SetExtractWorkers(1); return TimeWalk(run.package, destination, kFullMode);
         case kWalkTwo: SetExtractWorkers(2); return TimeWalk(run.package, destination, kFullMode);
         case kWalkFour: SetExtractWorkers(4); return TimeWalk(run.package, destination, kFullMode);
+        case kWalkNoFlush: {
+            SetExtractWorkers(0);
+            SetDurableWrites(false);
+            double seconds = TimeWalk(run.package, destination, kFullMode);
+            SetDurableWrites(true);
+            return seconds;
+        }
         case kInflateOnly: return TimeMinimal(run.package, "");
         case kWriteOnly: return TimeWriteOnly(run.payload, destination);
         case kMinimal: return TimeMinimal(run.package, destination);
@@ -349,6 +376,7 @@ const char* ColumnLabel(Column column, const Bench& bench) {
         case kWalkOne: return "Full walk, 1 thread";
         case kWalkTwo: return "Full walk, 2 threads";
         case kWalkFour: return "Full walk, 4 threads";
+        case kWalkNoFlush: return "Full walk, default, no flushes";
         case kInflateOnly: return "inflate only (1 thread)";
         case kWriteOnly: return "write only (1 thread)";
         case kMinimal: return "minimal extractor (zlib, 128 KiB)";
@@ -412,6 +440,12 @@ void PrintTargets(const Bench& bench, const PayloadRun& mixed, const PayloadRun&
     printf("  target: %.0f MiB payload, Full walk on 2 threads / floor on 1 thread <= %.2fx: %.2fx, %s\n",
            static_cast<double>(mixed.payload.bytes) / kMiB, kParallelWalkTarget, parallel,
            TargetVerdict(parallel, kParallelWalkTarget));
+    for (const PayloadRun* run : {&mixed, &small}) {
+        double target = run == &mixed ? kDurableMixedTarget : kDurableSmallTarget;
+        double durable = Ratio(Median(*run, kWalkDefault), Median(*run, kWalkNoFlush));
+        printf("  target: %zu-file payload, Full walk / the same without flushes <= %.2fx: %.2fx, %s\n",
+               run->payload.files.size(), target, durable, TargetVerdict(durable, target));
+    }
     printf("  scaling of the Full walk, as a share of the floor on 1 thread:");
     for (const PayloadRun* run : {&mixed, &small}) {
         printf("%s %zu files:", run == &mixed ? "" : ";", run->payload.files.size());
@@ -496,6 +530,47 @@ bool MeasurePeaks(const Bench& bench, const PayloadRun& mixed, double scale, boo
 }
 
 // Boot walks of the large package and a small one, warm and cold.
+// The walk's own cost per file: 8,000 small files extracted to a RAM disk,
+// the walk on one thread without flushes against the minimal extractor.
+bool MeasureRamDisk(const Bench& bench, double scale, int rounds, bool treeOrder) {
+    struct statfs fs;
+    if (statfs(kRamDiskFolder, &fs) != 0 || static_cast<long>(fs.f_type) != kTmpfsMagic) {
+        printf("\n  %s is not a RAM disk: the per-file case is skipped\n", kRamDiskFolder);
+        return true;
+    }
+    int count = std::max(1, static_cast<int>(kRamDiskFiles * scale));
+    Payload payload = MakeSmallFilesPayload(static_cast<int64_t>(kRamDiskMiB * scale * kMiB), count,
+                                            kSmallestSmallFile, kLargestSmallFile);
+    std::string package = bench.work + "/ram_disk.exe";
+    int64_t packageBytes = 0;
+    if (!WritePackage(package, payload, treeOrder, "", &packageBytes)) return false;
+    std::string root = std::string(kRamDiskFolder) + "/extract_bench_" + std::to_string(getpid());
+    RemoveTree(root);
+    if (!MakeFolder(root)) return false;
+    std::vector<double> walk, minimal;
+    SetExtractWorkers(1);
+    SetDurableWrites(false);
+    for (int r = 0; r < rounds; ++r) {
+        for (int k = 0; k < 2; ++k) {
+            bool walkFirst = (k + r) % 2 == 0;
+            std::string folder = root + "/" + std::to_string(r) + (walkFirst ? "w" : "m");
+            MakeFolder(folder);
+            (walkFirst ? walk : minimal).push_back(walkFirst ? TimeWalk(package, folder, kFullMode)
+                                                             : TimeMinimal(package, folder));
+        }
+    }
+    SetDurableWrites(true);
+    SetExtractWorkers(0);
+    RemoveTree(root);
+    double ratio = Ratio(MedianSeconds(walk), MedianSeconds(minimal));
+    printf("\n  %zu small files on a RAM disk (%s), median of %d rounds\n", payload.files.size(), kRamDiskFolder, rounds);
+    printf("  Full walk, 1 thread, no flushes        %.3fs\n  minimal extractor                      %.3fs\n",
+           MedianSeconds(walk), MedianSeconds(minimal));
+    printf("  target: walk on 1 thread / minimal extractor <= %.2fx: %.2fx, %s\n", kRamDiskWalkTarget, ratio,
+           TargetVerdict(ratio, kRamDiskWalkTarget));
+    return ratio > 0;
+}
+
 bool MeasureBoot(const Bench& bench, const PayloadRun& mixed, bool treeOrder) {
     Payload small = MakeMixedPayload(kBootSmallPayload, kMixedFiles);
     std::string smallPackage = bench.work + "/boot_small.exe";
@@ -650,9 +725,10 @@ int main(int argc, char** argv) {
 
     bool peaksOk = MeasurePeaks(bench, runs[0], scale, treeOrder);
     bool bootOk = MeasureBoot(bench, runs[0], treeOrder);
+    bool ramDiskOk = MeasureRamDisk(bench, scale, rounds, treeOrder);
     printf("\nextract_bench: %.0f s in all\n", Now() - started);
     RemoveTree(bench.work);
-    bool failed = !same || !peaksOk || !bootOk;
+    bool failed = !same || !peaksOk || !bootOk || !ramDiskOk;
     for (const PayloadRun& run : runs)
         for (int c = 0; c < kColumnCount; ++c)
             if (ColumnRuns(static_cast<Column>(c), bench) && MedianSeconds(run.seconds[c]) < 0) failed = true;

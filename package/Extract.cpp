@@ -31,6 +31,9 @@ constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
 constexpr unsigned kMaxWorkers = 8;
 // How often the window thread looks at the workers' progress while it pumps.
 constexpr uint32_t kProgressIntervalMs = 15;
+// How often a large file being written is sent on its way to the disk: every
+// so many bytes, a few transfer blocks, so the disk is never idle for long.
+constexpr int64_t kWriteOutStride = 8 * static_cast<int64_t>(kTransferBlock);
 // No entry index: used where no entry failed.
 constexpr size_t kNoEntry = static_cast<size_t>(-1);
 
@@ -51,20 +54,18 @@ struct TransferBuffers {
     }
 };
 
-// Where an entry's bytes come from: the package read in order by one thread,
-// or read at an entry's own position by several threads in turn.
+// Where an entry's bytes come from: the package read in order through its
+// stream, or read at the entry's own position, which needs no shared file
+// position and no lock however many threads read.
 struct EntrySource {
     PackageStream* package;
-    std::mutex* lock;  // null: in order
-    int64_t position;  // next absolute position, when shared
+    bool atPosition;   // false: in order
+    int64_t position;  // next absolute position, when at its own
 };
 
 size_t ReadSource(EntrySource* source, void* out, size_t count) {
-    if (source->lock == nullptr) return ReadPackageBytes(source->package, out, count);
-    std::lock_guard<std::mutex> hold(*source->lock);
-    if (PlatformSeek(source->package->file, source->position, SEEK_SET) != 0) return 0;
-    source->package->position = source->position;
-    size_t got = ReadPackageBytes(source->package, out, count);
+    if (!source->atPosition) return ReadPackageBytes(source->package, out, count);
+    size_t got = ReadPackageBytesAt(source->package, out, count, source->position);
     source->position += static_cast<int64_t>(got);
     return got;
 }
@@ -127,11 +128,38 @@ struct OpenEntry {
     }
 };
 
+// How one file is written.
+struct WriteMode {
+    bool createNew;  // a new file of the install folder: its name must still be free
+    bool durable;    // its bytes are sent to the disk before the file is closed
+};
+
+// Sends a finished file's bytes on their way to the disk: written out for the
+// one device flush before the commit, or flushed here where the system cannot
+// write out without flushing (each worker then flushes its own files).
+bool SendToDisk(FILE* file) {
+    PlatformWriteOut started = PlatformStartWriteOut(file);
+    if (started == kWriteOutUnavailable) return PlatformFlushFile(file) == 0;
+    return started == kWriteOutStarted;
+}
+
+// Opens writePath as mode says; a new file whose name was taken since the
+// planning is refused as in the way, the name left to whoever took it.
+FILE* OpenForWriting(const char* writePath, const char* shownPath, WriteMode mode, WriteFailureReason* reason) {
+    FILE* file = mode.createNew ? PlatformCreateNewFile(writePath) : PlatformOpenFile(writePath, "wb");
+    if (file != nullptr) return file;
+    *reason = FailedWriteReason(shownPath);
+    uint32_t attributes = 0;
+    if (mode.createNew && PlatformGetAttributes(writePath, &attributes) == 0) *reason = kWriteFailureFolder;
+    return nullptr;
+}
+
 // Inflates one file entry from source (at its last-write time) into
 // writePath, shown as shownPath. Returns a package result; a failure to write
 // leaves its reason in *reason.
 int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpackedSize, uint32_t packedSize,
-                 const char* shownPath, const char* writePath, EntryProgress* progress, WriteFailureReason* reason) {
+                 const char* shownPath, const char* writePath, WriteMode mode, EntryProgress* progress,
+                 WriteFailureReason* reason) {
     OpenEntry r;
     // The last-write time and the stream's first chunk come in one read: a
     // small file then costs the package one seek and one read.
@@ -144,11 +172,8 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
     int64_t consumed = progress->consumed + kFileTimeSize + firstChunk;
     if (progress->shared != nullptr) progress->shared->consumed += kFileTimeSize + firstChunk;
 
-    r.file = PlatformOpenFile(writePath, "wb");
-    if (r.file == nullptr) {
-        *reason = FailedWriteReason(shownPath);
-        return kPackageCannotWrite;
-    }
+    r.file = OpenForWriting(writePath, shownPath, mode, reason);
+    if (r.file == nullptr) return kPackageCannotWrite;
     // Whole 128 KiB blocks go straight to the file; a runtime buffer would only copy them.
     setvbuf(r.file, nullptr, _IONBF, 0);
     if (progress->sink != nullptr && progress->shared == nullptr)
@@ -189,6 +214,10 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
             }
             r.streamOpen = false;
             if (inflateEnd(&r.stream) != Z_OK) return kPackageCorruptStream;
+            if (mode.durable && !SendToDisk(r.file)) {
+                *reason = FailedWriteReason(shownPath);
+                return kPackageCannotWrite;
+            }
             FILE* file = r.file;
             r.file = nullptr;
             // A full disk may show only when the last bytes are flushed.
@@ -207,6 +236,13 @@ int InflateEntry(EntrySource* source, TransferBuffers* buffers, int32_t unpacked
                 return kPackageCannotWrite;
             }
             written += kTransferBlock;
+            // A large file goes out while it is still being inflated, so the
+            // disk works beside the inflating rather than after it. Where
+            // the system cannot write out alone, the file is flushed once, at its end.
+            if (mode.durable && written % kWriteOutStride == 0 && PlatformStartWriteOut(r.file) == kWriteOutFailed) {
+                *reason = FailedWriteReason(shownPath);
+                return kPackageCannotWrite;
+            }
             r.stream.next_out = buffers->output;
             r.stream.avail_out = kTransferBlock;
             Advance(progress, written, consumed);
@@ -225,9 +261,16 @@ struct Job {
     std::string name;
     int64_t consumed;  // overall bytes before its last-write time, as a walk in order counts
     std::string write;
+    WriteMode writeMode{false, false};
     int result = kPackageOk;
     WriteFailureReason reason = kWriteFailureOther;
 };
+
+// A new file whose name was found taken is not the walk's to delete.
+void NoteIfNameTaken(Job& job) {
+    if (job.result != kPackageCannotWrite || !job.writeMode.createNew || job.reason != kWriteFailureFolder) return;
+    if (NoteNameTaken(job.plan) != kPackageOk) job.reason = WriteFailureReasonNow();
+}
 
 // The workers of the parallel walk under way, for the quit handler.
 std::vector<std::thread>* s_running = nullptr;
@@ -251,7 +294,7 @@ const char* LastFailedEntry() { return s_failedEntry; }
 static int WalkEntries(PackageStream* package, const char* destination, ExtractMode mode, const ProgressSink* sink) {
     TransferBuffers buffers;
     if (!buffers.Get()) return kPackageNoMemory;
-    EntrySource source{package, nullptr, 0};
+    EntrySource source{package, false, 0};
     int64_t consumed = 0;
     uint16_t nameLength = 0;
     int result = ReadNameLength(package, &nameLength);
@@ -284,7 +327,7 @@ static int WalkEntries(PackageStream* package, const char* destination, ExtractM
                     EntryProgress progress{sink, nullptr, 0, 0, consumed};
                     WriteFailureReason reason = kWriteFailureOther;
                     result = InflateEntry(&source, &buffers, entry.unpackedSize, entry.packedSize, target,
-                                          writePath, &progress, &reason);
+                                          writePath, WriteMode{false, false}, &progress, &reason);
                     if (result == kPackageCannotWrite) NoteWriteFailureReason(target, reason);
                 }
                 consumed += kFileTimeSize + entry.packedSize;
@@ -321,13 +364,11 @@ static int RunJobsInOrder(PackageStream* package, std::vector<Job>* jobs, const 
     TransferBuffers buffers;
     if (!buffers.Get()) return kPackageNoMemory;
     for (Job& job : *jobs) {
-        EntrySource source{package, nullptr, job.position};
-        // Read in order from the job's own position.
-        if (PlatformSeek(package->file, job.position, SEEK_SET) != 0) return kPackageTruncated;
-        package->position = job.position;
+        EntrySource source{package, true, job.position};
         EntryProgress progress{sink, nullptr, 0, job.entry, job.consumed};
         job.result = InflateEntry(&source, &buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
-                                  &progress, &job.reason);
+                                  job.writeMode, &progress, &job.reason);
+        NoteIfNameTaken(job);
         if (job.result != kPackageOk) break;
     }
     return FirstFailure(*jobs, headerResult, headerFailure, headerName);
@@ -350,7 +391,8 @@ static void RunJobs(std::vector<Job>* jobs, std::atomic<size_t>* next, EntrySour
         source.position = job.position;
         EntryProgress entryProgress{nullptr, progress, i, job.entry, 0};
         job.result = InflateEntry(&source, buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
-                                  &entryProgress, &job.reason);
+                                  job.writeMode, &entryProgress, &job.reason);
+        NoteIfNameTaken(job);
         if (job.result != kPackageOk) {
             // Later entries stop; earlier ones finish, so the failure reported
             // is the first in the package, as a walk in order meets it.
@@ -409,6 +451,7 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
     for (Job& job : jobs) {
         if (!PlannedWritePath(job.plan, writePath, sizeof(writePath))) return kPackagePathTooLong;
         job.write = writePath;
+        job.writeMode = WriteMode{PlannedInPlace(job.plan), DurableWrites()};
     }
     if (workers <= 1) return RunJobsInOrder(package, &jobs, sink, headerResult, headerFailure, headerName);
 
@@ -418,8 +461,7 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
     std::vector<TransferBuffers> buffers(workers);
     for (TransferBuffers& b : buffers)
         if (!b.Get()) return kPackageNoMemory;
-    std::mutex readLock;
-    EntrySource shared{package, &readLock, 0};
+    EntrySource shared{package, true, 0};
     std::atomic<size_t> next{0};
     unsigned finished = 0;
     std::mutex finishLock;
@@ -476,7 +518,8 @@ int WalkPackage(PackageStream* package, const char* destination, ExtractMode mod
     if (mode == kFullMode) result = WalkFull(package, destination, sink, workers == 0 ? 1 : workers);
     else result = WalkEntries(package, destination, mode, sink);
     if (result == kPackageOk) result = CommitStaging();
-    else AbortStaging();
+    // A roll-back that cannot finish is what the player must hear of.
+    else if (AbortStaging() != kPackageOk) result = kPackageRestoreFailed;
     return result;
 }
 

@@ -133,6 +133,13 @@ size_t ReadPackageBytes(PackageStream* stream, void* out, size_t count) {
     return got;
 }
 
+size_t ReadPackageBytesAt(const PackageStream* stream, void* out, size_t count, int64_t position) {
+    int64_t left = stream->end - position;
+    if (position < 0 || left <= 0) return 0;
+    if (static_cast<int64_t>(count) > left) count = static_cast<size_t>(left);
+    return PlatformReadAt(stream->file, out, count, position);
+}
+
 int SkipPackageBytes(PackageStream* stream, int64_t count) {
     if (count < 0 || count > stream->end - stream->position) return kPackageTruncated;
     if (PlatformSeek(stream->file, stream->position + count, SEEK_SET) != 0) return kPackageTruncated;

@@ -111,6 +111,9 @@ int64_t PackageLength(const PackageStream* stream);
 
 // Reads up to count bytes, never past the end; returns how many it read.
 size_t ReadPackageBytes(PackageStream* stream, void* out, size_t count);
+// Reads up to count bytes at an absolute position, never past the trailer,
+// leaving the stream's position alone; safe from several threads at once.
+size_t ReadPackageBytesAt(const PackageStream* stream, void* out, size_t count, int64_t position);
 // Moves forward count bytes. Returns kPackageOk or kPackageTruncated past the end.
 int SkipPackageBytes(PackageStream* stream, int64_t count);
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -13,7 +14,18 @@
 namespace {
 
 constexpr const char* kJournalName = "journal.txt";
-constexpr const char* kJournalHeader = "VORNEL staging journal 1";
+// The header names the format's version. This program acts only on its own
+// version and refuses every other, touching nothing: a later program that
+// changes the format raises the number and must still read and finish (or
+// undo) a journal of every earlier version it meets, since the player may
+// install it over an update that an older one left half done.
+constexpr const char* kJournalHeaderPrefix = "VORNEL staging journal ";
+constexpr int kJournalVersion = 1;
+// A journal longer than this is not one this program wrote: a package holds
+// far fewer entries than would fill it.
+constexpr size_t kMaxJournalBytes = 64u * 1024 * 1024;
+// Digits of a staged file's number, as the staged names spell it.
+constexpr size_t kStagedNumberDigits = 8;
 // Tries for a move or deletion of the roll-back, and the pause between them:
 // a virus scanner or the game's launcher may hold a file for a moment.
 constexpr int kRestoreAttempts = 5;
@@ -44,6 +56,7 @@ struct Journal {
     std::vector<JournalFile> files;
     std::vector<std::string> folders;
     std::vector<std::string> inPlace;  // new files written under their own names
+    std::vector<std::string> taken;    // of those, names found taken: not this walk's
 };
 
 bool s_direct = true;
@@ -56,6 +69,9 @@ std::unordered_map<std::string, size_t> s_liveByTarget;
 // Folders this walk has made so far.
 unsigned s_foldersMade = 0;
 WriteFailure s_failure;
+bool s_durable = true;
+// Held while a worker appends to the journal.
+std::mutex s_journalLock;
 
 WriteFailureReason ReasonFromPlatformError() {
     switch (PlatformLastError()) {
@@ -87,43 +103,112 @@ bool Retried(Operation operation) {
     return false;
 }
 
-// Reads a journal; an absent or unreadable one lists nothing.
-Journal ReadJournal(const char* folder) {
-    Journal journal;
-    char path[kStagedPathBuffer];
-    if (!JoinPath(path, sizeof(path), folder, kJournalName)) return journal;
-    FILE* file = PlatformOpenFile(path, "rb");
-    if (file == nullptr) return journal;
-    char line[kJournalLine];
-    bool headerSeen = false;
-    while (fgets(line, sizeof(line), file) != nullptr) {
-        size_t n = strlen(line);
-        if (n == 0 || line[n - 1] != '\n') break;  // cut short by a crash
-        line[n - 1] = '\0';
-        if (!headerSeen) {
-            if (strcmp(line, kJournalHeader) != 0) break;
-            headerSeen = true;
-        } else if (line[0] == 'F' && !journal.listed) {
-            char* end = nullptr;
-            unsigned long number = strtoul(line + 2, &end, 10);
-            if (end == nullptr || end[0] != ' ' || (end[1] != '0' && end[1] != '1') || end[2] != ' ') break;
-            journal.files.push_back(JournalFile{static_cast<unsigned>(number), end[1] == '1', end + 3});
-        } else if (line[0] == 'D' && line[1] == ' ' && !journal.listed) {
-            // Folders are listed as the walk makes them, before any file.
-            journal.folders.push_back(line + 2);
-        } else if (line[0] == 'N' && line[1] == ' ' && !journal.listed) {
-            journal.inPlace.push_back(line + 2);
-        } else if (strcmp(line, "E") == 0) {
-            journal.listed = true;
-        } else if (strcmp(line, "C") == 0 && journal.listed) {
-            journal.committed = true;
-        } else {
+// How reading a staging folder's journal went.
+enum JournalState {
+    kJournalAbsent = 0,  // no journal, or one cut short before its header was whole
+    kJournalRead,        // read whole; a last line cut short by a crash is left out
+    kJournalUnreadable,  // it exists but could not be opened or read
+    kJournalForeign,     // a header of another format version, or none of this program's
+    kJournalBadLine,     // a whole line that is not one of this version's, or names a bad path
+};
+
+// A journal path joins the destination only if a package could have named it.
+bool IsJournalPath(const char* text, bool isFolder) {
+    return CheckEntryName(text, strlen(text) + 1, isFolder) == kPackageOk;
+}
+
+// Reads the journal file whole; false when it exists but cannot be read.
+bool ReadJournalBytes(const char* path, std::string* text) {
+    FILE* file = nullptr;
+    for (int attempt = 0; attempt < kRestoreAttempts && file == nullptr; ++attempt) {
+        if (attempt > 0) PlatformSleep(kRestorePauseMs);
+        file = PlatformOpenFile(path, "rb");
+    }
+    if (file == nullptr) return false;
+    char block[4096];
+    bool ok = true;
+    for (;;) {
+        size_t got = fread(block, 1, sizeof(block), file);
+        if (text->size() + got > kMaxJournalBytes) ok = false;
+        if (!ok) break;
+        text->append(block, got);
+        if (got < sizeof(block)) {
+            ok = ferror(file) == 0;
             break;
         }
     }
     fclose(file);
-    if (!journal.listed) journal.files.clear();
-    return journal;
+    return ok;
+}
+
+// Takes one whole journal line into journal; false when it is not one of this
+// version's lines or names a path no package could.
+bool TakeJournalLine(const char* line, Journal* journal) {
+    if (journal->listed) {
+        if (strcmp(line, "C") != 0 || journal->committed) return false;
+        journal->committed = true;
+        return true;
+    }
+    if (strcmp(line, "E") == 0) {
+        journal->listed = true;
+        return true;
+    }
+    if (line[0] == '\0' || line[1] != ' ') return false;
+    const char* rest = line + 2;
+    if (line[0] == 'F') {
+        // "F nnnnnnnn h path": the fixed-width number, then 0 or 1.
+        for (size_t i = 0; i < kStagedNumberDigits; ++i)
+            if (rest[i] < '0' || rest[i] > '9') return false;
+        const char* flag = rest + kStagedNumberDigits;
+        if (flag[0] != ' ' || (flag[1] != '0' && flag[1] != '1') || flag[2] != ' ') return false;
+        if (!IsJournalPath(flag + 3, false)) return false;
+        unsigned number = static_cast<unsigned>(strtoul(rest, nullptr, 10));
+        journal->files.push_back(JournalFile{number, flag[1] == '1', flag + 3});
+        return true;
+    }
+    if (line[0] == 'D' && IsJournalPath(rest, true)) {
+        // Folders are listed as the walk makes them, before any file.
+        journal->folders.push_back(rest);
+        return true;
+    }
+    if (line[0] == 'N' && IsJournalPath(rest, false)) {
+        journal->inPlace.push_back(rest);
+        return true;
+    }
+    if (line[0] == 'X' && IsJournalPath(rest, false)) {
+        journal->taken.push_back(rest);
+        return true;
+    }
+    return false;
+}
+
+// Reads the journal of a staging folder. Only a state of kJournalAbsent or
+// kJournalRead may be acted on: anything else is left as it is.
+JournalState ReadJournal(const char* folder, Journal* journal) {
+    *journal = Journal{};
+    char path[kStagedPathBuffer];
+    if (!JoinPath(path, sizeof(path), folder, kJournalName)) return kJournalUnreadable;
+    if (!Exists(path)) return kJournalAbsent;
+    std::string text;
+    if (!ReadJournalBytes(path, &text)) return kJournalUnreadable;
+    size_t end = text.find('\n');
+    // The header line is on the disk before anything else is touched: without
+    // it whole (cut short, or zeros where a power cut lost it) nothing began.
+    if (end == std::string::npos) return kJournalAbsent;
+    std::string header = text.substr(0, end);
+    size_t prefix = strlen(kJournalHeaderPrefix);
+    if (header.compare(0, prefix, kJournalHeaderPrefix) != 0) return kJournalForeign;
+    if (header.substr(prefix) != std::to_string(kJournalVersion)) return kJournalForeign;
+    for (size_t start = end + 1; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        // A last line without its end was cut short by a crash: never acted on.
+        if (end == std::string::npos) break;
+        std::string line = text.substr(start, end - start);
+        if (line.size() >= kJournalLine || line.find('\0') != std::string::npos) return kJournalBadLine;
+        if (!TakeJournalLine(line.c_str(), journal)) return kJournalBadLine;
+    }
+    if (!journal->listed) journal->files.clear();
+    return kJournalRead;
 }
 
 // Appends text to the journal and forces it to the disk.
@@ -138,8 +223,17 @@ bool WriteToJournal(const char* text, const char* mode) {
 
 const char* Relative(const char* target) { return target + strlen(s_destination) + 1; }
 
-// Lists every live file and ends the list: from here on moves may begin.
+// Puts on the disk every file written out and every move made so far.
+bool FlushWrittenFiles() {
+    if (!s_durable) return true;
+    char path[kStagedPathBuffer];
+    return JoinPath(path, sizeof(path), s_folder, kJournalName) && PlatformFlushWrittenOut(path) == 0;
+}
+
+// Lists every live file and ends the list: from here on moves may begin, so
+// every byte of every file the walk wrote is on the disk first.
 bool ListStagedFiles() {
+    if (!FlushWrittenFiles()) return false;
     std::string text;
     char line[kJournalLine];
     for (StagedFile& file : s_files) {
@@ -189,14 +283,15 @@ unsigned NextFreeNumber(const char* folder) {
 }
 
 // Deletes a set-aside original; one that cannot be deleted now is renamed so
-// that a later run knows it may delete it.
-void DiscardOriginal(const char* folder, unsigned number) {
+// that a later run knows it may delete it. False when it stays under its
+// journal's name, which only the journal lets a later run delete.
+bool DiscardOriginal(const char* folder, unsigned number) {
     char old[kStagedPathBuffer];
     char discarded[kStagedPathBuffer];
     StagedName(folder, number, "old", old, sizeof(old));
-    if (PlatformDeleteFile(old) == 0 || !Exists(old)) return;
+    if (!Exists(old) || Retried([&] { return PlatformDeleteFile(old); })) return true;
     StagedName(folder, number, "del", discarded, sizeof(discarded));
-    PlatformMoveFile(old, discarded);
+    return Retried([&] { return PlatformMoveFile(old, discarded); });
 }
 
 bool RestoreFailed(const char* target, const char* original) {
@@ -229,13 +324,19 @@ bool RollBack(const char* destination, const char* folder, const Journal& journa
 
 // Deletes the new files written in place, then removes the folders the walk
 // made, the last made first. A folder that holds something of the player's
-// stays.
-void RemoveMadeFolders(const char* destination, const Journal& journal) {
+// stays, and so does a name that was found taken when the walk came to write
+// it. False, the failure noted, when a new file cannot be deleted.
+bool RemoveMadeFolders(const char* destination, const Journal& journal) {
     char path[kStagedPathBuffer];
-    for (const std::string& name : journal.inPlace)
-        if (JoinPath(path, sizeof(path), destination, name.c_str())) PlatformDeleteFile(path);
+    for (const std::string& name : journal.inPlace) {
+        bool taken = false;
+        for (const std::string& other : journal.taken) taken = taken || other == name;
+        if (taken || !JoinPath(path, sizeof(path), destination, name.c_str())) continue;
+        if (Exists(path) && !Retried([&] { return PlatformDeleteFile(path); })) return RestoreFailed(path, "");
+    }
     for (size_t i = journal.folders.size(); i-- > 0;)
         if (JoinPath(path, sizeof(path), destination, journal.folders[i].c_str())) PlatformRemoveFolder(path);
+    return true;
 }
 
 void Reset() {
@@ -264,19 +365,42 @@ int RecoverStaging(const char* destination) {
     if (!JoinPath(folder, sizeof(folder), destination, kStagingFolderName)) return kPackagePathTooLong;
     uint32_t attributes = 0;
     if (PlatformGetAttributes(folder, &attributes) != 0 || (attributes & kAttrFolder) == 0) return kPackageOk;
-    Journal journal = ReadJournal(folder);
+    Journal journal;
+    JournalState state = ReadJournal(folder, &journal);
+    if (state != kJournalAbsent && state != kJournalRead) {
+        // Whatever it says cannot be known: the staging folder keeps every
+        // original, and nothing is touched until a program that can read it runs.
+        NoteWriteFailureReason(folder, kWriteFailureOther);
+        CopyText(s_failure.original, sizeof(s_failure.original), folder);
+        return kPackageRestoreFailed;
+    }
     if (journal.committed) {
-        for (const JournalFile& file : journal.files) DiscardOriginal(folder, file.number);
+        // The folder is wholly new; an original that stays for now keeps the
+        // journal, so that the next run deletes it.
+        for (const JournalFile& file : journal.files)
+            if (!DiscardOriginal(folder, file.number)) {
+                char target[kStagedPathBuffer];
+                char old[kStagedPathBuffer];
+                JoinPath(target, sizeof(target), destination, file.target.c_str());
+                StagedName(folder, file.number, "old", old, sizeof(old));
+                RestoreFailed(target, old);
+                return kPackageRestoreFailed;
+            }
     } else {
         if (journal.listed && !RollBack(destination, folder, journal)) return kPackageRestoreFailed;
-        RemoveMadeFolders(destination, journal);
+        if (!RemoveMadeFolders(destination, journal)) return kPackageRestoreFailed;
     }
     // Every .old is back in place or discarded now, except an older updater's,
     // which no journal maps and which therefore stays.
     DeleteFilesEndingIn(folder, ".new");
     DeleteFilesEndingIn(folder, ".del");
     char path[kStagedPathBuffer];
-    if (JoinPath(path, sizeof(path), folder, kJournalName)) PlatformDeleteFile(path);
+    if (JoinPath(path, sizeof(path), folder, kJournalName) && Exists(path) &&
+        !Retried([&] { return PlatformDeleteFile(path); })) {
+        // What the journal describes is done; a journal that stays is only
+        // done again by the next run.
+        return kPackageOk;
+    }
     PlatformRemoveFolder(folder);
     return kPackageOk;
 }
@@ -307,7 +431,8 @@ int BeginStaging(const char* destination, bool direct) {
         return kPackageCannotWrite;
     }
     // The journal exists before the walk makes its first folder.
-    if (WriteToJournal((std::string(kJournalHeader) + "\n").c_str(), "wb")) return kPackageOk;
+    std::string header = kJournalHeaderPrefix + std::to_string(kJournalVersion) + "\n";
+    if (WriteToJournal(header.c_str(), "wb")) return kPackageOk;
     NoteWriteFailure(s_folder);
     RecoverStaging(destination);
     s_folder[0] = '\0';
@@ -361,7 +486,7 @@ int PlanFile(const char* target, size_t* plan) {
     }
     char folded[kMaxPath];
     CopyText(folded, sizeof(folded), target);
-    FoldToLowerSjis(folded);
+    FoldFileName(folded);
     size_t index = s_files.size();
     auto found = s_liveByTarget.find(folded);
     if (found != s_liveByTarget.end()) {
@@ -400,11 +525,27 @@ bool PlannedWritePath(size_t plan, char* writePath, size_t capacity) {
     return writePath[0] != '\0';
 }
 
+bool PlannedInPlace(size_t plan) { return s_files[plan].inPlace; }
+
+int NoteNameTaken(size_t plan) {
+    std::lock_guard<std::mutex> hold(s_journalLock);
+    std::string line = "X " + std::string(Relative(s_files[plan].target.c_str())) + "\n";
+    if (WriteToJournal(line.c_str(), "ab")) return kPackageOk;
+    NoteWriteFailure(s_folder);
+    return kPackageCannotWrite;
+}
+
+void SetDurableWrites(bool on) { s_durable = on; }
+
+bool DurableWrites() { return s_durable; }
+
 int CommitStaging() {
     if (s_direct) return 0;
     if (!ListStagedFiles()) {
         NoteWriteFailure(s_folder);
-        AbortStaging();
+        WriteFailure first = s_failure;
+        if (AbortStaging() != kPackageOk) return kPackageRestoreFailed;
+        s_failure = first;
         return kPackageCannotWrite;
     }
     char staged[kStagedPathBuffer];
@@ -435,7 +576,8 @@ int CommitStaging() {
             break;
         }
     }
-    if (failure == kPackageOk && !WriteToJournal("C\n", "ab")) {
+    // The moves are on the disk before the journal says they are done.
+    if (failure == kPackageOk && (!FlushWrittenFiles() || !WriteToJournal("C\n", "ab"))) {
         NoteWriteFailure(s_folder);
         failure = kPackageCannotWrite;
     }
@@ -454,10 +596,11 @@ int CommitStaging() {
     return 0;
 }
 
-void AbortStaging() {
-    if (s_direct) return;
+int AbortStaging() {
+    if (s_direct) return kPackageOk;
     // The journal has no end of list yet: recovery deletes the staged files
     // and the folders the walk made.
-    if (s_folder[0] != '\0') RecoverStaging(s_destination);
+    int result = s_folder[0] != '\0' ? RecoverStaging(s_destination) : kPackageOk;
     Reset();
+    return result;
 }

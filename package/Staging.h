@@ -12,8 +12,23 @@
 //   F 00000003 1 data\scene.dat     file 3 replaces an original (00000003.old once moved aside)
 //   D voice                         a folder the walk made
 //   N voice\new.arc                 a new file, written in place under its own name
+//   X voice\new.arc                 its name was taken when the walk came to create it: not ours
 //   E                               the list is whole: moves may begin
 //   C                               every move is done: only deleting the originals remains
+//
+// Every file the walk wrote is on the disk before "E" (each written out as it
+// is finished, then one flush of the device), and every move before "C"; each
+// line is on the disk before what it describes is done. A last line without
+// its end was cut short by a crash and is never acted on; a journal without a
+// whole header means nothing was touched yet.
+//
+// A journal is read only if it is this version's and every line is whole and
+// well-formed, every path one a package could name (the entry-name rules):
+// one that exists but cannot be read, one of another version and one with any
+// other line are refused, and nothing in the folder is touched. A later
+// program that changes the format raises the version and must read (and
+// finish or undo) every earlier version it meets, since a player may run it
+// over a folder that an older one left half done.
 //
 // Recovery runs before every Full walk into a folder that holds a staging
 // folder, and after a failed move: with "C" the set-aside originals are
@@ -82,17 +97,34 @@ int PlanFile(const char* target, size_t* plan);
 int FinishPlanning();
 // Where the file of a plan is written (capacity bytes). False when it does not fit.
 bool PlannedWritePath(size_t plan, char* writePath, size_t capacity);
+// True when the file of a plan is new and written in place, created only if
+// its name is still free.
+bool PlannedInPlace(size_t plan);
+// A new file found its name taken when the walk came to create it: the
+// journal says so (on the disk) before the walk fails, so that no roll-back
+// deletes what took the name. Safe from several threads. Returns 0 or
+// kPackageCannotWrite.
+int NoteNameTaken(size_t plan);
 
-// Moves every staged file into place. Returns 0; kPackageCannotReplace (or
+// Whether the files of a Full walk reach the disk before the originals move
+// (on by default). Off only to measure what that costs.
+void SetDurableWrites(bool on);
+bool DurableWrites();
+
+// Moves every staged file into place, after one flush that puts every file
+// the walk wrote out on the disk. Returns 0; kPackageCannotReplace (or
 // kPackageCannotWrite) after putting back every original; kPackageRestoreFailed
 // when one could not be put back, the journal kept for the next run.
 int CommitStaging();
 
 // Undoes the staging before its commit: deletes staged files, removes the
-// folders it created and the staging folder. The destination is as it was
-// before BeginStaging.
-void AbortStaging();
+// folders it created and the staging folder. Returns 0, the destination as it
+// was before BeginStaging; or kPackageRestoreFailed, the file that could not
+// be deleted noted and the journal kept for the next run.
+int AbortStaging();
 
 // Finishes or undoes what an interrupted commit left in destination, as the
-// journal says. Returns 0 (no staging folder counts), or kPackageRestoreFailed.
+// journal says. Returns 0 (no staging folder counts), or kPackageRestoreFailed:
+// a file could not be put back or deleted (it is noted, the journal kept), or
+// the journal is refused (the staging folder is noted, nothing touched).
 int RecoverStaging(const char* destination);

@@ -24,6 +24,10 @@ struct PlatformFind;  // an open folder search
 
 // Opens a file with a C runtime mode ("rb", "wb"); null on failure.
 FILE* PlatformOpenFile(const char* path, const char* mode);
+// Reads up to count bytes at offset of a file opened for reading, without its
+// file position or the runtime's buffer, so that several threads may read one
+// file at once. Returns the bytes read (fewer at the end of the file or on an error).
+size_t PlatformReadAt(FILE* file, void* out, size_t count, int64_t offset);
 // 64-bit seek and tell on a runtime file.
 int PlatformSeek(FILE* file, int64_t offset, int origin);
 int64_t PlatformTell(FILE* file);
@@ -42,7 +46,9 @@ FILE* PlatformOpenProgramFile();
 int PlatformCreateFolder(const char* path);
 int PlatformRemoveFolder(const char* path);
 int PlatformDeleteFile(const char* path);
-// Renames a file or folder; fails when the target exists.
+// Renames a file or folder; fails when the target exists. The rename is on
+// the disk when it returns (written through), where the system offers that;
+// PlatformFlushWrittenOut makes it durable everywhere.
 int PlatformMoveFile(const char* from, const char* to);
 // Attributes of an existing entry; nonzero when it does not exist.
 int PlatformGetAttributes(const char* path, uint32_t* attributes);
@@ -93,6 +99,24 @@ int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size
 // Forces a file's written bytes to the disk. Returns 0, or nonzero on failure.
 int PlatformFlushFile(FILE* file);
 
+// Opens a file for writing only if no entry of that name exists yet (never
+// truncating one that appeared meanwhile); null on failure, and on a name taken.
+FILE* PlatformCreateNewFile(const char* path);
+
+// How a request to write a file out went.
+enum PlatformWriteOut {
+    kWriteOutStarted = 0,  // the system writes the bytes out; no device flush was waited for
+    kWriteOutFailed,
+    kWriteOutUnavailable,  // the system has no such request (Windows 7): flush the file instead
+};
+// Asks the system to write a file's written bytes out without flushing the
+// device's own cache, so that many files cost one device flush
+// (PlatformFlushWrittenOut) rather than one each.
+PlatformWriteOut PlatformStartWriteOut(FILE* file);
+// Makes durable on the volume that holds path (an existing file) every file
+// written out so far and every move made so far: one full flush of the device.
+int PlatformFlushWrittenOut(const char* path);
+
 // Bytes free for this user on the volume that holds path; nonzero on failure.
 int PlatformFreeBytes(const char* path, uint64_t* bytes);
 
@@ -118,3 +142,17 @@ void PlatformFailChangesAfter(int count);
 bool PlatformChangeAllowed();
 // True once the hook has stopped every change; waits are then skipped too.
 bool PlatformChangesStopped();
+
+// Test hooks, the power-cut model: while watching, every file opened for
+// writing is remembered until its bytes are flushed (PlatformFlushFile), or
+// written out and then flushed with the volume (PlatformFlushWrittenOut); a
+// move carries the memory with the file and a deletion ends it.
+void PlatformWatchUnflushed(bool on);
+// How a power cut treats a file whose bytes were not on the disk yet.
+enum PowerCutLoss {
+    kLossTruncated = 0,  // the file is left empty
+    kLossZeroed,         // the file keeps its length, every byte zero
+};
+// Cuts the power: every watched file whose bytes were not flushed loses them,
+// as loss says, and the watch ends. Returns how many files lost their bytes.
+int PlatformCutPower(PowerCutLoss loss);

@@ -20,10 +20,15 @@
 #include <strings.h>
 #include <vector>
 
+#include "services/PlatformFault.h"
+
 namespace {
 
 // Room for a 260-byte Shift-JIS path once it is UTF-8 (at most 3 bytes a character).
 constexpr size_t kNativePathBuffer = 1024;
+// A file written out on its own once it holds this much; a smaller one waits
+// for the volume's flush.
+constexpr off_t kWriteOutAlone = 1 << 20;
 // Seconds between 1601-01-01 and 1970-01-01.
 constexpr int64_t kEpochDifference = 11644473600LL;
 constexpr int64_t kTicksPerSecond = 10000000;
@@ -90,7 +95,63 @@ FILE* PlatformOpenFile(const char* path, const char* mode) {
             return nullptr;
         }
     }
-    return fopen(n.c_str(), mode);
+    FILE* file = fopen(n.c_str(), mode);
+    if (mode[0] != 'r') NoteOpenedForWriting(file, path, mode[0] == 'a');
+    return file;
+}
+
+FILE* PlatformCreateNewFile(const char* path) {
+    if (!PlatformChangeAllowed()) return nullptr;
+    std::string n;
+    if (!ToNative(path, &n)) return nullptr;
+    int fd = open(n.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        close(fd);
+        unlink(n.c_str());
+        return nullptr;
+    }
+    NoteOpenedForWriting(file, path, false);
+    return file;
+}
+
+PlatformWriteOut PlatformStartWriteOut(FILE* file) {
+    if (!PlatformChangeAllowed()) return kWriteOutFailed;
+    if (fflush(file) != 0) return kWriteOutFailed;
+    // Starts the write-out of every dirty page and waits for none of it. The
+    // one syncfs that follows writes every dirty page of the file system, so
+    // a small file is left to it: it then goes out with its neighbours in
+    // fewer, larger requests than one of its own.
+    off_t written = lseek(fileno(file), 0, SEEK_CUR);
+    if (written >= kWriteOutAlone && sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE) != 0)
+        return errno == ENOSYS ? kWriteOutUnavailable : kWriteOutFailed;
+    NoteWrittenOut(file);
+    return kWriteOutStarted;
+}
+
+int PlatformFlushWrittenOut(const char* path) {
+    if (!PlatformChangeAllowed()) return 1;
+    std::string n;
+    if (!ToNative(path, &n)) return 1;
+    int fd = open(n.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 1;
+    // The whole file system: every file written out and every rename on it.
+    bool ok = syncfs(fd) == 0;
+    close(fd);
+    if (ok) NoteVolumeFlushed();
+    return ok ? 0 : 1;
+}
+
+size_t PlatformReadAt(FILE* file, void* out, size_t count, int64_t offset) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t got = pread(fileno(file), static_cast<char*>(out) + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return done;
 }
 
 int PlatformSeek(FILE* file, int64_t offset, int origin) {
@@ -148,7 +209,9 @@ int PlatformDeleteFile(const char* path) {
     struct stat st;
     if (lstat(n.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 1;
     if ((st.st_mode & S_IWUSR) == 0) return 1;  // as Windows: read-only stays
-    return unlink(n.c_str()) == 0 ? 0 : 1;
+    if (unlink(n.c_str()) != 0) return 1;
+    NoteDeleted(path);
+    return 0;
 }
 
 int PlatformMoveFile(const char* from, const char* to) {
@@ -157,7 +220,9 @@ int PlatformMoveFile(const char* from, const char* to) {
     if (!ToNative(from, &a) || !ToNative(to, &b)) return 1;
     struct stat st;
     if (lstat(b.c_str(), &st) == 0) return 1;
-    return rename(a.c_str(), b.c_str()) == 0 ? 0 : 1;
+    if (rename(a.c_str(), b.c_str()) != 0) return 1;
+    NoteMoved(from, to);
+    return 0;
 }
 
 int PlatformGetAttributes(const char* path, uint32_t* attributes) {
@@ -307,6 +372,7 @@ int PlatformReplaceFile(const char* from, const char* to) {
     bool flushed = fsync(fd) == 0;
     close(fd);
     if (!flushed || rename(a.c_str(), b.c_str()) != 0) return 1;
+    NoteDeleted(from);
     // The rename reaches the disk with its folder.
     size_t slash = b.rfind('/');
     std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : b.substr(0, slash));
@@ -330,7 +396,9 @@ int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size
 
 int PlatformFlushFile(FILE* file) {
     if (!PlatformChangeAllowed()) return 1;
-    return fflush(file) == 0 && fsync(fileno(file)) == 0 ? 0 : 1;
+    if (fflush(file) != 0 || fsync(fileno(file)) != 0) return 1;
+    NoteFlushed(file);
+    return 0;
 }
 
 void PlatformSleep(uint32_t milliseconds) {

@@ -5,12 +5,14 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cerrno>
 #include <new>
 #include <string>
 
+#include "services/PlatformFault.h"
 #include "services/TextCodec_win32.h"
 #include "services/WidePath_win32.h"
 
@@ -47,7 +49,108 @@ FILE* PlatformOpenFile(const char* path, const char* mode) {
     size_t i = 0;
     for (; mode[i] != '\0' && i + 1 < sizeof(wmode) / sizeof(wmode[0]); ++i) wmode[i] = mode[i];
     wmode[i] = L'\0';
-    return w.ok ? _wfopen(w.text, wmode) : nullptr;
+    FILE* file = w.ok ? _wfopen(w.text, wmode) : nullptr;
+    if (mode[0] != 'r') NoteOpenedForWriting(file, path, mode[0] == 'a');
+    return file;
+}
+
+FILE* PlatformCreateNewFile(const char* path) {
+    if (!PlatformChangeAllowed()) return nullptr;
+    WidePath w(path);
+    if (!w.ok) return nullptr;
+    // Shared as the runtime's own opening shares a file, so that setting its
+    // time and reading it back work as with any other written file.
+    HANDLE h = CreateFileW(w.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        DeleteFileW(w.text);
+        return nullptr;
+    }
+    FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+        _close(fd);
+        DeleteFileW(w.text);
+        return nullptr;
+    }
+    NoteOpenedForWriting(file, path, false);
+    return file;
+}
+
+namespace {
+
+// NtFlushBuffersFileEx, as ntdll (always loaded) exports it from Windows 8 on.
+using FlushBuffersFileEx = LONG(NTAPI*)(HANDLE, ULONG, void*, ULONG, void*);
+// Data and metadata are written out; the device is not asked to flush its cache.
+constexpr ULONG kFlushFlagsNoSync = 0x00000002;
+
+struct IoStatusBlock {
+    union {
+        LONG status;
+        void* pointer;
+    };
+    ULONG_PTR information;
+};
+
+FlushBuffersFileEx LookUpFlushBuffersFileEx() {
+    static const FlushBuffersFileEx s_function = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        FARPROC found = ntdll != nullptr ? GetProcAddress(ntdll, "NtFlushBuffersFileEx") : nullptr;
+        return reinterpret_cast<FlushBuffersFileEx>(reinterpret_cast<void*>(found));
+    }();
+    return s_function;
+}
+
+}  // namespace
+
+PlatformWriteOut PlatformStartWriteOut(FILE* file) {
+    if (!PlatformChangeAllowed()) return kWriteOutFailed;
+    FlushBuffersFileEx flush = LookUpFlushBuffersFileEx();
+    if (flush == nullptr) return kWriteOutUnavailable;
+    if (fflush(file) != 0) return kWriteOutFailed;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (h == INVALID_HANDLE_VALUE) return kWriteOutFailed;
+    IoStatusBlock status{};
+    if (flush(h, kFlushFlagsNoSync, nullptr, 0, &status) < 0) return kWriteOutFailed;
+    NoteWrittenOut(file);
+    return kWriteOutStarted;
+}
+
+int PlatformFlushWrittenOut(const char* path) {
+    if (!PlatformChangeAllowed()) return 1;
+    WidePath w(path);
+    if (!w.ok) return 1;
+    // Flushing any file of the volume flushes the device's cache, which now
+    // holds what every write-out sent it.
+    HANDLE h = CreateFileW(w.text, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return 1;
+    BOOL flushed = FlushFileBuffers(h);
+    CloseHandle(h);
+    if (flushed) NoteVolumeFlushed();
+    return flushed ? 0 : 1;
+}
+
+size_t PlatformReadAt(FILE* file, void* out, size_t count, int64_t offset) {
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    size_t done = 0;
+    while (done < count) {
+        // The offset travels with the request; no shared position is moved
+        // that a reader on another thread relies on.
+        OVERLAPPED at{};
+        uint64_t where = static_cast<uint64_t>(offset) + done;
+        at.Offset = static_cast<DWORD>(where);
+        at.OffsetHigh = static_cast<DWORD>(where >> 32);
+        size_t left = count - done;
+        DWORD want = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+        DWORD got = 0;
+        if (!ReadFile(h, static_cast<char*>(out) + done, want, &got, &at) || got == 0) break;
+        done += got;
+    }
+    return done;
 }
 
 int PlatformSeek(FILE* file, int64_t offset, int origin) {
@@ -99,13 +202,17 @@ int PlatformRemoveFolder(const char* path) {
 int PlatformDeleteFile(const char* path) {
     if (!PlatformChangeAllowed()) return 1;
     WidePath w(path);
-    return w.ok && DeleteFileW(w.text) ? 0 : 1;
+    if (!w.ok || !DeleteFileW(w.text)) return 1;
+    NoteDeleted(path);
+    return 0;
 }
 
 int PlatformMoveFile(const char* from, const char* to) {
     if (!PlatformChangeAllowed()) return 1;
     WidePath a(from), b(to);
-    return a.ok && b.ok && MoveFileW(a.text, b.text) ? 0 : 1;
+    if (!a.ok || !b.ok || !MoveFileExW(a.text, b.text, MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH)) return 1;
+    NoteMoved(from, to);
+    return 0;
 }
 
 int PlatformGetAttributes(const char* path, uint32_t* attributes) {
@@ -226,8 +333,9 @@ int PlatformReplaceFile(const char* from, const char* to) {
     if (h == INVALID_HANDLE_VALUE) return 1;
     BOOL flushed = FlushFileBuffers(h);
     CloseHandle(h);
-    if (!flushed) return 1;
-    return MoveFileExW(a.text, b.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : 1;
+    if (!flushed || !MoveFileExW(a.text, b.text, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+    NoteDeleted(from);
+    return 0;
 }
 
 int PlatformSjisToUtf16(const char* text, uint16_t* units, size_t capacity, size_t* count) {
@@ -244,7 +352,9 @@ int PlatformFlushFile(FILE* file) {
     if (!PlatformChangeAllowed()) return 1;
     if (fflush(file) != 0) return 1;
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-    return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) ? 0 : 1;
+    if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) return 1;
+    NoteFlushed(file);
+    return 0;
 }
 
 void PlatformSleep(uint32_t milliseconds) {

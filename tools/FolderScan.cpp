@@ -73,6 +73,6 @@ std::string ParentOf(const std::string& name) {
 std::string FoldedName(const std::string& name) {
     std::vector<char> text(name.begin(), name.end());
     text.push_back('\0');
-    FoldToLowerSjis(text.data());
+    FoldFileName(text.data());
     return text.data();
 }

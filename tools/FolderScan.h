@@ -36,6 +36,6 @@ FolderScanResult ScanTree(const std::string& root, std::vector<ScannedEntry>* en
 // top. Steps by whole characters, so a '\' second byte is never a separator.
 std::string ParentOf(const std::string& name);
 
-// The name with ASCII letters in lower case (FoldToLowerSjis): two names are
-// one name to Windows, and to the updater, when these are equal.
+// The name folded as NTFS matches names (FoldFileName): two names are one
+// name to Windows, and to the updater, when these are equal.
 std::string FoldedName(const std::string& name);

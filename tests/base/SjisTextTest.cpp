@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -59,6 +60,34 @@ TEST(SjisTextTest, FoldingLeavesDoubleByteCharactersAlone) {
     EXPECT_EQ(std::string("a\0b", 3), std::string(counted, 3)) << "the counted form stopping at a NUL";
     EXPECT_EQ(0x8341u, FoldAsciiLetter(0x8341)) << "a double-byte unit folded";
     EXPECT_EQ(static_cast<uint32_t>('z'), FoldAsciiLetter('Z')) << "the last capital left unfolded";
+}
+
+// Two names fold alike exactly when NTFS takes them for one file.
+TEST(SjisTextTest, FileNamesFoldAsNtfsMatchesThem) {
+    struct Case { const char* a; const char* b; bool same; const char* fault; } cases[] = {
+        {"Ａ.dat", "ａ.dat", true, "full-width letters in either case taken for two files"},
+        {"ＺＺ", "ｚｚ", true, "the last full-width letter left out"},
+        {"ΩΣ", "ωσ", true, "Greek letters in either case taken for two files"},
+        {"ЁЯ.txt", "ёя.txt", true, "Cyrillic past the gap at 0x847F mapped to the wrong letter"},
+        {"Ⅳ", "ⅳ", true, "Roman numerals in either case taken for two files"},
+        {"Ⅳ", "Ⅴ", false, "a numeral folded onto the next one"},
+        {"\xFA\x4A", "\x87\x54", true, "Roman numeral I, spelled twice by the code page, taken for two names"},
+        {"\xFA\x5C", "\xED\x40", true, "a kanji of IBM's row and NEC's taken for two names"},
+        {"DATA\\x", "data\\X", true, "ASCII letters no longer folded"},
+        {"ア", "ァ", false, "different katakana taken for one"},
+        {"\x83\x41", "\x83\x61", false, "a second byte that looks like a letter folded"},
+        {"Ａ", "A", false, "a full-width letter taken for its ASCII letter"},
+    };
+    for (const Case& c : cases) {
+        std::string a = c.a, b = c.b;
+        FoldFileName(&a[0]);
+        FoldFileName(&b[0]);
+        EXPECT_EQ(c.same, a == b) << c.fault;
+        EXPECT_EQ(strlen(c.a), a.size()) << c.fault;
+    }
+    char half[] = "ab\x82";
+    FoldFileName(half);
+    EXPECT_STREQ("ab\x82", half) << "a lead byte at the end read past the terminator";
 }
 
 TEST(SjisTextTest, EqualsFoldedSjisComparesWholeCharacters) {

@@ -529,6 +529,31 @@ TEST_F(ExtractTest, InterruptedStagingLeftoversNeitherBlockNorLoseAnything) {
               ListTree(dest.Path()));
 }
 
+#ifndef _WIN32
+// A journal this program cannot read is told as a restore that failed, naming
+// the staging folder; Cancel ends the update (the caller ends with -1) and the
+// folder stays as it was.
+TEST_F(ExtractTest, ARefusedJournalIsToldAndNothingIsTouched) {
+    std::string staging = dest / kStagingFolderName;
+    ASSERT_EQ(0, PlatformCreateFolder(staging.c_str()));
+    ASSERT_TRUE(WriteFileBytes(staging + "\\journal.txt", ToBytes("VORNEL staging journal 2\nE\n")));
+    ASSERT_TRUE(WriteFileBytes(dest / "a.dat", ToBytes("old")));
+    Tree before = Snapshot();
+    Bytes entries;
+    AppendFile(&entries, "a.dat", ToBytes("new"));
+    std::string program = packages / "program.exe";
+    ASSERT_TRUE(WriteFileBytes(program, MakeProgramFile({}, entries)));
+    setenv("UPDATER_PROGRAM_FILE", program.c_str(), 1);
+    ResetScriptedBoxes();
+    ExtractResult result = ExtractPackage(dest.Path().c_str(), kFullMode);
+    unsetenv("UPDATER_PROGRAM_FILE");
+    EXPECT_EQ(kExtractCancelled, result);
+    ASSERT_EQ(1u, ShownBoxes().size());
+    EXPECT_NE(std::string::npos, ShownBoxes()[0].text.find(staging)) << ShownBoxes()[0].text;
+    EXPECT_EQ(before, Snapshot());
+}
+#endif
+
 // A patch signed after packing: both walks read the package they would read
 // unsigned, with the same files, times and progress reports.
 TEST_F(ExtractTest, SignedProgramFileWalksAsUnsigned) {

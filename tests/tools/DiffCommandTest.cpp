@@ -267,6 +267,18 @@ TEST_F(DiffCommandTest, ARenameInLetterCaseOnlyIsNeverADeletion) {
     EXPECT_NE(std::string::npos, report.notes[0].find("\"MOVIE.AVI\" is \"movie.avi\"")) << report.notes[0];
 }
 
+TEST_F(DiffCommandTest, ARenameInFullWidthLetterCaseIsNeverADeletion) {
+    // NTFS folds full-width letters too: deleting Ａ.dat after the package
+    // wrote ａ.dat would take away the file the patch just wrote.
+    WriteTree(old_, TreeLayout{{{"Ａ.dat", "v1"}, {"ΩＸ.dat", "same"}, {"gone.dat", "x"}}, {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"ａ.dat", "v2"}, {"ωｘ.dat", "same"}}, {}, kNewTime, {}});
+    DiffReport report;
+    ASSERT_EQ(kDiffDone, DiffTrees(Request(), &report)) << DescribeDiffReport(report);
+    EXPECT_EQ((std::vector<std::string>{"gone.dat"}), report.removedNames);
+    EXPECT_EQ(1, report.changed);
+    EXPECT_EQ(1, report.unchanged);
+}
+
 TEST_F(DiffCommandTest, RefusesEveryPatchThatCannotWorkAndWritesNothing) {
     struct Case {
         const char* fault;
