@@ -29,7 +29,7 @@ namespace {
 constexpr int kReplacedFiles = 400;
 // A new file of zeros, written in place: it keeps the walk going long enough
 // to be interrupted half-way, where it is partly written.
-constexpr size_t kLargeFileBytes = 96u << 20;
+constexpr size_t kLargeFileBytes = 32u << 20;
 constexpr uint64_t kOldTime = 130000000000000000ULL;
 constexpr int kQuitCode = 5;
 constexpr int kAnyCode = 0x7FFFFFFF;
