@@ -93,24 +93,4 @@ TEST_F(StagingLockTest, HeldStagingFolderMakesRecoveryAndTheWalkRefuseWithoutTou
     }
 }
 
-// The walk's own hold ends with it, whichever way it ends, and a staging
-// folder left by a run that died holding it is not taken for a live one.
-TEST_F(StagingLockTest, TheHoldEndsWithTheWalkAndWithADeadRun) {
-    ASSERT_EQ(kPackageOk, Walk());
-    EXPECT_FALSE(Exists(staging_));
-    PlatformHold* next = nullptr;
-    ASSERT_EQ(kHoldTaken, PlatformHoldFile((root_ / kStagingLockName).c_str(), &next));
-    PlatformReleaseHold(next);
-
-    // Dies just after writing the journal's header: the lock may stay on the
-    // disk (POSIX keeps the file of a dead holder), but nobody holds it.
-    ASSERT_EQ(0, HoldStagingFolder(game_.c_str()));
-    PlatformFailChangesAfter(0);
-    ReleaseStagingFolder();
-    PlatformFailChangesAfter(-1);
-    ASSERT_EQ(kPackageOk, RecoverStaging(game_.c_str()));
-    EXPECT_FALSE(Exists(staging_));
-    EXPECT_EQ(kPackageOk, Walk());
-}
-
 }  // namespace
