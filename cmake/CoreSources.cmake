@@ -16,6 +16,7 @@ set(UPDATER_CORE_SOURCES
   package/ProgramImage.cpp
   package/PackageFormat.cpp
   package/Staging.cpp
+  package/StagingLock.cpp
   package/Extract.cpp
   package/PackageWriter.cpp
   picture/RctFormat.cpp
@@ -30,6 +31,7 @@ set(UPDATER_CORE_SOURCES
 # The platform layer of each build.
 set(UPDATER_POSIX_SOURCES
   services/Platform_posix.cpp
+  services/PlatformHold_posix.cpp
   services/ScriptedBoxes.cpp
   services/Registry_file.cpp
   update/UpdateDialogs_script.cpp
@@ -38,6 +40,7 @@ set(UPDATER_POSIX_SOURCES
 )
 set(UPDATER_WIN32_SOURCES
   services/Platform_win32.cpp
+  services/PlatformHold_win32.cpp
   services/TextCodec_win32.cpp
   services/WidePath_win32.cpp
   services/MessageBoxes_win32.cpp
@@ -66,6 +69,7 @@ set(UPDATER_CORE_TESTS
   tests/package/ProgramImageTest.cpp
   tests/package/ExtractTest.cpp
   tests/package/StagingTest.cpp
+  tests/package/StagingLockTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/MessagesTest.cpp
   tests/services/DataFileOpenerTest.cpp

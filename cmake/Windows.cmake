@@ -82,6 +82,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # The core tests answer their boxes from a script, as natively, while files and
 # folders go through the real Win32 layer.
 add_library(updatercore_scripted STATIC $<TARGET_OBJECTS:updatercore_objects> services/Platform_win32.cpp
+  services/PlatformHold_win32.cpp
   services/TextCodec_win32.cpp services/WidePath_win32.cpp services/ScriptedBoxes.cpp services/Registry_win32.cpp
   update/SetupDialog_script.cpp update/UpdateDialogs_script.cpp package/CopyProgress_none.cpp)
 target_include_directories(updatercore_scripted PUBLIC ${CMAKE_SOURCE_DIR})

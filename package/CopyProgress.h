@@ -24,9 +24,11 @@ const ProgressSink* OpenCopyProgress(int64_t total);
 int CloseCopyProgress();
 
 // Dispatches every waiting message of the thread and returns how many it
-// dispatched. A quit message ends the process at once with its code.
+// dispatched. A quit message rolls back the walk under way (AbortStaging) and
+// ends the process with its code, the working folder removed.
 int PumpMessages();
 
-// Registers what runs just before a quit message ends the process (null:
-// nothing): a walk on several threads stops them there.
+// Registers what runs first when a quit message or the end of the Windows
+// session ends the process during a walk (null: nothing): a walk on several
+// threads stops them there, before its staging is rolled back.
 void SetBeforeQuit(void (*handler)());

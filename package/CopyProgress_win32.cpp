@@ -3,16 +3,26 @@
 // a bar for that file and one for the whole package, both counting 128 KiB
 // units. The extraction drives it through a ProgressSink and keeps it alive
 // with PumpMessages; Cancel stops only the animation.
+//
+// The window is open from before the walk until its commit is done, so it is
+// also what holds off the end of the Windows session meanwhile: it gives the
+// system a reason to show and answers "not now". A quit, or a session that
+// ends anyway, rolls the walk back before the process ends; a commit never
+// pumps messages, so one under way is always finished first.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "package/CopyProgress.h"
 #include "package/PackageFormat.h"
+#include "package/Staging.h"
 #include "resources/resource.h"
+#include "services/Messages.h"
 #include "services/TextCodec_win32.h"
 #include "services/Window_win32.h"
+#include "services/WorkingFolder.h"
 #include "base/PathRules.h"
 
 namespace {
@@ -29,6 +39,10 @@ constexpr UINT kLastFrame = 0xFFFF;
 constexpr WPARAM kRepeatForever = static_cast<WPARAM>(-1);
 // The whole WM_COMMAND parameter of a click on Cancel (id 2, notification 0).
 constexpr WPARAM kCancelClicked = IDCANCEL;
+// Room for the reason the system shows while the window holds off the session's end.
+constexpr size_t kReasonChars = 128;
+// The exit code when the session ended during the walk: the update did not happen.
+constexpr int kSessionEndedCode = -1;
 
 int64_t s_total = 0;
 HWND s_window = nullptr;
@@ -68,6 +82,24 @@ void Report(void*, int64_t fileBytes, int64_t consumed) {
 
 const ProgressSink s_sink = {BeginFile, Report, nullptr};
 
+void (*s_beforeQuit)() = nullptr;
+
+// Ends the process during a walk, leaving the install folder as it was: the
+// workers stop, the file the window thread itself was writing in a walk in
+// order is closed (the process ends here, so no one uses a runtime file again),
+// and the staging is rolled back. After a commit nothing is left to undo.
+[[noreturn]] void EndDuringWalk(int code) {
+    if (s_beforeQuit != nullptr) s_beforeQuit();
+    _fcloseall();
+    AbortStaging();
+    EndProgram(code);
+}
+
+void HoldOffSessionEnd(HWND window) {
+    wchar_t reason[kReasonChars];
+    if (SjisToWide(kUpdateRunningReason, reason, kReasonChars)) ShutdownBlockReasonCreate(window, reason);
+}
+
 // The window sets itself up before CreateDialogParamW returns. instance, the
 // creation parameter, is the module whose resources hold the template and so
 // the clip.
@@ -91,6 +123,12 @@ INT_PTR CALLBACK CopyProgressProc(HWND window, UINT message, WPARAM wParam, LPAR
         return TRUE;
     }
     if (message == WM_COMMAND && wParam == kCancelClicked) SendMessageW(s_animation, ACM_STOP, 0, 0);
+    if (message == WM_QUERYENDSESSION) {
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, FALSE);
+        return TRUE;
+    }
+    // Once this returns the system may end the process at any moment.
+    if (message == WM_ENDSESSION && wParam != FALSE) EndDuringWalk(kSessionEndedCode);
     return FALSE;
 }
 
@@ -119,6 +157,7 @@ const ProgressSink* OpenCopyProgress(int64_t total) {
         return nullptr;
     }
     s_window = window;
+    HoldOffSessionEnd(window);
     PumpMessages();
     WPARAM units = BarUnits(s_total);
     SetBarRange(s_window, IDC_TOTAL_PROGRESS, units < 1 ? 1 : units);
@@ -129,15 +168,12 @@ const ProgressSink* OpenCopyProgress(int64_t total) {
 
 int CloseCopyProgress() {
     if (s_window == nullptr) return 1;
+    ShutdownBlockReasonDestroy(s_window);
     DestroyWindow(s_window);
     s_window = nullptr;
     s_animation = nullptr;
     PumpMessages();
     return 0;
-}
-
-namespace {
-void (*s_beforeQuit)() = nullptr;
 }
 
 void SetBeforeQuit(void (*handler)()) { s_beforeQuit = handler; }
@@ -146,11 +182,8 @@ int PumpMessages() {
     int count = 0;
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        // A quit request during the walk ends the program where it stands.
-        if (message.message == WM_QUIT) {
-            if (s_beforeQuit != nullptr) s_beforeQuit();
-            exit(static_cast<int>(message.wParam));
-        }
+        // A quit request during the walk ends the program once the walk is undone.
+        if (message.message == WM_QUIT) EndDuringWalk(static_cast<int>(message.wParam));
         TranslateMessage(&message);
         DispatchMessageW(&message);
         ++count;

@@ -541,13 +541,15 @@ static int64_t UnpackedBytes() {
 }
 
 static bool IsWriteFailure(int result) {
-    return result == kPackageCannotWrite || result == kPackageCannotReplace || result == kPackageRestoreFailed;
+    return result == kPackageCannotWrite || result == kPackageCannotReplace || result == kPackageRestoreFailed ||
+           result == kPackageFolderBusy;
 }
 
 // Asks why the walk could not write, with Retry; true for Retry.
 static bool AskRetryAfterWalkFailure(int result) {
     const WriteFailure* failure = LastWriteFailure();
     if (result == kPackageRestoreFailed) return AskRetryAfterRestoreFailure(failure->path, failure->original);
+    if (result == kPackageFolderBusy) return AskRetryWhileAnotherUpdateRuns(failure->path);
     // Only a full disk is told how much room the update needs.
     double needed = failure->reason == kWriteFailureDiskFull
                         ? static_cast<double>(UnpackedBytes()) / kBytesPerMegabyte

@@ -90,6 +90,7 @@ const char* DescribePackageResult(int result) {
         case kPackagePathTooLong: return "a destination path is longer than 259 bytes";
         case kPackageCannotReplace: return "an existing destination file cannot be replaced";
         case kPackageRestoreFailed: return "an original file could not be put back";
+        case kPackageFolderBusy: return "another update of the destination is running";
         default: return "unknown failure";
     }
 }

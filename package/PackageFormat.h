@@ -69,6 +69,7 @@ enum PackageResult {
     kPackagePathTooLong,    // destination folder and name beyond 259 bytes
     kPackageCannotReplace,  // an existing file is read-only, a folder, or held open
     kPackageRestoreFailed,  // an original could not be put back; the journal keeps it for the next run
+    kPackageFolderBusy,     // another updater is updating the destination; nothing was touched
 };
 
 // Short English description of a result, for the makers' tool.

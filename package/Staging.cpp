@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/PackageFormat.h"
+#include "package/StagingLock.h"
 #include "services/Platform.h"
 
 namespace {
@@ -340,6 +341,7 @@ bool RemoveMadeFolders(const char* destination, const Journal& journal) {
 }
 
 void Reset() {
+    ReleaseStagingFolder();
     s_files.clear();
     s_liveByTarget.clear();
     s_foldersMade = 0;
@@ -360,7 +362,7 @@ void NoteWriteFailure(const char* path) { NoteWriteFailureReason(path, ReasonFro
 
 WriteFailureReason WriteFailureReasonNow() { return ReasonFromPlatformError(); }
 
-int RecoverStaging(const char* destination) {
+static int RecoverHeldStaging(const char* destination) {
     char folder[kStagedPathBuffer];
     if (!JoinPath(folder, sizeof(folder), destination, kStagingFolderName)) return kPackagePathTooLong;
     uint32_t attributes = 0;
@@ -405,14 +407,21 @@ int RecoverStaging(const char* destination) {
     return kPackageOk;
 }
 
+int RecoverStaging(const char* destination) { return WithStagingFolderHeld(destination, RecoverHeldStaging); }
+
 int BeginStaging(const char* destination, bool direct) {
     Reset();
     s_failure = WriteFailure{};
     s_direct = direct;
     if (direct) return kPackageOk;
     if (!CopyText(s_destination, sizeof(s_destination), destination)) return kPackagePathTooLong;
+    int held = HoldStagingFolder(destination);
+    if (held != kPackageOk) return held;
     int recovered = RecoverStaging(destination);
-    if (recovered != kPackageOk) return recovered;
+    if (recovered != kPackageOk) {
+        ReleaseStagingFolder();
+        return recovered;
+    }
     if (!JoinPath(s_folder, sizeof(s_folder), destination, kStagingFolderName)) return kPackagePathTooLong;
     uint32_t attributes = 0;
     if (PlatformGetAttributes(s_folder, &attributes) == 0) {
@@ -435,6 +444,7 @@ int BeginStaging(const char* destination, bool direct) {
     if (WriteToJournal(header.c_str(), "wb")) return kPackageOk;
     NoteWriteFailure(s_folder);
     RecoverStaging(destination);
+    ReleaseStagingFolder();
     s_folder[0] = '\0';
     return kPackageCannotWrite;
 }

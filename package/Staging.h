@@ -73,7 +73,9 @@ void NoteWriteFailureReason(const char* path, WriteFailureReason reason);
 
 // Starts staging into destination: first recovers what an interrupted run
 // left there. Returns 0; kPackageCannotWrite when the staging folder cannot be
-// made; kPackageRestoreFailed when an interrupted run cannot be undone yet.
+// made; kPackageRestoreFailed when an interrupted run cannot be undone yet;
+// kPackageFolderBusy, touching nothing, while another updater holds the
+// staging folder (package/StagingLock.h). Holds it until the commit or abort.
 // Nothing else in the destination changes before the walk.
 int BeginStaging(const char* destination, bool direct);
 
@@ -124,7 +126,8 @@ int CommitStaging();
 int AbortStaging();
 
 // Finishes or undoes what an interrupted commit left in destination, as the
-// journal says. Returns 0 (no staging folder counts), or kPackageRestoreFailed:
+// journal says. Returns 0 (no staging folder counts); kPackageRestoreFailed:
 // a file could not be put back or deleted (it is noted, the journal kept), or
-// the journal is refused (the staging folder is noted, nothing touched).
+// the journal is refused (the staging folder is noted, nothing touched); or
+// kPackageFolderBusy, touching nothing, while another updater holds it.
 int RecoverStaging(const char* destination);

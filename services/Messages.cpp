@@ -47,6 +47,7 @@ const NoticeRow kNotices[] = {
     {kMsgWriteFolderInTheWay, {kWriteFolderInTheWayMessage, kBoxRetryAsked}},
     {kMsgWriteOther, {kWriteOtherMessage, kBoxRetryAsked}},
     {kMsgRestoreFailed, {kRestoreFailedMessage, kBoxRetryAsked}},
+    {kMsgAnotherUpdateRunning, {kAnotherUpdateRunningMessage, kBoxRetryAsked}},
     {kMsgIniNotWritten, {kIniNotWrittenMessage, kBoxTell}},
     {kMsgIniUnreadable, {kIniUnreadableMessage, kBoxTell}},
     {kMsgIniReadOnly, {kIniReadOnlyMessage, kBoxTell}},
@@ -104,3 +105,5 @@ bool AskRetryAfterWriteFailure(WriteFailureReason reason, const char* path, doub
 bool AskRetryAfterRestoreFailure(const char* path, const char* original) {
     return ShowMessage(kMsgRestoreFailed, path, original);
 }
+
+bool AskRetryWhileAnotherUpdateRuns(const char* folder) { return ShowMessage(kMsgAnotherUpdateRunning, folder); }

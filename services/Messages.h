@@ -74,6 +74,13 @@ constexpr const char* kWriteOtherMessage = "「%s」を書き込めませんで�
 constexpr const char* kRestoreFailedMessage =
     "ファイル「%s」を元に戻せませんでした。\n元のファイルは「%s」に残っています。\n"
     "［再試行］を押すか、次にアップデータを実行したときに元に戻されます。";
+// %s is the install folder. Nothing was touched: the other update owns the folder.
+constexpr const char* kAnotherUpdateRunningMessage =
+    "ゲームのフォルダ「%s」は、別のアップデータが更新中です。\n"
+    "そのアップデートが終わってから［再試行］を押してください。";
+// Shown by the system beside the updater when the user signs out or restarts
+// during an update.
+constexpr const char* kUpdateRunningReason = "ゲームのアップデート中です。終わるまでお待ちください。";
 
 // The [ini] lines.
 constexpr const char* kIniNotWrittenMessage =
@@ -124,6 +131,7 @@ enum Message {
     kMsgWriteFolderInTheWay,
     kMsgWriteOther,
     kMsgRestoreFailed,  // %s the file, %s where its original was left
+    kMsgAnotherUpdateRunning,  // %s the install folder
     kMsgIniNotWritten,  // these three: %s the INI file
     kMsgIniUnreadable,
     kMsgIniReadOnly,
@@ -163,3 +171,7 @@ bool AskRetryAfterWriteFailure(WriteFailureReason reason, const char* path, doub
 // Asks Retry/Cancel after the original of path could not be put back; it was
 // left as original. True for Retry. Never ends the program.
 bool AskRetryAfterRestoreFailure(const char* path, const char* original);
+
+// Asks Retry/Cancel after another updater was found updating folder. True for
+// Retry. Never ends the program.
+bool AskRetryWhileAnotherUpdateRuns(const char* folder);

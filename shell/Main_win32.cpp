@@ -3,8 +3,9 @@
 // sure only one copy with the same title runs, and runs the main window.
 //
 // Exit codes: 0 when the main window closed, or when another copy runs or the
-// guard cannot be had; -1 for every failure; a quit message's own code when one
-// reaches the extraction's message pump.
+// guard cannot be had; -1 for every failure, and when the Windows session ends
+// during the update (rolled back first); a quit message's own code when one
+// reaches the extraction's message pump (after the same roll-back).
 #include <windows.h>
 #include <objbase.h>
 

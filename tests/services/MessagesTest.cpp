@@ -69,6 +69,8 @@ const MessageCase kMessageCases[] = {
      true},
     {"other write failure without Retry", kMsgWriteOther, kWriteOtherMessage, kRetryFlags, true, true, true},
     {"failed restore without Retry", kMsgRestoreFailed, kRestoreFailedMessage, kRetryFlags, true, true, true},
+    {"another update running without Retry", kMsgAnotherUpdateRunning, kAnotherUpdateRunningMessage, kRetryFlags, true,
+     true, true},
     {"unwritten INI file told as a question", kMsgIniNotWritten, kIniNotWrittenMessage, kTellFlags, true, true, false},
     {"unreadable INI file told as a question", kMsgIniUnreadable, kIniUnreadableMessage, kTellFlags, true, true, false},
     {"read-only INI file told as a question", kMsgIniReadOnly, kIniReadOnlyMessage, kTellFlags, true, true, false},

@@ -12,9 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "package/Extract.h"
+#include "package/PackageFormat.h"
 #include "resources/resource.h"
+#include "services/Platform.h"
 #include "services/Window_win32.h"
 #include "tests/support/DialogLayout_win32.h"
+#include "tests/support/PackageBuilder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -486,6 +491,65 @@ TEST(CopyProgressDeathTest, QuitMessageEndsTheProcessWithItsCode) {
             exit(99);
         },
         ::testing::ExitedWithCode(7), "");
+}
+
+// The walk in order on the window thread, interrupted while it writes a new
+// file in place, that file still open: the quit and the end of the session
+// roll the walk back, the file written in place included, before the process
+// ends. (The robot's tests meet the walk on several threads.)
+struct InterruptionCase {
+    const char* fault;
+    UINT message;  // WM_QUIT posted, or WM_ENDSESSION sent to the progress window
+    int code;
+};
+
+const InterruptionCase kInterruptionCases[] = {
+    {"quit leaves the half-written new file", WM_QUIT, 7},
+    {"session end leaves the half-written new file", WM_ENDSESSION, kExitCodeMinusOne},
+};
+
+// Once the large file is this far written, the walk is interrupted.
+constexpr int64_t kInterruptAt = 4 * kUnit;
+
+void Interrupt(void* context, int64_t fileBytes, int64_t) {
+    const InterruptionCase* c = static_cast<const InterruptionCase*>(context);
+    if (fileBytes < kInterruptAt) return;
+    if (c->message == WM_QUIT) PostQuitMessage(c->code);
+    else SendMessageW(ProgressWindows()[0], WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+}
+
+void BeginAnyFile(void*, const char*, int32_t) {}
+
+// The child's walk, behind the window; it ends the process either way.
+void WalkUntilInterrupted(const std::string& program, const std::string& game, const InterruptionCase& c) {
+    SetExtractWorkers(1);
+    PackageStream stream;
+    if (OpenPackageStream(program.c_str(), &stream) != kPackageOk) exit(98);
+    OpenCopyProgress(PackageLength(&stream));
+    ProgressSink sink = {BeginAnyFile, Interrupt, const_cast<InterruptionCase*>(&c)};
+    WalkPackage(&stream, game.c_str(), kFullMode, &sink);
+    exit(99);
+}
+
+TEST(CopyProgressDeathTest, QuitOrSessionEndDuringAWalkInOrderRollsItBackFirst) {
+    for (const InterruptionCase& c : kInterruptionCases) {
+        std::string folder = FixedTestFolder("interrupted-walk");
+        std::string game = folder + "\\game";
+        ASSERT_EQ(0, PlatformCreateFolder(game.c_str()));
+        ASSERT_TRUE(WriteFileBytes(game + "\\old.dat", ToBytes("old")));
+        // The child that runs the walk makes the folder again: the same time, the same tree.
+        ASSERT_EQ(0, PlatformSetFileTime((game + "\\old.dat").c_str(), kTestFileTime));
+        TreeSnapshot before = SnapshotTree(game);
+        Bytes entries;
+        AppendFile(&entries, "large.dat", Bytes(16 * kUnit, 0));
+        AppendFile(&entries, "old.dat", ToBytes("new"));
+        std::string program = folder + "\\patch.exe";
+        ASSERT_TRUE(WriteFileBytes(program, MakeProgramFile({}, entries)));
+        EXPECT_EXIT(WalkUntilInterrupted(program, game, c), ::testing::ExitedWithCode(c.code), "") << c.fault;
+        EXPECT_TRUE(SnapshotTree(game) == before) << c.fault;
+        EXPECT_FALSE(Exists(game + "\\" + kStagingFolderName)) << c.fault;
+        RemoveTree(folder);
+    }
 }
 
 }  // namespace
