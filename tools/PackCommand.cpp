@@ -33,6 +33,12 @@ constexpr const char* kPartialSuffix = ".partial";
 constexpr size_t kCopyBlock = kTransferBlock;
 // The end marker and filler that follow the last entry.
 constexpr int64_t kPackageTail = kNameLengthSize + kPackageFillerSize;
+// zlib at level 0 stores a file in blocks of at most 65535 bytes, each with
+// a 5-byte header, inside its own 2-byte header and 4-byte checksum; levels 1
+// to 9 fall back to such blocks where the data does not compress.
+constexpr int64_t kStoredBlockBytes = 65535;
+constexpr int64_t kStoredBlockHeader = 5;
+constexpr int64_t kZlibWrapperBytes = 6;
 // A UTF-8 list file may begin with a byte-order mark.
 constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
 
@@ -116,6 +122,28 @@ bool ComesBefore(const PackItem& a, const PackItem& b) {
         if (x[i] != y[i]) return x[i] < y[i];
     }
     return x.size() < y.size();
+}
+
+// The stream zlib stores a file of size bytes in at level 0, at most.
+int64_t StoredStreamBytes(int64_t size) {
+    return size + kStoredBlockHeader * (size / kStoredBlockBytes + 1) + kZlibWrapperBytes;
+}
+
+// A file under the limit whose stream passes it: said with the stream's
+// size and the way out.
+PackRefusal RefuseStream(PackReport* report, const std::string& name, int64_t size, int level) {
+    char detail[256];
+    if (level == 0)
+        snprintf(detail, sizeof(detail),
+                 "the file is %" PRId64 " bytes, but level 0 stores it as a stream of %" PRId64
+                 " bytes, past the limit; --level 1 or above fits it unless the data does not compress at all",
+                 size, StoredStreamBytes(size));
+    else
+        snprintf(detail, sizeof(detail),
+                 "the file is %" PRId64 " bytes, but its data does not compress and the stream grows past the "
+                 "limit at every level; split the file",
+                 size);
+    return Refuse(report, kPackStreamTooLarge, name, detail);
 }
 
 // Checks a name as it is found, so that a bad one stops the walk before it
@@ -304,7 +332,9 @@ PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
         file.reset();
         if (size < 0 || PlatformGetFileTime(path.c_str(), &item.fileTime) != 0)
             return Refuse(c->report, kPackCannotReadSource, item.name);
-        if (size > kPackLimit) return Refuse(c->report, kPackFileTooLarge, item.name);
+        if (size > c->request->packageLimit) return Refuse(c->report, kPackFileTooLarge, item.name);
+        if (c->request->level == 0 && StoredStreamBytes(size) > c->request->packageLimit)
+            return RefuseStream(c->report, item.name, size, 0);
         item.size = size;
     }
     for (const auto& pair : c->items) ordered->push_back(pair.second);
@@ -487,8 +517,10 @@ PackRefusal WriteEachEntry(const PackRequest& request, const std::vector<PackIte
             result = AddFileEntryFromStream(writer, item.name.c_str(), in.get(), item.fileTime);
             ++report->files;
         }
-        // The file may have grown since it was measured.
-        if (result == kPackageBadSize) return Refuse(report, kPackFileTooLarge, item.name);
+        // The file may have grown since it was measured; else its stream passed the limit.
+        if (result == kPackageBadSize)
+            return item.size > request.packageLimit ? Refuse(report, kPackFileTooLarge, item.name)
+                                                    : RefuseStream(report, item.name, item.size, request.level);
         if (result == kPackageTruncated) return Refuse(report, kPackCannotReadSource, item.name);
         if (result != kPackageOk) return Refuse(report, kPackCannotWrite, request.output, DescribePackageResult(result));
         if (PlatformTell(writer->out) - writer->start + kPackageTail > request.packageLimit)
@@ -594,6 +626,10 @@ std::string DescribePackReport(const PackReport& report) {
             snprintf(text, sizeof(text), "%s, %s", e, report.detail.c_str());
             break;
         case kPackFileTooLarge: snprintf(text, sizeof(text), "\"%s\": the file is 2 GiB or more", e); break;
+        case kPackStreamTooLarge:
+            snprintf(text, sizeof(text), "\"%s\": its stream in the package would pass the 2 GiB the updater reads: %s",
+                     e, report.detail.c_str());
+            break;
         case kPackPackageTooLarge:
             snprintf(text, sizeof(text), "\"%s\": %s reaches 2 GiB, beyond what the updater reads", e,
                      report.detail.empty() ? "the package" : report.detail.c_str());

@@ -31,6 +31,7 @@ enum PackRefusal {
     kPackNoInstallEnv,      // no top-level install.env, without which the updater cannot start
     kPackSettingsError,     // the install.env check found an error: the updater would refuse to start
     kPackFileTooLarge,      // a file of 2 GiB or more
+    kPackStreamTooLarge,    // a file under 2 GiB whose compressed (or stored) stream would pass 2 GiB
     kPackPackageTooLarge,   // the package, or the image before it, would reach 2 GiB
     kPackCannotWrite,       // the output cannot be written or put in place
     kPackPictureClash,      // the background picture twice: insttscr.rct and insttscr.png/.bmp/.ppm, or two of those

@@ -128,13 +128,13 @@ TEST_F(CheckCommandTest, FindingsLineByLine) {
         Found expected;    // sorted
         const char* says = nullptr;  // part of the last finding's text: "" for no suggestion
     } cases[] = {
-        {"a clean file", "TITLEBAR サンプル|ゲーム\nEXENAME game.exe\nCHKREGVER -3\n", {}},
+        {"a clean file", "TITLEBAR サンプル|ゲーム\nEXENAME game.exe\nCHKREG Ver\nCHKREGVER -3\nCHKREGVERHIGH 2\n", {}},
         {"a key alone keeps its default", "EXENAME\n", {{1, kCheckNoValue}}},
         {"a value after 99 blanks is read", "KEYFILE" + tabs99 + "key.dat\n", {}},
         {"a value after 100 blanks is not", "// c\nKEYFILE" + tabs100 + "key.dat\n", {{2, kCheckValueTooFar}}},
         {"127 bytes are kept", "TITLEBAR " + std::string(127, 'a') + "\n", {}},
         {"128 bytes are cut", "TITLEBAR " + std::string(128, 'a') + "\n", {{1, kCheckValueCut}}},
-        {"an integer is not cut", "CHKREGVER " + std::string(130, '1') + "\n", {{1, kCheckNotDecimal}}},
+        {"an integer is not cut", "INSTMAKEFOL " + std::string(130, '1') + "\n", {{1, kCheckNotDecimal}}},
         {"a key in lower case", "titlebar x\n", {{1, kCheckUnknownKey}}, "case-sensitive; did you mean TITLEBAR?"},
         {"a misspelt key", "EXENAME a.exe\nTITLBAR x\n", {{2, kCheckUnknownKey}}, "did you mean TITLEBAR?"},
         {"swapped letters", "CHKREGVERHIHG 3\n", {{1, kCheckUnknownKey}}, "did you mean CHKREGVERHIGH?"},
@@ -165,9 +165,9 @@ TEST_F(CheckCommandTest, FindingsLineByLine) {
          {{4, kCheckSectionLineKey}}},
         {"an entry read as a key sets it", "[ini]\nCHKREG x\n-\n", {{2, kCheckSectionLineKey}}},
         {"an entry of unknown text is no key", "[ini]\nInstall x\nInstall y\n-\n", {}},
-        {"a number with letters", "CHKREGVER 12abc\nCHKREGVERHIGH +7\nINSTMAKEFOL 1|2\n",
+        {"a number with letters", "CHKREGVER 12abc\nCHKREGVERHIGH +17\nINSTMAKEFOL 1|2\nCHKREG Ver\n",
          {{1, kCheckNotDecimal}, {3, kCheckNotDecimal}}},
-        {"a number out of range", "CHKREGVERHIGH 99999999999\n", {{1, kCheckNotDecimal}}},
+        {"a number out of range", "CHKREGVERHIGH 99999999999\nCHKREG Ver\n", {{1, kCheckNotDecimal}}},
         {"a line of 510 bytes is one line", "// " + std::string(507, 'x') + "\n", {}},
         {"a line of 511 bytes is two", "// " + std::string(508, 'x') + "\n", {{1, kCheckLongLine}}},
         {"the rest of a long comment sets a key", "//" + std::string(509, 'x') + "TITLEBAR tail\n",
@@ -216,6 +216,8 @@ TEST_F(CheckCommandTest, EffectiveValuesAsTheAccessorsGiveThem) {
                                           "INSTREADMEFL " + std::string(126, 'r') + "表\n"  // 表 is 95 5C
                                           "CHKREGVER 12abc\n"
                                           "KEYFILE key.dat\n"
+                                          "CHKREG Ver\n"
+                                          "CHKREGVERHIGH 20\n"
                                           "[delfiles]\nold.dat\n\tsave\\old.sav\n-\n",
                                           true);
     SettingsCheck check;
@@ -242,7 +244,7 @@ TEST_F(CheckCommandTest, EffectiveValuesAsTheAccessorsGiveThem) {
         "  INSTFOL        none  (default)\n",
         "  KEYFILE        \"key.dat\"  (line 6)\n",
         "  CHKREGVER      12  (line 5)\n",
-        "  CHKREGVERHIGH  0  (default)\n",
+        "  CHKREGVERHIGH  20  (line 8)\n",
         "  [delfiles] 2 entries\n    old.dat\n    \tsave\\old.sav\n  [delfiles_user] none\n",
     };
     for (const char* line : lines) EXPECT_NE(std::string::npos, printed.find(line)) << line << "\n" << printed;
@@ -368,6 +370,55 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     EXPECT_EQ(kCheckUnknownKey, report.settingsFindings[0].kind);
 }
 
+// Each mistake that makes a patch unable to work, as check and pack say it:
+// check exits 1 and pack refuses on an error; a warning passes both.
+TEST_F(CheckCommandTest, CheckAndPackSayEveryMistakeWithItsExitCode) {
+    const struct {
+        const char* fault;  // what the maker would ship without the row
+        std::string text;   // install.env
+        const char* says;   // part of what check prints
+        int exitCode;       // of check and of pack alike
+    } cases[] = {
+        {"a deletion that climbs out of the install folder",
+         "TITLEBAR game\r\n[delfiles_afterinst]\r\nold.dat\r\n..\\..\\windows\\*.ini\r\n-\r\n",
+         ":4: error: [delfiles_afterinst] \"..\\..\\windows\\*.ini\" leaves the install folder", 1},
+        {"a deletion from the root of the drive", "[delfiles_afterinst]\r\n\\autoexec.bat\r\n-\r\n",
+         ":2: error: [delfiles_afterinst] \"\\autoexec.bat\" leaves the install folder (a path from the root", 1},
+        {"a deletion on a drive", "[delfiles_afterinst]\r\nC:\\Windows\\win.ini\r\n-\r\n", "(a drive)", 1},
+        {"a settings file with a byte-order mark", "\xEF\xBB\xBFTITLEBAR game\r\n", ":1: error: the file begins with a UTF-8 byte-order mark", 1},
+        {"a settings file in UTF-8", std::string("EXENAME a.exe\r\n") + u8"TITLEBAR ゲーム\r\n",
+         ":2: error: the file is UTF-8", 1},
+        {"a version range that lets nobody through", "CHKREG Ver\r\nCHKREGVER 200\r\nCHKREGVERHIGH 100\r\n",
+         ":3: error: no installed version passes the version check", 1},
+        {"CHKREGVERHIGH left out", "CHKREG Ver\r\nCHKREGVER 2\r\n", "CHKREGVERHIGH, not set, counts as 0", 1},
+        {"a version check that is silently off", "CHKREGVER 2\r\nCHKREGVERHIGH 3\r\n",
+         ":1: warning: CHKREGVER is set but CHKREG is not", 0},
+    };
+    std::string source = root_ / "src";
+    std::string output = root_ / "out.exe";
+    ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
+    std::string image = Store("updater.exe", std::string(3000, 'M'));
+    PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::string path = source + "\\install.env";
+        ASSERT_TRUE(WriteFileBytes(path, ToBytes(c.text)));
+        FILE* out = tmpfile();
+        EXPECT_EQ(c.exitCode, CheckCommand(path.c_str(), nullptr, out, out));
+        std::string said = ReadAll(out);
+        fclose(out);
+        EXPECT_NE(std::string::npos, said.find(c.says)) << said;
+        PlatformDeleteFile(output.c_str());
+        out = tmpfile();
+        EXPECT_EQ(c.exitCode, PackCommand(request, out, out));
+        said = ReadAll(out);
+        fclose(out);
+        EXPECT_NE(std::string::npos, said.find(c.says)) << said;
+        EXPECT_EQ(c.exitCode == 0, Exists(output)) << said;
+    }
+}
+
 // The updater deletes the [delfiles_afterinst] entries after it has written
 // the package: check names the line of an entry that leaves the install
 // folder or deletes a file the patch brings, with and without the package.
@@ -386,7 +437,8 @@ TEST_F(CheckCommandTest, DeleteEntriesThatLeaveTheFolderOrDeleteWhatThePatchBrin
     CheckSettingsText(text, &package, &check);
     EXPECT_EQ((Found{{4, kCheckDeleteOutside}, {5, kCheckDeletesPatchFile}, {6, kCheckDeletesPatchFile}}), Kinds(check))
         << Describe(check);
-    EXPECT_EQ(0, check.errors);
+    // The updater skips a line that leaves its folder: an error, which pack refuses.
+    EXPECT_EQ(1, check.errors);
     EXPECT_EQ((std::vector<int>{3, 4, 5, 6}), check.sectionLines[kSectionDelfilesAfterinst]);
     EXPECT_NE(std::string::npos, Describe(check).find("5: [delfiles_afterinst] \"data\\*.dat\" finds \"data\\scene01.dat\" "
                                                       "and 1 more, which this patch brings"))
@@ -404,7 +456,7 @@ TEST_F(CheckCommandTest, DeleteEntriesThatLeaveTheFolderOrDeleteWhatThePatchBrin
     ASSERT_TRUE(WriteFileBytes(folder + "\\data\\scene02.dat", ToBytes("x")));
     std::string path = Store("install.env", text);
     FILE* out = tmpfile();
-    EXPECT_EQ(0, CheckCommand(path.c_str(), folder.c_str(), out, out));
+    EXPECT_EQ(1, CheckCommand(path.c_str(), folder.c_str(), out, out));
     std::string printed = ReadAll(out);
     fclose(out);
     EXPECT_NE(std::string::npos, printed.find(":5: warning: [delfiles_afterinst] \"data\\*.dat\" finds \"data\\scene02.dat\""))

@@ -405,7 +405,7 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
          },
          kPackNoInstallEnv, "install.env"},
         {"package beyond the limit",
-         [](PatchToolTest*, PackRequest* r) { r->packageLimit = kLargeFile; }, kPackPackageTooLarge, "data\\big.bin"},
+         [](PatchToolTest*, PackRequest* r) { r->packageLimit = 2 * kLargeFile; }, kPackPackageTooLarge, u8"ソ表.dat"},
         {"list line naming nothing",
          [](PatchToolTest* t, PackRequest* r) {
              r->listFile = t->root_ / "list.txt";
@@ -479,6 +479,24 @@ TEST_F(PatchToolTest, RefusesAFileOfTwoGibibytes) {
     EXPECT_EQ(kPackFileTooLarge, Pack(&report)) << DescribePackReport(report);
     EXPECT_EQ("huge.bin", report.entry);
     EXPECT_FALSE(Exists(output_));
+}
+
+TEST_F(PatchToolTest, SaysThatTheStoredStreamAndNotTheFilePassesTheLimit) {
+    // data\\big.bin fits the limit by 3 bytes; level 0 adds a block header per 64 KiB.
+    PackRequest request = Request();
+    request.packageLimit = kLargeFile + 20;
+    request.level = 0;
+    PackReport report;
+    EXPECT_EQ(kPackStreamTooLarge, PackUpdater(request, &report)) << DescribePackReport(report);
+    EXPECT_EQ("data\\big.bin", report.entry);
+    std::string said = DescribePackReport(report);
+    EXPECT_EQ(std::string::npos, said.find("2 GiB or more")) << said;
+    EXPECT_NE(std::string::npos, said.find("--level 1 or above")) << said;
+    EXPECT_FALSE(Exists(output_ + ".partial"));
+    // At level 9 the same limit is no obstacle for the file itself.
+    request.level = 9;
+    request.packageLimit = 4 * kLargeFile;
+    EXPECT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
 }
 
 TEST(PatchToolNames, ExplainsEveryRefusedName) {

@@ -35,6 +35,20 @@ TEST(SettingsCheckTest, LinesGiveExactlyTheseRowsInLineOrder) {
         {"a Ctrl-Z that hides the lines after it goes unreported, or lands on the wrong line",
          "EXENAME a.exe\n\x1AKEYFILE k\n", {Row{2, kCheckWarning, kCheckCtrlZ}}},
         {"a closed section or a blank line reported at all", "EXENAME a.exe\n\n[ini]\na b\n-\n", {}},
+        {"a UTF-8 byte-order mark passed: the updater reads it into the first key",
+         "\xEF\xBB\xBFTITLEBAR x\n", {Row{1, kCheckError, kCheckWrongEncoding}, Row{1, kCheckWarning, kCheckUnknownKey}}},
+        {"a UTF-8 title passed: every player sees it garbled",
+         std::string("EXENAME a.exe\n") + u8"TITLEBAR サンプル|ゲーム\n", {Row{2, kCheckError, kCheckWrongEncoding}}},
+        {"Shift-JIS text taken for UTF-8", "TITLEBAR サンプル|ゲーム\nINSTTO 表示\n", {}},
+        {"plain ASCII taken for UTF-8", "TITLEBAR Sample|Game\n", {}},
+        {"CHKREGVER above CHKREGVERHIGH passed: every player is refused",
+         "CHKREG Version\nCHKREGVER 200\nCHKREGVERHIGH 100\n", {Row{3, kCheckError, kCheckNoVersionPasses}}},
+        {"CHKREGVERHIGH left out passed: it counts as 0, below CHKREGVER",
+         "CHKREG Version\nCHKREGVER 100\n", {Row{2, kCheckError, kCheckNoVersionPasses}}},
+        {"a range of one version refused", "CHKREG Version\nCHKREGVER 100\nCHKREGVERHIGH 100\n", {}},
+        {"CHKREG alone refused: version 0 passes 0..0", "CHKREG Version\n", {}},
+        {"CHKREGVER without CHKREG unsaid: the check is silently off",
+         "CHKREGVER 100\nCHKREGVERHIGH 200\n", {Row{1, kCheckWarning, kCheckVersionCheckOff}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
