@@ -261,6 +261,11 @@ bool VerifyPackage(const char* path, VerifyReport* report) {
     if (report->reason.empty() && !boot.installEnv) {
         report->entry.clear();
         report->reason = "no install.env at the top of the package, before any nested folder: the updater cannot start";
+    } else if (report->reason.empty() && boot.picture.empty()) {
+        report->entry.clear();
+        report->reason = Printf("no %s at the top of the package, before any nested folder: the updater stops at "
+                                "every start when it cannot read its background picture",
+                                kStartupPictureName);
     } else if (report->reason.empty() && !boot.picture.empty() && !CheckRctPicture(picture, &problem)) {
         report->entry = boot.picture;
         report->reason = "the background picture: " + problem;

@@ -24,6 +24,7 @@
 #include "tools/RctCommand.h"
 #include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
+#include "tools/UpdaterImage.h"
 
 namespace {
 
@@ -271,8 +272,10 @@ PackRefusal CheckSuppliedPicture(Collection* c, const std::vector<std::string>& 
         std::string problem;
         if (!CheckRctPictureFile(SourcePath(*c->request, name), &problem))
             return Refuse(c->report, kPackBadPicture, name, problem.c_str());
+        return kPackDone;
     }
-    return kPackDone;
+    // The updater reads its background picture at every start and stops when it is missing.
+    return Refuse(c->report, kPackNoPicture, kStartupPictureName);
 }
 
 // A background picture given as insttscr.png, .bmp or .ppm goes into the
@@ -559,6 +562,10 @@ PackRefusal WriteEntries(const PackRequest& request, const std::vector<PackItem>
 PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
     *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, false, {}};
     Collection collection{&request, {}, report};
+    UpdaterImageCheck image = CheckUpdaterImage(request.updater.c_str());
+    if (image == kImageUnreadable) return Refuse(report, kPackCannotReadImage, request.updater);
+    if (image != kImageIsUpdater)
+        return Refuse(report, kPackNotTheUpdater, request.updater, DescribeUpdaterImageCheck(image));
     uint32_t attributes = 0;
     if (PlatformGetAttributes(request.source.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
         return Refuse(report, kPackCannotReadSource, request.source);
@@ -598,6 +605,16 @@ std::string DescribePackReport(const PackReport& report) {
                      report.droppedSignature ? " (the image's signature was dropped: sign the output)" : "");
             break;
         case kPackCannotReadImage: snprintf(text, sizeof(text), "cannot read the updater image %s", e); break;
+        case kPackNotTheUpdater:
+            snprintf(text, sizeof(text), "the updater image %s: %s; give the updater.exe this tool came with", e,
+                     report.detail.c_str());
+            break;
+        case kPackNoPicture:
+            snprintf(text, sizeof(text),
+                     "no background picture at the top of the source folder (insttscr.rct, or insttscr.png, .bmp "
+                     "or .ppm to convert): the updater stops at every start when it cannot read %s",
+                     e);
+            break;
         case kPackCannotReadSource: snprintf(text, sizeof(text), "cannot read %s", e); break;
         case kPackBadListLine: snprintf(text, sizeof(text), "list file, %s: %s", e, report.detail.c_str()); break;
         case kPackBadName:

@@ -21,6 +21,7 @@
 enum PackRefusal {
     kPackDone = 0,
     kPackCannotReadImage,   // the updater image cannot be read
+    kPackNotTheUpdater,     // the updater image is not a Windows program, or not this updater
     kPackCannotReadSource,  // the source folder, the list file or a file in it cannot be read
     kPackBadListLine,       // a list line that is not UTF-8, has no Shift-JIS form, or names nothing
     kPackBadName,           // a name the updater refuses (too long, device name, trailing dot...)
@@ -35,6 +36,7 @@ enum PackRefusal {
     kPackPackageTooLarge,   // the package, or the image before it, would reach 2 GiB
     kPackCannotWrite,       // the output cannot be written or put in place
     kPackPictureClash,      // the background picture twice: insttscr.rct and insttscr.png/.bmp/.ppm, or two of those
+    kPackNoPicture,         // no background picture at the top: every start would stop in the read-error box
     kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot become RCT, or an insttscr.rct the updater cannot show
 };
 

@@ -14,6 +14,7 @@
 #include "services/Platform.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"
@@ -331,7 +332,9 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     std::string output = root_ / "out.exe";
     ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
     ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
-    std::string image = Store("updater.exe", std::string(3000, 'M'));
+    std::string image = root_ / "updater.exe";
+    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
     PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
 
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env", ToBytes("TITLEBAR game\r\n[ini]\r\nInstall x\r\n")));
@@ -358,7 +361,7 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     said = ReadAll(err);
     EXPECT_NE(std::string::npos, said.find("install.env:5: warning: unknown key \"TITLBAR\"")) << said;
     EXPECT_NE(std::string::npos, said.find("install.env:6: warning: INSTREADME is set")) << said;
-    EXPECT_NE(std::string::npos, ReadAll(out).find("packed 2 files"));
+    EXPECT_NE(std::string::npos, ReadAll(out).find("packed 3 files"));
     fclose(out);
     fclose(err);
     EXPECT_TRUE(Exists(output));
@@ -398,7 +401,9 @@ TEST_F(CheckCommandTest, CheckAndPackSayEveryMistakeWithItsExitCode) {
     std::string output = root_ / "out.exe";
     ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
     ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
-    std::string image = Store("updater.exe", std::string(3000, 'M'));
+    std::string image = root_ / "updater.exe";
+    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
     PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -471,7 +476,9 @@ TEST_F(CheckCommandTest, PackPassesOnADeleteEntryThatFindsAPackedFile) {
     ASSERT_TRUE(WriteFileBytes(source + "\\save\\slot.dat", ToBytes("new")));
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env",
                                ToBytes("TITLEBAR game\r\n[delfiles_afterinst]\r\nsave\\*.dat\r\n-\r\n")));
-    std::string image = Store("updater.exe", std::string(3000, 'M'));
+    std::string image = root_ / "updater.exe";
+    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
     PackRequest request{image, root_ / "out.exe", source, "", kDefaultPackLevel, kPackLimit, nullptr};
     PackReport report;
     ASSERT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);

@@ -21,6 +21,7 @@
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"
@@ -219,7 +220,8 @@ TEST_F(DiffCommandTest, ThePatchTurnsACopyOfTheOldVersionIntoTheNewOne) {
     // pack takes OUT as it is; the updater then writes the package over a
     // copy of the old version and deletes what install.env lists.
     std::string image = root_ / "updater.exe";
-    ASSERT_TRUE(WriteFileBytes(image, ToBytes("MZ image")));
+    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+    ASSERT_TRUE(WriteFileBytes(out_ + "\\insttscr.rct", TinyRctPicture()));
     std::string patch = root_ / "patch.exe";
     PackReport packed;
     ASSERT_EQ(kPackDone, PackUpdater(PackRequest{image, patch, out_, "", kDefaultPackLevel, kPackLimit, nullptr}, &packed))
@@ -244,6 +246,8 @@ TEST_F(DiffCommandTest, ThePatchTurnsACopyOfTheOldVersionIntoTheNewOne) {
     Bytes settings;
     ASSERT_TRUE(ReadFileBytes(out_ + "\\install.env", &settings));
     expected["install.env"] = std::string(settings.begin(), settings.end());
+    Bytes picture = TinyRctPicture();
+    expected["insttscr.rct"] = std::string(picture.begin(), picture.end());
     EXPECT_EQ(expected, FoldedTree(installed));
     ASSERT_EQ(0, PlatformGetFileTime((installed + "\\表\\ソ.dat").c_str(), &time));
     EXPECT_EQ(kNewTime, time);

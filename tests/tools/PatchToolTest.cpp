@@ -18,6 +18,7 @@
 #include "picture/RctEncoder.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"
@@ -35,8 +36,8 @@ constexpr uint64_t kTimeB = 133536836960000000ULL;  // 2024-02-29 12:34:56 UTC
 constexpr uint64_t kTimeC = 116444736000000000ULL;  // 1970-01-01 00:00:00 UTC
 // Bigger than two transfer blocks, so streams cross block boundaries.
 constexpr size_t kLargeFile = 300000;
-// Bytes of the dummy updater image.
-constexpr size_t kImageSize = 5000;
+// Bytes of the test's updater image: its headers and one section.
+constexpr size_t kImageSize = kImageHeaderSize + 0x1200;
 
 Bytes PseudoRandom(size_t size, uint32_t seed) {
     Bytes out(size);
@@ -85,13 +86,12 @@ public:
 
     void SetUp() override {
         ASSERT_EQ(0, PlatformCreateFolder(source_.c_str()));
-        Bytes image = Repeated("MZ image ", kImageSize / 9 + 1);
-        image.resize(kImageSize);
-        ASSERT_TRUE(StoreBytes(image_, image));
+        ASSERT_TRUE(StoreBytes(image_, MakeUpdaterImage(kImagePe32Plus, kImageSize - kImageHeaderSize)));
         AddFolder("data");
         AddFolder("data\\表");
         AddFile("install.env", ToBytes("INSTTITLE\tgame\r\n"), kTimeA);
         AddFile("readme.txt", Repeated("read me\r\n", 50), kTimeB);
+        AddFile("insttscr.rct", TinyRctPicture(), kTimeC);
         AddFile("ソ表.dat", PseudoRandom(kLargeFile, 7), kTimeC);
         AddFile("game.bin", Repeated("level data ", 30000), kTimeA);
         AddFile("data\\big.bin", PseudoRandom(kLargeFile + 17, 11), kTimeB);
@@ -129,7 +129,7 @@ public:
 TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     PackReport report;
     ASSERT_EQ(kPackDone, Pack(&report)) << DescribePackReport(report);
-    EXPECT_EQ(7, report.files);
+    EXPECT_EQ(8, report.files);
     EXPECT_EQ(2, report.folders);
     EXPECT_EQ(-1, report.replacedEntries);
 
@@ -146,7 +146,7 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     std::vector<ListedEntry> listing;
     std::string problem;
     ASSERT_TRUE(ReadListing(output_.c_str(), &listing, &problem)) << problem;
-    const std::vector<std::string> expected = {"install.env",     "readme.txt",          "data\\",
+    const std::vector<std::string> expected = {"install.env",     "insttscr.rct", "readme.txt",          "data\\",
                                                "data\\表\\",      "data\\big.bin",      "data\\empty.bin",
                                                "data\\表\\sub.bin", "game.bin",            "ソ表.dat"};
     ASSERT_EQ(expected.size(), listing.size());
@@ -167,7 +167,7 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     ASSERT_TRUE(VerifyPackage(output_.c_str(), &verify)) << verify.reason;
     int64_t total = 0;
     for (const SourceFile& f : files_) total += static_cast<int64_t>(f.content.size());
-    EXPECT_EQ(9, verify.entries);
+    EXPECT_EQ(10, verify.entries);
     EXPECT_EQ(total, verify.bytes);
 
     std::string destination = root_ / "dest";
@@ -185,7 +185,7 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     ASSERT_EQ(kPackageOk, OpenPackageStream(output_.c_str(), &package));
     EXPECT_EQ(kPackageOk, WalkPackage(&package, working.c_str(), kBootMode, nullptr));
     ClosePackageStream(&package);
-    EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListFolder(working));
+    EXPECT_EQ((std::vector<std::string>{"install.env", "insttscr.rct", "readme.txt"}), ListFolder(working));
 
     // With the folders ahead of the files, the Boot walk ends at the nested
     // folder before it reaches any other file: a ruined header is never read.
@@ -202,7 +202,7 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     ASSERT_EQ(kPackageOk, OpenPackageStream(ruinedPath.c_str(), &package));
     EXPECT_EQ(kPackageOk, WalkPackage(&package, working2.c_str(), kBootMode, nullptr));
     ClosePackageStream(&package);
-    EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListFolder(working2));
+    EXPECT_EQ((std::vector<std::string>{"install.env", "insttscr.rct", "readme.txt"}), ListFolder(working2));
 
     EXPECT_FALSE(Exists(output_ + ".partial"));
 }
@@ -243,7 +243,7 @@ TEST_F(PatchToolTest, PackAndExtractShowProgressOnTheirStreamAndWipeIt) {
     int64_t total = 0;
     for (const SourceFile& f : files_) total += static_cast<int64_t>(f.content.size());
     char totals[64];
-    snprintf(totals, sizeof(totals), "7/7 files  %.1f/%.1f KiB", total / 1024.0, total / 1024.0);
+    snprintf(totals, sizeof(totals), "8/8 files  %.1f/%.1f KiB", total / 1024.0, total / 1024.0);
 
     PackRequest request = Request();
     request.progress = tmpfile();
@@ -253,7 +253,7 @@ TEST_F(PatchToolTest, PackAndExtractShowProgressOnTheirStreamAndWipeIt) {
     std::string shown = ReadAll(request.progress);
     EXPECT_EQ(0u, LastProgress(shown, &wiped).find(std::string("packing  ") + totals)) << shown;
     EXPECT_TRUE(wiped) << shown;
-    EXPECT_NE(std::string::npos, shown.find("packing  3/7 files")) << "one step per file: " << shown;
+    EXPECT_NE(std::string::npos, shown.find("packing  3/8 files")) << "one step per file: " << shown;
     fclose(request.progress);
 
     FILE* progress = tmpfile();
@@ -283,15 +283,15 @@ TEST_F(PatchToolTest, ListLinesShowKindSizesUtcTimeAndUtf8Name) {
     std::vector<std::string> lines;
     for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
         lines.push_back(text.substr(begin, end - begin));
-    ASSERT_EQ(9u, lines.size());
+    ASSERT_EQ(10u, lines.size());
     EXPECT_EQ(0u, lines[0].find("file")) << lines[0];
     EXPECT_NE(std::string::npos, lines[0].find(" 2021-03-04 05:06:07  install.env")) << lines[0];
-    EXPECT_EQ(0u, lines[2].find("dir")) << lines[2];
-    EXPECT_NE(std::string::npos, lines[2].find(" data\\")) << lines[2];
     EXPECT_EQ(0u, lines[3].find("dir")) << lines[3];
-    EXPECT_NE(std::string::npos, lines[3].find(u8"data\\表\\")) << lines[3];
-    EXPECT_NE(std::string::npos, lines[8].find(" 300000 ")) << lines[8];
-    EXPECT_NE(std::string::npos, lines[8].find(u8" 1970-01-01 00:00:00  ソ表.dat")) << lines[8];
+    EXPECT_NE(std::string::npos, lines[3].find(" data\\")) << lines[3];
+    EXPECT_EQ(0u, lines[4].find("dir")) << lines[4];
+    EXPECT_NE(std::string::npos, lines[4].find(u8"data\\表\\")) << lines[4];
+    EXPECT_NE(std::string::npos, lines[9].find(" 300000 ")) << lines[9];
+    EXPECT_NE(std::string::npos, lines[9].find(u8" 1970-01-01 00:00:00  ソ表.dat")) << lines[9];
 
     const struct {
         uint64_t fileTime;
@@ -314,7 +314,7 @@ TEST_F(PatchToolTest, ListLinesShowKindSizesUtcTimeAndUtf8Name) {
 
 TEST_F(PatchToolTest, ListFilePacksNamedPathsWithTheirParents) {
     std::string list = root_ / "list.txt";
-    ASSERT_TRUE(StoreBytes(list, ToBytes(std::string(u8"\xEF\xBB\xBFinstall.env\r\n\r\ndata/表/\r\nソ表.dat\ninstall.env\n"))));
+    ASSERT_TRUE(StoreBytes(list, ToBytes(std::string(u8"\xEF\xBB\xBFinstall.env\r\n\r\ndata/表/\r\nソ表.dat\ninstall.env\ninsttscr.rct\n"))));
     PackRequest request = Request();
     request.listFile = list;
     PackReport report;
@@ -324,7 +324,7 @@ TEST_F(PatchToolTest, ListFilePacksNamedPathsWithTheirParents) {
     ASSERT_TRUE(ReadListing(output_.c_str(), &listing, &problem)) << problem;
     std::vector<std::string> names;
     for (const ListedEntry& e : listing) names.push_back(e.name);
-    EXPECT_EQ((std::vector<std::string>{"install.env", "data\\", "data\\表\\", "data\\表\\sub.bin", "ソ表.dat"}), names);
+    EXPECT_EQ((std::vector<std::string>{"install.env", "insttscr.rct", "data\\", "data\\表\\", "data\\表\\sub.bin", "ソ表.dat"}), names);
 }
 
 TEST_F(PatchToolTest, RepackReplacesThePackageTheImageCarried) {
@@ -337,14 +337,14 @@ TEST_F(PatchToolTest, RepackReplacesThePackageTheImageCarried) {
     again.output = root_ / "again.exe";
     PackReport second;
     ASSERT_EQ(kPackDone, PackUpdater(again, &second)) << DescribePackReport(second);
-    EXPECT_EQ(9, second.replacedEntries);
+    EXPECT_EQ(10, second.replacedEntries);
     EXPECT_EQ(static_cast<int64_t>(kImageSize), second.imageBytes);
     Bytes twice;
     ASSERT_TRUE(ReadFileBytes(again.output, &twice));
     EXPECT_TRUE(once == twice);
 
     // An image whose last bytes only look like a trailer keeps every byte.
-    Bytes fake = Repeated("x", 64);
+    Bytes fake = MakeUpdaterImage(kImagePe32Plus, kImageSize - kImageHeaderSize);
     fake.insert(fake.end(), {0x10, 0, 0, 0});
     ASSERT_TRUE(StoreBytes(image_, fake));
     PackReport third;
@@ -420,6 +420,18 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
          kPackBadListLine, "line 2: \xFF\xFE.bin"},
         {"missing image", [](PatchToolTest* t, PackRequest* r) { r->updater = t->root_ / "none.exe"; },
          kPackCannotReadImage, ""},
+        {"no background picture: every player's updater stops at start",
+         [](PatchToolTest* t, PackRequest*) { PlatformDeleteFile((t->source_ + "\\insttscr.rct").c_str()); },
+         kPackNoPicture, "insttscr.rct"},
+        {"a text file as the updater image: the output is no program",
+         [](PatchToolTest* t, PackRequest*) { StoreBytes(t->image_, Repeated("MZ text ", 700)); },
+         kPackNotTheUpdater, ""},
+        {"a Linux program as the updater image",
+         [](PatchToolTest* t, PackRequest*) { StoreBytes(t->image_, ToBytes("\x7F" "ELF\x02\x01\x01" + std::string(4000, '\0'))); },
+         kPackNotTheUpdater, ""},
+        {"another Windows program as the updater image: it never reads the package",
+         [](PatchToolTest* t, PackRequest*) { StoreBytes(t->image_, MakeImage(kImagePe32, 0x1000)); },
+         kPackNotTheUpdater, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description);
@@ -688,6 +700,7 @@ TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPack
 
     Bytes entries;
     AppendFile(&entries, "install.env", ToBytes("TITLEBAR\tx\r\n"));
+    AppendFile(&entries, "insttscr.rct", TinyRctPicture());
     AppendFolder(&entries, "save");
     for (size_t i = 0; i < 4; ++i) entries[entries.size() - 4 + i] = static_cast<uint8_t>(0xDEADBEEFu >> (8 * i));
     AppendFile(&entries, "save\\a.dat", ToBytes("kept"));
@@ -695,7 +708,7 @@ TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPack
     ASSERT_TRUE(StoreBytes(path, MakeProgramFile(ToBytes("MZ"), entries)));
     VerifyReport report;
     EXPECT_TRUE(VerifyPackage(path.c_str(), &report)) << report.reason;
-    EXPECT_EQ(3, report.entries);
+    EXPECT_EQ(4, report.entries);
     FILE* out = tmpfile();
     EXPECT_EQ(0, ExtractCommand(path.c_str(), (root / "folder").c_str(), out, out));
     fclose(out);
@@ -728,11 +741,13 @@ TEST(PatchToolBootWalk, VerifyFailsWhereTheUpdatersStartWouldFailOrMissAFile) {
              AppendFolder(b, "save\\");
              AppendFile(b, "install.env", env);
              AppendFile(b, "readme.txt", ToBytes("r"));
+             AppendFile(b, "insttscr.rct", picture);
          },
          true, "", "", true, true},
         {"a start-up-named file in a folder after the walk has ended is harmless",
          [&](Bytes* b) {
              AppendFile(b, "install.env", env);
+             AppendFile(b, "insttscr.rct", picture);
              AppendFolder(b, "a\\");
              AppendFolder(b, "a\\b\\");
              AppendFile(b, "a\\notes.txt", ToBytes("n"));
@@ -772,6 +787,12 @@ TEST(PatchToolBootWalk, VerifyFailsWhereTheUpdatersStartWouldFailOrMissAFile) {
              AppendFile(b, "insttscr.rct", shortPicture);
          },
          false, "insttscr.rct", "read-error box", true, true},
+        {"no background picture: the updater stops at every start",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFile(b, "readme.txt", ToBytes("r"));
+         },
+         false, "", "no insttscr.rct at the top", true, true},
         {"a sound background picture",
          [&](Bytes* b) {
              AppendFile(b, "install.env", env);

@@ -13,6 +13,7 @@
 #include "picture/RctEncoder.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"
@@ -333,7 +334,7 @@ public:
 
     void SetUp() override {
         ASSERT_EQ(0, PlatformCreateFolder(source_.c_str()));
-        ASSERT_TRUE(WriteFileBytes(image_, Bytes(4000, 0x90)));
+        ASSERT_TRUE(WriteFileBytes(image_, MakeUpdaterImage()));
         ASSERT_TRUE(WriteFileBytes(source_ + "\\install.env", ToBytes("INSTTITLE\tgame\r\n")));
         ASSERT_TRUE(WriteFileBytes(source_ + "\\readme.txt", ToBytes("read me\r\n")));
         ASSERT_TRUE(WriteFileBytes(source_ + "\\game.bin", Bytes(3000, 7)));
