@@ -19,6 +19,7 @@
 #include "base/SjisText.h"
 #include "tools/CheckCommand.h"
 #include "tools/FolderScan.h"
+#include "tools/Interrupt.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
@@ -577,9 +578,11 @@ PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
     std::string partial = request.output + kPartialSuffix;
     FileHolder out(PlatformOpenFile(partial.c_str(), "w+b"));
     if (out == nullptr) return Refuse(report, kPackCannotWrite, partial);
+    WatchPartialFile(partial.c_str());
     result = CopyImage(request, out.get(), report);
     if (result == kPackDone) result = WriteEntries(request, ordered, out.get(), report);
     if (!CloseWrittenFile(&out) && result == kPackDone) result = Refuse(report, kPackCannotWrite, partial);
+    WatchPartialFile(nullptr);
     if (result == kPackDone && PlatformGetAttributes(request.output.c_str(), &attributes) == 0 &&
         PlatformDeleteFile(request.output.c_str()) != 0)
         result = Refuse(report, kPackCannotWrite, request.output, "the existing file cannot be replaced");

@@ -54,7 +54,7 @@ Bytes ReadBytes(const std::string& path) {
 }
 
 ImageLayout LayoutOf(const std::string& path) {
-    ImageLayout layout = {-1, -1, -1, -1};
+    ImageLayout layout = {-1, -1, -1, -1, -1, -1};
     FILE* file = PlatformOpenFile(path.c_str(), "rb");
     if (file == nullptr) return layout;
     PlatformSeek(file, 0, SEEK_END);
