@@ -18,6 +18,7 @@
 #include "tools/SettingsMerge.h"
 #include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
+#include "tools/WriteFailureText.h"
 
 namespace {
 
@@ -63,6 +64,11 @@ DiffRefusal Refuse(DiffReport* report, DiffRefusal refusal, const std::string& s
 }
 
 std::string PathIn(const std::string& root, const std::string& name) { return root + "\\" + name; }
+
+// A failed write of name at path, with the cause the system gave.
+DiffRefusal RefuseWrite(DiffReport* report, const std::string& name, const std::string& path) {
+    return Refuse(report, kDiffCannotWrite, name, DescribeWriteFailure(WriteFailureAt(path.c_str())));
+}
 
 // The size of the file at path, or -1 when it cannot be read.
 int64_t FileSize(const std::string& path) {
@@ -370,12 +376,12 @@ DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
     const std::string& root = s->request->output;
     uint32_t attributes = 0;
     if (PlatformGetAttributes(root.c_str(), &attributes) != 0) {
-        if (PlatformCreateFolder(root.c_str()) != 0) return Refuse(s->report, kDiffCannotWrite, root);
+        if (PlatformCreateFolder(root.c_str()) != 0) return RefuseWrite(s->report, root, root);
         s->created.push_back(root);
     }
     for (const std::string& folder : PatchFolders(s)) {
         std::string path = PathIn(root, folder);
-        if (PlatformCreateFolder(path.c_str()) != 0) return Refuse(s->report, kDiffCannotWrite, folder);
+        if (PlatformCreateFolder(path.c_str()) != 0) return RefuseWrite(s->report, folder, path);
         s->created.push_back(path);
     }
     ProgressLine line;
@@ -388,7 +394,7 @@ DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
         std::string path = PathIn(root, f.name);
         s->created.push_back(path);
         if (!CopyFileWithTime(PathIn(s->newSide.root, f.name), path, &line, filesDone, bytesDone)) {
-            result = Refuse(s->report, kDiffCannotWrite, f.name);
+            result = RefuseWrite(s->report, f.name, path);
             break;
         }
         bytesDone += f.size;
@@ -398,7 +404,7 @@ DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
     if (result != kDiffDone) return result;
     std::string path = PathIn(root, kSettingsFileName);
     s->created.push_back(path);
-    if (!WriteText(path, settings)) return Refuse(s->report, kDiffCannotWrite, kSettingsFileName);
+    if (!WriteText(path, settings)) return RefuseWrite(s->report, kSettingsFileName, path);
     return kDiffDone;
 }
 
@@ -481,7 +487,10 @@ std::string DescribeDiffReport(const DiffReport& r) {
         case kDiffOutputExists:
             snprintf(text, sizeof(text), "%s exists and is not an empty folder; name a new one", e);
             break;
-        case kDiffCannotWrite: snprintf(text, sizeof(text), "cannot write %s; nothing is left in the patch folder", e); break;
+        case kDiffCannotWrite:
+            snprintf(text, sizeof(text), "cannot write %s: %s; nothing is left in the patch folder", e,
+                     d);
+            break;
         default: snprintf(text, sizeof(text), "unknown failure"); break;
     }
     return text;

@@ -9,6 +9,7 @@
 
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
+#include "package/Staging.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "tools/FolderScan.h"
@@ -16,6 +17,7 @@
 #include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
 #include "tools/ToolText.h"
+#include "tools/WriteFailureText.h"
 
 namespace {
 
@@ -326,6 +328,13 @@ int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* e
     int result = WalkPackage(&package, destination, kFullMode, &sink);
     EndProgress(&shown.line);
     ClosePackageStream(&package);
+    const WriteFailure* failure = LastWriteFailure();
+    bool writeFailed = result == kPackageCannotWrite || result == kPackageCannotReplace;
+    if (writeFailed && failure->path[0] != '\0') {
+        fprintf(err, "patchtool: extraction failed: cannot write %s: %s\n", PrintableName(failure->path).c_str(),
+                DescribeWriteFailure(failure->reason));
+        return 1;
+    }
     if (result != kPackageOk) {
         const char* entry = LastFailedEntry();
         if (entry[0] != '\0')

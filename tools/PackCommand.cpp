@@ -26,6 +26,7 @@
 #include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
 #include "tools/UpdaterImage.h"
+#include "tools/WriteFailureText.h"
 
 namespace {
 
@@ -75,6 +76,11 @@ PackRefusal Refuse(PackReport* report, PackRefusal refusal, const std::string& s
     report->entry = PrintableName(sjisEntry.c_str());
     report->detail = detail;
     return refusal;
+}
+
+// A failed write or creation of path, with the cause the system gave.
+PackRefusal RefuseWrite(PackReport* report, const std::string& path) {
+    return Refuse(report, kPackCannotWrite, path, DescribeWriteFailure(WriteFailureAt(path.c_str())));
 }
 
 std::string SourcePath(const PackRequest& request, const std::string& name) {
@@ -368,7 +374,7 @@ PackRefusal CopyImage(const PackRequest& request, FILE* out, PackReport* report)
         size_t want = left < static_cast<int64_t>(block.size()) ? static_cast<size_t>(left) : block.size();
         if (fread(block.data(), 1, want, image.get()) != want)
             return Refuse(report, kPackCannotReadImage, request.updater);
-        if (fwrite(block.data(), 1, want, out) != want) return Refuse(report, kPackCannotWrite, request.output);
+        if (fwrite(block.data(), 1, want, out) != want) return RefuseWrite(report, request.output + kPartialSuffix);
         left -= static_cast<int64_t>(want);
     }
     if (hasLayout && layout.certificateSize != 0 && layout.securityEntry >= 0 &&
@@ -376,7 +382,7 @@ PackRefusal CopyImage(const PackRequest& request, FILE* out, PackReport* report)
         const uint8_t cleared[kSecurityEntrySize] = {};
         if (PlatformSeek(out, layout.securityEntry, SEEK_SET) != 0 ||
             fwrite(cleared, 1, sizeof(cleared), out) != sizeof(cleared) || PlatformSeek(out, 0, SEEK_END) != 0)
-            return Refuse(report, kPackCannotWrite, request.output);
+            return RefuseWrite(report, request.output + kPartialSuffix);
         report->droppedSignature = true;
     }
     report->imageBytes = imageLength;
@@ -526,6 +532,7 @@ PackRefusal WriteEachEntry(const PackRequest& request, const std::vector<PackIte
             return item.size > request.packageLimit ? Refuse(report, kPackFileTooLarge, item.name)
                                                     : RefuseStream(report, item.name, item.size, request.level);
         if (result == kPackageTruncated) return Refuse(report, kPackCannotReadSource, item.name);
+        if (result == kPackageCannotWrite) return RefuseWrite(report, request.output + kPartialSuffix);
         if (result != kPackageOk) return Refuse(report, kPackCannotWrite, request.output, DescribePackageResult(result));
         if (PlatformTell(writer->out) - writer->start + kPackageTail > request.packageLimit)
             return Refuse(report, kPackPackageTooLarge, item.name);
@@ -540,7 +547,7 @@ PackRefusal WriteEachEntry(const PackRequest& request, const std::vector<PackIte
 PackRefusal WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out,
                          PackReport* report) {
     PackageWriter writer;
-    if (BeginPackage(&writer, out, request.level) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+    if (BeginPackage(&writer, out, request.level) != kPackageOk) return RefuseWrite(report, request.output + kPartialSuffix);
     PackProgress progress{{}, 0, 0};
     int64_t files = 0, bytes = 0;
     for (const PackItem& item : items) {
@@ -553,7 +560,7 @@ PackRefusal WriteEntries(const PackRequest& request, const std::vector<PackItem>
     PackRefusal result = WriteEachEntry(request, items, &writer, &progress, report);
     EndProgress(&progress.line);
     if (result != kPackDone) return result;
-    if (FinishPackage(&writer) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+    if (FinishPackage(&writer) != kPackageOk) return RefuseWrite(report, request.output + kPartialSuffix);
     report->packageBytes = PlatformTell(out) - writer.start;
     return kPackDone;
 }
@@ -577,11 +584,11 @@ PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
 
     std::string partial = request.output + kPartialSuffix;
     FileHolder out(PlatformOpenFile(partial.c_str(), "w+b"));
-    if (out == nullptr) return Refuse(report, kPackCannotWrite, partial);
+    if (out == nullptr) return RefuseWrite(report, partial);
     WatchPartialFile(partial.c_str());
     result = CopyImage(request, out.get(), report);
     if (result == kPackDone) result = WriteEntries(request, ordered, out.get(), report);
-    if (!CloseWrittenFile(&out) && result == kPackDone) result = Refuse(report, kPackCannotWrite, partial);
+    if (!CloseWrittenFile(&out) && result == kPackDone) result = RefuseWrite(report, partial);
     WatchPartialFile(nullptr);
     if (result == kPackDone && PlatformGetAttributes(request.output.c_str(), &attributes) == 0 &&
         PlatformDeleteFile(request.output.c_str()) != 0)

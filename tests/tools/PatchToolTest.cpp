@@ -511,6 +511,53 @@ TEST_F(PatchToolTest, SaysThatTheStoredStreamAndNotTheFilePassesTheLimit) {
     EXPECT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
 }
 
+// A write that fails is said with the file and the cause, never as a bare
+// "cannot be created or written".
+TEST_F(PatchToolTest, WriteFailuresNameThePathAndTheCause) {
+    const struct {
+        const char* fault;
+        std::function<void(PatchToolTest*)> prepare;
+        bool extract;       // extract the packed patch instead of packing
+        std::string says;   // UTF-8, part of the message
+    } cases[] = {
+        {"a full disk not called that",
+         [](PatchToolTest* t) {
+             ASSERT_EQ(0, symlink("/dev/full", (NativePath(t->output_) + ".partial").c_str()));
+         },
+         false, ".partial: the disk is full"},
+        {"a folder in the way of the output not named",
+         [](PatchToolTest* t) { ASSERT_EQ(0, PlatformCreateFolder((t->output_ + ".partial").c_str())); }, false,
+         ".partial: a folder is in the way"},
+        {"a folder in the way of an extracted file not named",
+         [](PatchToolTest* t) {
+             ASSERT_EQ(0, PlatformCreateFolder((t->root_ / "dest").c_str()));
+             ASSERT_EQ(0, PlatformCreateFolder((t->root_ / "dest\\game.bin").c_str()));
+         },
+         true, "game.bin: a folder is in the way"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        TearDown();
+        RemoveTree(root_.Path());
+        files_.clear();
+        ASSERT_EQ(0, PlatformCreateFolder(root_.Path().c_str()));
+        SetUp();
+        if (c.extract) {
+            PackReport report;
+            ASSERT_EQ(kPackDone, Pack(&report)) << DescribePackReport(report);
+        }
+        c.prepare(this);
+        FILE* out = tmpfile();
+        int code = c.extract ? ExtractCommand(output_.c_str(), (root_ / "dest").c_str(), out, out)
+                             : PackCommand(Request(), out, out);
+        std::string said = ReadAll(out);
+        fclose(out);
+        EXPECT_EQ(1, code);
+        EXPECT_NE(std::string::npos, said.find(c.says)) << said;
+        EXPECT_EQ(std::string::npos, said.find("cannot be created or written")) << said;
+    }
+}
+
 TEST(PatchToolNames, ExplainsEveryRefusedName) {
     const struct {
         const char* name;
