@@ -15,6 +15,7 @@
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
+#include "tools/RctCommand.h"
 #include "tools/SettingsMerge.h"
 #include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
@@ -135,6 +136,17 @@ DiffRefusal MatchTrees(DiffState* s) {
         if (e.isFolder || Find(s->newSide, e.name) != nullptr) continue;
         DiffRefusal result = CheckName(s->report, e, kOldTree);
         if (result != kDiffDone) return result;
+        // Every patch brings its own settings file and background picture and
+        // the updater writes them into the game folder: listing the released
+        // game's one would delete the patch's.
+        std::string folded = FoldedName(e.name);
+        if (folded == kSettingsFileName || folded == kStartupPictureName) {
+            s->report->notes.push_back("\"" + PrintableName(e.name.c_str()) +
+                                       "\" is gone from the new version but not listed in [delfiles_afterinst]: the "
+                                       "patch brings its own, which the updater writes into the game folder, where "
+                                       "it stays");
+            continue;
+        }
         const char* why = WhyNotListable(e.name.c_str());
         if (why != nullptr) return Refuse(s->report, kDiffNotListable, e.name, why);
         s->report->removedNames.push_back(e.name);
@@ -218,9 +230,11 @@ DiffRefusal CheckPatchFiles(DiffState* s) {
         if (f.oldName == nullptr) {
             ++r->added;
             r->addedBytes += f.size;
+            r->addedNames.push_back(f.name);
         } else {
             ++r->changed;
             r->changedBytes += f.size;
+            r->changedNames.push_back(f.name);
         }
     }
     return kDiffDone;
@@ -421,7 +435,7 @@ void UndoOutput(DiffState* s) {
 }  // namespace
 
 DiffRefusal DiffTrees(const DiffRequest& request, DiffReport* report) {
-    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, false, 0, {}};
+    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, false, 0, {}};
     DiffState s{&request, report, Side{kOldTree, request.oldFolder, {}, {}}, Side{kNewTree, request.newFolder, {}, {}},
                 {}, {}};
     std::string makerBytes, settings;
@@ -508,6 +522,9 @@ int DiffCommand(const DiffRequest& request, FILE* out, FILE* err) {
     fprintf(out, "changed    %d %s, %" PRId64 " bytes\n", r.changed, r.changed == 1 ? "file" : "files", r.changedBytes);
     fprintf(out, "removed    %d %s, listed in [delfiles_afterinst]\n", r.removed, r.removed == 1 ? "file" : "files");
     fprintf(out, "unchanged  %d %s\n", r.unchanged, r.unchanged == 1 ? "file" : "files");
+    for (const std::string& name : r.addedNames) fprintf(out, "  added    %s\n", PrintableName(name.c_str()).c_str());
+    for (const std::string& name : r.changedNames) fprintf(out, "  changed  %s\n", PrintableName(name.c_str()).c_str());
+    for (const std::string& name : r.removedNames) fprintf(out, "  removed  %s\n", PrintableName(name.c_str()).c_str());
     fprintf(out, "new folders %d\n", r.newFolders);
     if (r.settingsMerged)
         fprintf(out, "install.env: a copy of %s with %d %s added to [delfiles_afterinst]\n",

@@ -68,6 +68,8 @@ struct DiffReport {
     int newFolders;         // folders new in NEW
     int64_t addedBytes;
     int64_t changedBytes;   // the bytes of the new versions
+    std::vector<std::string> addedNames;    // Shift-JIS, NEW's spelling, in NEW's order
+    std::vector<std::string> changedNames;
     std::vector<std::string> removedNames;  // Shift-JIS, as listed
     std::vector<std::string> notes;         // UTF-8: what the maker should know about the patch
     bool settingsMerged;    // the maker's install.env was taken

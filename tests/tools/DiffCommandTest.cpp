@@ -271,6 +271,40 @@ TEST_F(DiffCommandTest, ARenameInLetterCaseOnlyIsNeverADeletion) {
     EXPECT_NE(std::string::npos, report.notes[0].find("\"MOVIE.AVI\" is \"movie.avi\"")) << report.notes[0];
 }
 
+// What ships is visible: every name added, changed and removed is printed,
+// and a settings file or picture the released game had at its top is never
+// listed for deletion, as the patch brings its own.
+TEST_F(DiffCommandTest, PrintsTheNamesItShipsAndNeverListsWhatThePatchBrings) {
+    WriteTree(old_, TreeLayout{{{"install.env", "TITLEBAR old"},
+                                {"InstTscr.rct", "old picture"},
+                                {"data\\シーン.dat", "v1"},
+                                {"gone.dat", "x"},
+                                {"same.dat", "same"}},
+                               {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"data\\シーン.dat", "v2"}, {"same.dat", "same"}, {"新規.dat", "new"}}, {}, kNewTime, {}});
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    ASSERT_EQ(0, DiffCommand(Request(), out, err)) << ReadAll(err);
+    std::string said = ReadAll(out);
+    fclose(out);
+    fclose(err);
+    const struct {
+        const char* fault;
+        std::string line;
+    } lines[] = {
+        {"an added name not shown", u8"  added    新規.dat\n"},
+        {"a changed name not shown", u8"  changed  data\\シーン.dat\n"},
+        {"a removed name not shown", "  removed  gone.dat\n"},
+        {"the released install.env not said to stay", "\"install.env\" is gone from the new version but not listed"},
+        {"the released picture not said to stay", "\"InstTscr.rct\" is gone from the new version but not listed"},
+    };
+    for (const auto& l : lines) EXPECT_NE(std::string::npos, said.find(l.line)) << l.fault << "\n" << said;
+    EXPECT_EQ(std::string::npos, said.find("  changed  same.dat")) << said;
+    // The updater writes the patch's install.env and then deletes what the section lists.
+    LoadSectionLists((out_ + "\\install.env").c_str());
+    EXPECT_EQ((std::vector<std::string>{"gone.dat"}), SectionEntries(kSectionDelfilesAfterinst));
+}
+
 TEST_F(DiffCommandTest, RefusesEveryPatchThatCannotWorkAndWritesNothing) {
     struct Case {
         const char* fault;
