@@ -343,6 +343,12 @@ PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
         if (size < 0 || PlatformGetFileTime(path.c_str(), &item.fileTime) != 0)
             return Refuse(c->report, kPackCannotReadSource, item.name);
         if (size > c->request->packageLimit) return Refuse(c->report, kPackFileTooLarge, item.name);
+        // A patch inside the source would ship inside the new one: a second
+        // run into the same folder packs the first run's output.
+        int64_t imageLength = 0;
+        int carried = 0;
+        if (FindCarriedPackage(path.c_str(), &imageLength, &carried))
+            return Refuse(c->report, kPackSourceHoldsPatch, item.name);
         if (c->request->level == 0 && StoredStreamBytes(size) > c->request->packageLimit)
             return RefuseStream(c->report, item.name, size, 0);
         item.size = size;
@@ -618,6 +624,12 @@ std::string DescribePackReport(const PackReport& report) {
         case kPackNotTheUpdater:
             snprintf(text, sizeof(text), "the updater image %s: %s; give the updater.exe this tool came with", e,
                      report.detail.c_str());
+            break;
+        case kPackSourceHoldsPatch:
+            snprintf(text, sizeof(text),
+                     "\"%s\" carries a package: an earlier output or another patch would ship inside this one; "
+                     "move it out of the source folder",
+                     e);
             break;
         case kPackNoPicture:
             snprintf(text, sizeof(text),

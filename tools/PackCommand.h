@@ -36,6 +36,7 @@ enum PackRefusal {
     kPackPackageTooLarge,   // the package, or the image before it, would reach 2 GiB
     kPackCannotWrite,       // the output cannot be written or put in place
     kPackPictureClash,      // the background picture twice: insttscr.rct and insttscr.png/.bmp/.ppm, or two of those
+    kPackSourceHoldsPatch,  // a file in the source carries a package: an earlier output or another patch
     kPackNoPicture,         // no background picture at the top: every start would stop in the read-error box
     kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot become RCT, or an insttscr.rct the updater cannot show
 };

@@ -420,6 +420,14 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
          kPackBadListLine, "line 2: \xFF\xFE.bin"},
         {"missing image", [](PatchToolTest* t, PackRequest* r) { r->updater = t->root_ / "none.exe"; },
          kPackCannotReadImage, ""},
+        {"the output of an earlier run inside the source: the new patch carries the old one",
+         [](PatchToolTest* t, PackRequest* r) {
+             PackReport first;
+             r->output = t->source_ + "\\data\\patch.exe";
+             ASSERT_EQ(kPackDone, PackUpdater(*r, &first)) << DescribePackReport(first);
+             r->output = t->output_;
+         },
+         kPackSourceHoldsPatch, "data\\patch.exe"},
         {"no background picture: every player's updater stops at start",
          [](PatchToolTest* t, PackRequest*) { PlatformDeleteFile((t->source_ + "\\insttscr.rct").c_str()); },
          kPackNoPicture, "insttscr.rct"},
