@@ -13,6 +13,7 @@
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
 #include "package/ProgramImage.h"
+#include "picture/RctFormat.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
@@ -42,6 +43,13 @@ constexpr int64_t kPackageTail = kNameLengthSize + kPackageFillerSize;
 constexpr int64_t kStoredBlockBytes = 65535;
 constexpr int64_t kStoredBlockHeader = 5;
 constexpr int64_t kZlibWrapperBytes = 6;
+// The main window shows the picture in a square whose side is its client
+// height: 179 dialog units, about 290 pixels at 96 DPI. A picture more than
+// twice that is mostly never seen, yet every player downloads it.
+constexpr int32_t kShownPictureSide = 290;
+constexpr int32_t kOversizeFactor = 2;
+// Picture formats a maker may reach for that the updater does not read.
+const char* const kUnreadPictureNames[] = {"insttscr.jpg", "insttscr.jpeg", "insttscr.gif"};
 // A UTF-8 list file may begin with a byte-order mark.
 constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
 
@@ -271,6 +279,40 @@ PackRefusal CheckInstallEnv(Collection* c, const std::string& name) {
     return kPackDone;
 }
 
+// Warns about a background picture the updater would not read, and about
+// one far larger than the window shows.
+void WarnAboutPicture(Collection* c) {
+    for (const auto& pair : c->items) {
+        if (pair.second.isFolder || !IsTopLevel(pair.first)) continue;
+        std::string folded = FoldedName(pair.first);
+        for (const char* unread : kUnreadPictureNames)
+            if (folded == unread)
+                c->report->warnings.push_back("\"" + PrintableName(pair.first.c_str()) +
+                                              "\" is not a picture the updater reads and is packed as a plain file; "
+                                              "give insttscr.png, .bmp or .ppm instead");
+    }
+    const PackItem* picture = nullptr;
+    for (const auto& pair : c->items)
+        if (!pair.second.isFolder && FoldedName(pair.first) == kStartupPictureName) picture = &pair.second;
+    if (picture == nullptr) return;
+    std::vector<uint8_t> head = picture->converted;
+    if (head.empty()) {
+        FileHolder file(PlatformOpenFile(SourcePath(*c->request, picture->name).c_str(), "rb"));
+        head.resize(kRctHeaderSize + 2);
+        head.resize(file ? fread(head.data(), 1, head.size(), file.get()) : 0);
+    }
+    RctHeader header;
+    if (ParseRctHeader(head.data(), head.size(), &header) != kRctOk) return;
+    if (header.width <= kOversizeFactor * kShownPictureSide && header.height <= kOversizeFactor * kShownPictureSide)
+        return;
+    char text[256];
+    snprintf(text, sizeof(text),
+             "the background picture is %d x %d pixels; the window shows about %d x %d at 100%% scale, so most of "
+             "it is never seen but every player downloads it",
+             header.width, header.height, kShownPictureSide, kShownPictureSide);
+    c->report->warnings.push_back(text);
+}
+
 // A supplied insttscr.rct must show: a short one would stop every start of
 // the updater in its read-error box, an undecodable one shows nothing.
 PackRefusal CheckSuppliedPicture(Collection* c, const std::vector<std::string>& topFiles) {
@@ -330,6 +372,7 @@ PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     }
     PackRefusal picture = ConvertStartupPicture(c);
     if (picture != kPackDone) return picture;
+    WarnAboutPicture(c);
     if (installEnv.empty()) return Refuse(c->report, kPackNoInstallEnv, kSettingsFileName);
     PackRefusal settings = CheckInstallEnv(c, installEnv);
     if (settings != kPackDone) return settings;
@@ -574,7 +617,7 @@ PackRefusal WriteEntries(const PackRequest& request, const std::vector<PackItem>
 }  // namespace
 
 PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
-    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, false, {}};
+    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, false, {}, {}};
     Collection collection{&request, {}, report};
     UpdaterImageCheck image = CheckUpdaterImage(request.updater.c_str());
     if (image == kImageUnreadable) return Refuse(report, kPackCannotReadImage, request.updater);
@@ -693,6 +736,7 @@ int PackCommand(const PackRequest& request, FILE* out, FILE* err) {
     PackReport report;
     PackRefusal result = PackUpdater(request, &report);
     PrintFindings(report.settingsFindings, kSettingsFileName, err);
+    for (const std::string& warning : report.warnings) fprintf(err, "patchtool: warning: %s\n", warning.c_str());
     fprintf(result == kPackDone ? out : err, "%s%s\n", result == kPackDone ? "" : "patchtool: refused: ",
             DescribePackReport(report).c_str());
     return result == kPackDone ? 0 : 1;

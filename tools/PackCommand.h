@@ -69,6 +69,7 @@ struct PackReport {
     int replacedEntries;  // entries of a package the image already carried, or -1
     bool droppedSignature;  // the image was signed; the output carries no certificate table
     std::vector<CheckFinding> settingsFindings;  // the install.env check, warnings included
+    std::vector<std::string> warnings;  // UTF-8: what packs but may not be what the maker meant
 };
 
 // Builds the output as the request says, ending it on a multiple of

@@ -373,6 +373,41 @@ TEST_F(RctPackTest, PngBecomesInsttscrRctAmongTheStartupFiles) {
     EXPECT_TRUE(picture_.bgr == pixels);
 }
 
+// Pictures that pack but are not what the maker meant: warned, and packed.
+TEST_F(RctPackTest, PackWarnsAboutAPictureTheUpdaterDoesNotReadOrOneTooLargeToShow) {
+    const struct {
+        const char* fault;
+        int32_t width, height;    // of insttscr.bmp
+        const char* extra;        // another top-level file, or null
+        const char* warning;      // part of the warning, or null for none
+    } cases[] = {
+        {"a JPEG taken for the background picture in silence", 30, 20, "insttscr.jpg", "\"insttscr.jpg\" is not a picture the updater reads"},
+        {"a picture far wider than the window passed in silence", 700, 20, nullptr, "is 700 x 20 pixels"},
+        {"a picture the window shows whole warned about", 580, 580, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::string problem;
+        ASSERT_TRUE(WritePictureFile(source_ + "\\insttscr.bmp", kPictureBmp, MakeTestPicture(c.width, c.height),
+                                     &problem))
+            << problem;
+        if (c.extra != nullptr) {
+            ASSERT_TRUE(WriteFileBytes(source_ + "\\" + c.extra, Bytes(10, 0xFF)));
+        }
+        FILE* out = tmpfile();
+        EXPECT_EQ(0, PackCommand(PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit, nullptr}, out, out));
+        std::string said = ReadAll(out);
+        fclose(out);
+        if (c.warning != nullptr) {
+            EXPECT_NE(std::string::npos, said.find(std::string("patchtool: warning: "))) << said;
+            EXPECT_NE(std::string::npos, said.find(c.warning)) << said;
+        } else {
+            EXPECT_EQ(std::string::npos, said.find("patchtool: warning")) << said;
+        }
+        if (c.extra != nullptr) PlatformDeleteFile((source_ + "\\" + c.extra).c_str());
+    }
+}
+
 TEST_F(RctPackTest, TwoBackgroundPicturesOrABrokenOneAreRefused) {
     std::string problem;
     const struct {
