@@ -12,6 +12,7 @@
 #include "settings/SettingsFile.h"
 #include "tools/CheckCommand.h"
 #include "tools/DeleteRules.h"
+#include "tools/ExcludePatterns.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
@@ -78,7 +79,22 @@ int64_t FileSize(const std::string& path) {
     return PlatformTell(file.get());
 }
 
-DiffRefusal ReadSide(Side* side, DiffReport* report) {
+// Drops the entries a pattern leaves out, noting each name once.
+void LeaveOut(Side* side, const std::vector<std::string>& patterns, DiffReport* report) {
+    std::vector<ScannedEntry> kept;
+    for (ScannedEntry& e : side->entries) {
+        if (!IsExcluded(patterns, e.name)) {
+            kept.push_back(std::move(e));
+            continue;
+        }
+        bool noted = false;
+        for (const std::string& name : report->excludedNames) noted = noted || FoldedName(name) == FoldedName(e.name);
+        if (!noted) report->excludedNames.push_back(e.name);
+    }
+    side->entries.swap(kept);
+}
+
+DiffRefusal ReadSide(Side* side, const std::vector<std::string>& patterns, DiffReport* report) {
     uint32_t attributes = 0;
     if (PlatformGetAttributes(side->root.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
         return Refuse(report, kDiffCannotRead, side->root, side->what);
@@ -90,6 +106,7 @@ DiffRefusal ReadSide(Side* side, DiffReport* report) {
         report->detail = side->what;
         return report->refusal;
     }
+    LeaveOut(side, patterns, report);
     for (size_t i = 0; i < side->entries.size(); ++i) {
         auto inserted = side->byFolded.emplace(FoldedName(side->entries[i].name), i);
         if (inserted.second) continue;
@@ -435,14 +452,16 @@ void UndoOutput(DiffState* s) {
 }  // namespace
 
 DiffRefusal DiffTrees(const DiffRequest& request, DiffReport* report) {
-    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, false, 0, {}};
+    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, false, 0, {}, {}};
     DiffState s{&request, report, Side{kOldTree, request.oldFolder, {}, {}}, Side{kNewTree, request.newFolder, {}, {}},
                 {}, {}};
     std::string makerBytes, settings;
     SettingsCheck makerCheck;
     DiffRefusal result = CheckOutput(&s);
-    if (result == kDiffDone) result = ReadSide(&s.oldSide, report);
-    if (result == kDiffDone) result = ReadSide(&s.newSide, report);
+    std::vector<std::string> patterns = DefaultExcludes();
+    patterns.insert(patterns.end(), request.excludes.begin(), request.excludes.end());
+    if (result == kDiffDone) result = ReadSide(&s.oldSide, patterns, report);
+    if (result == kDiffDone) result = ReadSide(&s.newSide, patterns, report);
     if (result == kDiffDone) result = MatchTrees(&s);
     if (result == kDiffDone) result = ReadMakerSettings(&s, &makerBytes, &makerCheck);
     if (result == kDiffDone) result = CompareTrees(&s);
@@ -522,6 +541,11 @@ int DiffCommand(const DiffRequest& request, FILE* out, FILE* err) {
     fprintf(out, "changed    %d %s, %" PRId64 " bytes\n", r.changed, r.changed == 1 ? "file" : "files", r.changedBytes);
     fprintf(out, "removed    %d %s, listed in [delfiles_afterinst]\n", r.removed, r.removed == 1 ? "file" : "files");
     fprintf(out, "unchanged  %d %s\n", r.unchanged, r.unchanged == 1 ? "file" : "files");
+    std::string said = "Thumbs.db, desktop.ini and .DS_Store by default";
+    for (const std::string& pattern : request.excludes) said += ", " + PrintableName(pattern.c_str());
+    fprintf(out, "left out   %d %s (%s)\n", static_cast<int>(r.excludedNames.size()),
+            r.excludedNames.size() == 1 ? "name" : "names", said.c_str());
+    for (const std::string& name : r.excludedNames) fprintf(out, "  left out %s\n", PrintableName(name.c_str()).c_str());
     for (const std::string& name : r.addedNames) fprintf(out, "  added    %s\n", PrintableName(name.c_str()).c_str());
     for (const std::string& name : r.changedNames) fprintf(out, "  changed  %s\n", PrintableName(name.c_str()).c_str());
     for (const std::string& name : r.removedNames) fprintf(out, "  removed  %s\n", PrintableName(name.c_str()).c_str());

@@ -54,6 +54,7 @@ struct DiffRequest {
     std::string output;
     std::string settings;   // the maker's install.env, or "" for a starting one
     FILE* progress;         // the terminal that shows a progress line, or null
+    std::vector<std::string> excludes = {};  // --exclude patterns (Shift-JIS), besides DefaultExcludes()
 };
 
 struct DiffReport {
@@ -75,6 +76,7 @@ struct DiffReport {
     bool settingsMerged;    // the maker's install.env was taken
     int entriesAdded;       // lines added to its [delfiles_afterinst]
     std::vector<CheckFinding> settingsFindings;  // the check of the install.env written
+    std::vector<std::string> excludedNames;      // Shift-JIS: left out of OLD or NEW by a pattern
 };
 
 // Makes the patch folder as the request says. Returns the refusal (kDiffDone

@@ -75,6 +75,9 @@ int RunDiff(const std::vector<std::string>& args) {
         } else if (args[i] == "--settings") {
             if (i + 1 >= args.size()) return Usage("--settings takes an install.env");
             request.settings = args[++i];
+        } else if (args[i] == "--exclude") {
+            if (i + 1 >= args.size()) return Usage("--exclude takes a pattern");
+            request.excludes.push_back(args[++i]);
         } else if (args[i].compare(0, 2, "--") == 0) {
             return UnknownOption(args[i]);
         } else {

@@ -13,11 +13,13 @@ struct CommandUsage {
 
 const CommandUsage kCommandUsages[] = {
     {"diff",
-     "  patchtool diff OLD NEW OUT [--settings INSTALL.ENV] [--quiet]\n"
+     "  patchtool diff OLD NEW OUT [--settings INSTALL.ENV] [--exclude PATTERN]... [--quiet]\n"
      "      make the patch folder OUT from the released game OLD and the new\n"
      "      version NEW: every new or changed file (by its bytes) with its time,\n"
      "      and an install.env whose [delfiles_afterinst] lists the removed files,\n"
-     "      merged into INSTALL.ENV or written as a starting file to fill in\n"},
+     "      merged into INSTALL.ENV or written as a starting file to fill in;\n"
+     "      Thumbs.db, desktop.ini, .DS_Store and what PATTERN matches (* and ?, a\n"
+     "      name anywhere or a path with \\) are left out of both versions\n"},
     {"pack",
      "  patchtool pack UPDATER.exe OUT.exe SOURCE [--level N] [--list FILE] [--quiet]\n"
      "      copy UPDATER.exe to OUT.exe with a package of the folder SOURCE\n"

@@ -305,6 +305,61 @@ TEST_F(DiffCommandTest, PrintsTheNamesItShipsAndNeverListsWhatThePatchBrings) {
     EXPECT_EQ((std::vector<std::string>{"gone.dat"}), SectionEntries(kSectionDelfilesAfterinst));
 }
 
+// Names left out of both versions: neither shipped nor listed for deletion,
+// and each said.
+TEST_F(DiffCommandTest, LeavesOutTheDefaultAndTheMakersPatternsAndSaysSo) {
+    const struct {
+        const char* fault;   // what would ship or be deleted by accident
+        std::string name;    // Shift-JIS, in NEW and, changed, in OLD ("old:" prefix: in OLD only)
+        bool leftOut;
+    } cases[] = {
+        {"a folder view's file shipped", "Thumbs.db", true},
+        {"one deep in a folder shipped", "data\\DESKTOP.INI", true},
+        {"a removed one listed for deletion", "old:.DS_Store", true},
+        {"a name anywhere not matched by a pattern without a separator", "save\\x.bak", true},
+        {"a pattern with a folder matched elsewhere", "other\\y.tmp", false},
+        {"a pattern with a folder not matched there", "save\\y.tmp", true},
+        {"a folder matched takes what it holds", "作業\\note.txt2", true},
+        {"an ordinary file left out", "data\\シーン.dat", false},
+    };
+    TreeLayout oldTree{{}, {}, kOldTime, {}}, newTree{{}, {}, kNewTime, {}};
+    for (const auto& c : cases) {
+        if (c.name.compare(0, 4, "old:") == 0) {
+            oldTree.files.push_back({c.name.substr(4), "x"});
+        } else {
+            oldTree.files.push_back({c.name, "v1"});
+            newTree.files.push_back({c.name, "v2"});
+        }
+    }
+    WriteTree(old_, oldTree);
+    WriteTree(new_, newTree);
+    DiffRequest request = Request();
+    request.excludes = {"*.bak", "save\\*.tmp", "作業"};
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    ASSERT_EQ(0, DiffCommand(request, out, err)) << ReadAll(err);
+    std::string said = ReadAll(out);
+    fclose(out);
+    fclose(err);
+    EXPECT_NE(std::string::npos, said.find(u8"(Thumbs.db, desktop.ini and .DS_Store by default, *.bak, save\\*.tmp, 作業)"))
+        << said;
+    LoadSectionLists((out_ + "\\install.env").c_str());
+    std::vector<std::string> listed = SectionEntries(kSectionDelfilesAfterinst);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        bool oldOnly = c.name.compare(0, 4, "old:") == 0;
+        std::string name = oldOnly ? c.name.substr(4) : c.name;
+        std::string utf8;
+        ASSERT_TRUE(SjisToUtf8(name.c_str(), &utf8));
+        EXPECT_EQ(c.leftOut, said.find("  left out " + utf8 + "\n") != std::string::npos) << said;
+        if (oldOnly) {
+            EXPECT_EQ(c.leftOut, std::find(listed.begin(), listed.end(), name) == listed.end());
+        } else {
+            EXPECT_EQ(c.leftOut, !Exists(out_ + "\\" + name));
+        }
+    }
+}
+
 TEST_F(DiffCommandTest, RefusesEveryPatchThatCannotWorkAndWritesNothing) {
     struct Case {
         const char* fault;
