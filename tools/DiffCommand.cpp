@@ -130,8 +130,51 @@ DiffRefusal CheckName(DiffReport* report, const ScannedEntry& e, const char* tre
     return Refuse(report, kDiffBadName, entryName, std::string(tree) + ": " + why);
 }
 
+// Notes a refused name; the first becomes the run's refusal.
+void NoteBadName(DiffState* s, const DiffReport& one) {
+    if (s->report->badNames.empty()) {
+        s->report->refusal = one.refusal;
+        s->report->entry = one.entry;
+        s->report->detail = one.detail;
+    }
+    s->report->badNames.push_back(DescribeDiffReport(one));
+}
+
+// Every name of either tree that the patch cannot carry or list, so that one
+// run names them all and the maker need not run again for each.
+DiffRefusal CheckEveryName(DiffState* s) {
+    for (const ScannedEntry& e : s->newSide.entries) {
+        DiffReport one;
+        if (CheckName(&one, e, kNewTree) != kDiffDone) NoteBadName(s, one);
+        const ScannedEntry* old = Find(s->oldSide, e.name);
+        if (old != nullptr && old->isFolder != e.isFolder) {
+            Refuse(&one, kDiffKindChanged, e.name,
+                   e.isFolder ? "a file in the released game, a folder in the new version"
+                              : "a folder in the released game, a file in the new version");
+            NoteBadName(s, one);
+        }
+    }
+    for (const ScannedEntry& e : s->oldSide.entries) {
+        if (e.isFolder || Find(s->newSide, e.name) != nullptr) continue;
+        DiffReport one;
+        if (CheckName(&one, e, kOldTree) != kDiffDone) {
+            NoteBadName(s, one);
+            continue;
+        }
+        const char* why = WhyNotListable(e.name.c_str());
+        std::string folded = FoldedName(e.name);
+        if (why != nullptr && folded != kSettingsFileName && folded != kStartupPictureName) {
+            Refuse(&one, kDiffNotListable, e.name, why);
+            NoteBadName(s, one);
+        }
+    }
+    return s->report->badNames.empty() ? kDiffDone : s->report->refusal;
+}
+
 // Pairs the two trees: every NEW name against OLD, and what OLD has that NEW lacks.
 DiffRefusal MatchTrees(DiffState* s) {
+    DiffRefusal names = CheckEveryName(s);
+    if (names != kDiffDone) return names;
     for (const ScannedEntry& e : s->newSide.entries) {
         DiffRefusal result = CheckName(s->report, e, kNewTree);
         if (result != kDiffDone) return result;
@@ -452,7 +495,7 @@ void UndoOutput(DiffState* s) {
 }  // namespace
 
 DiffRefusal DiffTrees(const DiffRequest& request, DiffReport* report) {
-    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, false, 0, {}, {}};
+    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, false, 0, {}, {}, {}};
     DiffState s{&request, report, Side{kOldTree, request.oldFolder, {}, {}}, Side{kNewTree, request.newFolder, {}, {}},
                 {}, {}};
     std::string makerBytes, settings;
@@ -534,6 +577,12 @@ int DiffCommand(const DiffRequest& request, FILE* out, FILE* err) {
     DiffRefusal result = DiffTrees(request, &r);
     PrintFindings(r.settingsFindings, kSettingsFileName, err);
     if (result != kDiffDone) {
+        if (r.badNames.size() > 1) {
+            fprintf(err, "patchtool: refused: %u names the patch cannot carry or list:\n",
+                    static_cast<unsigned>(r.badNames.size()));
+            for (const std::string& bad : r.badNames) fprintf(err, "  %s\n", bad.c_str());
+            return 1;
+        }
         fprintf(err, "patchtool: refused: %s\n", DescribeDiffReport(r).c_str());
         return 1;
     }

@@ -77,6 +77,7 @@ struct DiffReport {
     int entriesAdded;       // lines added to its [delfiles_afterinst]
     std::vector<CheckFinding> settingsFindings;  // the check of the install.env written
     std::vector<std::string> excludedNames;      // Shift-JIS: left out of OLD or NEW by a pattern
+    std::vector<std::string> badNames;           // UTF-8: every refused name of the run, the first as above
 };
 
 // Makes the patch folder as the request says. Returns the refusal (kDiffDone

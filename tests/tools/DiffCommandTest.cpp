@@ -360,6 +360,24 @@ TEST_F(DiffCommandTest, LeavesOutTheDefaultAndTheMakersPatternsAndSaysSo) {
     }
 }
 
+// One run names every name the patch cannot carry or list, not one per run.
+TEST_F(DiffCommandTest, NamesEveryBadNameOfARunAtOnce) {
+    WriteTree(old_, TreeLayout{{{"kind", "a file"}, {"EOF.dat", "removed, unlistable"}, {"ok.dat", "1"}}, {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"kind\\in.dat", "a folder now"}, {"data\\con.txt", "device"}, {"end.", "dot"},
+                                {"ok.dat", "2"}},
+                               {}, kNewTime, {}});
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    EXPECT_EQ(1, DiffCommand(Request(), out, err));
+    std::string said = ReadAll(err);
+    fclose(out);
+    fclose(err);
+    const char* const names[] = {"\"kind\" is a file", "con.txt", "\"end.\"", "\"EOF.dat\""};
+    EXPECT_NE(std::string::npos, said.find("refused: 4 names")) << said;
+    for (const char* name : names) EXPECT_NE(std::string::npos, said.find(name)) << name << "\n" << said;
+    EXPECT_FALSE(Exists(out_));
+}
+
 TEST_F(DiffCommandTest, RefusesEveryPatchThatCannotWorkAndWritesNothing) {
     struct Case {
         const char* fault;
