@@ -242,6 +242,12 @@ PackRefusal CollectList(Collection* c) {
             c->report->detail = "not UTF-8, or no Shift-JIS form";
             return kPackBadListLine;
         }
+        if (FindFolderEscape(name.c_str()) != kStaysInFolder) {
+            c->report->refusal = kPackBadListLine;
+            c->report->entry = std::string(where) + line;
+            c->report->detail = "a path outside the source folder; list paths relative to it";
+            return kPackBadListLine;
+        }
         uint32_t attributes = 0;
         if (PlatformGetAttributes(SourcePath(*c->request, name).c_str(), &attributes) != 0) {
             c->report->refusal = kPackBadListLine;
@@ -373,7 +379,9 @@ PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     PackRefusal picture = ConvertStartupPicture(c);
     if (picture != kPackDone) return picture;
     WarnAboutPicture(c);
-    if (installEnv.empty()) return Refuse(c->report, kPackNoInstallEnv, kSettingsFileName);
+    if (installEnv.empty())
+        return Refuse(c->report, kPackNoInstallEnv, kSettingsFileName,
+                      c->request->listFile.empty() ? "" : "the list file does not name it");
     PackRefusal settings = CheckInstallEnv(c, installEnv);
     if (settings != kPackDone) return settings;
     for (auto& pair : c->items) {
@@ -702,7 +710,8 @@ std::string DescribePackReport(const PackReport& report) {
                      e);
             break;
         case kPackNoInstallEnv:
-            snprintf(text, sizeof(text), "no install.env at the top of the source folder; the updater cannot start without it");
+            snprintf(text, sizeof(text), "no install.env at the top of the %s; the updater cannot start without it",
+                     report.detail.empty() ? "source folder" : "package: the list file does not name it");
             break;
         case kPackSettingsError:
             snprintf(text, sizeof(text), "%s, %s", e, report.detail.c_str());

@@ -418,6 +418,24 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
              StoreBytes(r->listFile, ToBytes("install.env\n\xFF\xFE.bin\n"));
          },
          kPackBadListLine, "line 2: \xFF\xFE.bin"},
+        {"a listed path outside the source, once said to end in a dot",
+         [](PatchToolTest* t, PackRequest* r) {
+             r->listFile = t->root_ / "list.txt";
+             StoreBytes(r->listFile, ToBytes("install.env\ninsttscr.rct\n../updater.exe\n"));
+         },
+         kPackBadListLine, "line 3: ..\\updater.exe"},
+        {"a listed path from the root of the drive",
+         [](PatchToolTest* t, PackRequest* r) {
+             r->listFile = t->root_ / "list.txt";
+             StoreBytes(r->listFile, ToBytes("install.env\ninsttscr.rct\n/etc/passwd\n"));
+         },
+         kPackBadListLine, "line 3: \\etc\\passwd"},
+        {"install.env left out of the list, said as missing from the folder",
+         [](PatchToolTest* t, PackRequest* r) {
+             r->listFile = t->root_ / "list.txt";
+             StoreBytes(r->listFile, ToBytes("insttscr.rct\ngame.bin\n"));
+         },
+         kPackNoInstallEnv, "install.env"},
         {"missing image", [](PatchToolTest* t, PackRequest* r) { r->updater = t->root_ / "none.exe"; },
          kPackCannotReadImage, ""},
         {"the output of an earlier run inside the source: the new patch carries the old one",
@@ -457,6 +475,9 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
             EXPECT_EQ(c.entry, report.entry);
         }
         EXPECT_FALSE(DescribePackReport(report).empty());
+        if (!request.listFile.empty() && c.refusal == kPackNoInstallEnv) {
+            EXPECT_NE(std::string::npos, DescribePackReport(report).find("the list file does not name it"));
+        }
         // A refused pack leaves the old output as it was and no partial file.
         Bytes kept;
         ASSERT_TRUE(ReadFileBytes(output_, &kept));
