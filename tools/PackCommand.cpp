@@ -646,16 +646,18 @@ PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
     result = CopyImage(request, out.get(), report);
     if (result == kPackDone) result = WriteEntries(request, ordered, out.get(), report);
     if (!CloseWrittenFile(&out) && result == kPackDone) result = RefuseWrite(report, partial);
-    WatchPartialFile(nullptr);
     if (result == kPackDone && PlatformGetAttributes(request.output.c_str(), &attributes) == 0 &&
         PlatformDeleteFile(request.output.c_str()) != 0)
         result = Refuse(report, kPackCannotWrite, request.output, "the existing file cannot be replaced");
     if (result != kPackDone) {
         PlatformDeleteFile(partial.c_str());
+        WatchPartialFile(nullptr);
         return result;
     }
     // The old output is gone by now; a finished package is not thrown away too.
-    if (PlatformMoveFile(partial.c_str(), request.output.c_str()) != 0)
+    int moved = PlatformMoveFile(partial.c_str(), request.output.c_str());
+    WatchPartialFile(nullptr);
+    if (moved != 0)
         return Refuse(report, kPackCannotWrite, request.output, "the finished file is left with .partial added");
     return kPackDone;
 }
