@@ -17,6 +17,7 @@
 #include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
 #include "update/InstallFolder.h"
+#include "update/UpdateRules.h"
 
 namespace {
 
@@ -631,6 +632,36 @@ void CheckVersionRange(SettingsCheck* check) {
                low.number, highText.c_str()));
 }
 
+// The [ini] and [reg] lines go through the updater's own split, which skips
+// what it cannot read without a word; and a section whose target is not set
+// goes nowhere the maker meant.
+void CheckIniAndRegLines(SettingsCheck* check) {
+    char first[kExpandBuffer], second[kExpandBuffer];
+    const std::vector<std::string>& ini = check->sections[kSectionIni];
+    for (size_t i = 0; i < ini.size(); ++i) {
+        if (SplitIniLine(ini[i].c_str(), first, sizeof(first), second, sizeof(second)) == kSplitOk) continue;
+        bool noEquals = FindSjis(ini[i].c_str(), 0, "=") == nullptr;
+        Warn(check, check->sectionLines[kSectionIni][i], kCheckSkippedLine,
+             Printf("[ini] \"%s\" %s: the updater skips it", Quoted(ini[i]).c_str(),
+                    noEquals ? "has no \"=\" between key and value" : "is too long once its tokens are expanded"));
+    }
+    if (!ini.empty() && SettingOf(*check, "INI_FILE").isDefault)
+        Warn(check, check->sectionHeaderLine[kSectionIni], kCheckSectionUnused,
+             "[ini] has lines but INI_FILE is not set: the updater writes them to a file named \"-\", not the "
+             "game's INI file");
+    const std::vector<std::string>& reg = check->sections[kSectionReg];
+    for (size_t i = 0; i < reg.size(); ++i) {
+        if (SplitRegLine(reg[i].c_str(), first, sizeof(first), second, sizeof(second)) == kSplitOk) continue;
+        Warn(check, check->sectionLines[kSectionReg][i], kCheckSkippedLine,
+             Printf("[reg] \"%s\" is not \"name\"=\"data\" as the registry editor writes it: the updater skips it",
+                    Quoted(reg[i]).c_str()));
+    }
+    const EffectiveSetting& regGlobal = SettingOf(*check, "REG_GLOBAL");
+    if (!reg.empty() && (regGlobal.fullValue.empty() || regGlobal.fullValue[0] == '-'))
+        Warn(check, check->sectionHeaderLine[kSectionReg], kCheckSectionUnused,
+             "[reg] has lines but REG_GLOBAL is not set: the updater writes none of them");
+}
+
 // INSTREADME shows a readme after the update: the file INSTREADMEFL names
 // must be at the top of the package.
 void CheckReadme(const std::vector<std::string>& packageFiles, SettingsCheck* check) {
@@ -730,6 +761,7 @@ void CheckSettingsText(const std::string& bytes, const std::vector<std::string>*
     RunKeyPass(pieces, info, check, definitions);
     ResolveDefinitions(definitions, check);
     CheckVersionRange(check);
+    CheckIniAndRegLines(check);
     if (packageFiles != nullptr) CheckReadme(*packageFiles, check);
     CheckDeleteEntries(packageFiles, check);
     std::stable_sort(check->findings.begin(), check->findings.end(),

@@ -52,6 +52,8 @@ enum CheckKind {
     kCheckWrongEncoding,    // a UTF-8 byte-order mark, or UTF-8 text that is no sensible Shift-JIS (error)
     kCheckNoVersionPasses,  // CHKREG set and no installed version within CHKREGVER..CHKREGVERHIGH (error)
     kCheckVersionCheckOff,  // CHKREGVER or CHKREGVERHIGH without CHKREG: no version is checked
+    kCheckSkippedLine,      // an [ini] line without "=" or a [reg] line the updater cannot split: skipped
+    kCheckSectionUnused,    // [ini] lines without INI_FILE, [reg] lines without REG_GLOBAL
 };
 
 struct CheckFinding {

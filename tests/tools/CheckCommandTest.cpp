@@ -154,18 +154,27 @@ TEST_F(CheckCommandTest, FindingsLineByLine) {
          {{3, kCheckAfterEof}, {5, kCheckAfterEof}}},
         {"[eof] in lower case", "[eof]\nKEYFILE k\n", {{1, kCheckMarkerCase}}},
         {"a header in capitals", "[INI]\nInstall x\n", {{1, kCheckMarkerCase}, {2, kCheckUnknownKey}}},
-        {"a closed section", "[ini]\nInstall\tREP_INSTALLDIR\n-  // end of [ini]\n", {}},
-        {"a section left open", "EXENAME a.exe\n[reg]\nHKCU\\Software x\n", {{2, kCheckUnterminated}}},
-        {"a section open at EOF", "[ini]\na b\nEOF\n-\n", {{1, kCheckUnterminated}}},
-        {"a '-' after a blank does not close", "[ini]\na b\n -\n-\n", {{3, kCheckNotFirstColumn}}},
-        {"a header after a blank", "[ini]\n [reg]\n-\n", {{2, kCheckNotFirstColumn}}},
-        {"a section again drops its entries", "[ini]\na b\n-\n[ini]\nc d\n-\n", {{4, kCheckSectionReopened}}},
-        {"an empty section again drops nothing", "[ini]\n-\n[ini]\nc d\n-\n", {}},
+        {"a closed section", "INI_FILE game.ini\n[ini]\nInstall=REP_INSTALLDIR\n-  // end of [ini]\n", {}},
+        {"an [ini] line without \"=\" and no INI_FILE", "[ini]\nInstall\tREP_INSTALLDIR\n-\n",
+         {{1, kCheckSectionUnused}, {2, kCheckSkippedLine}}, "has no \"=\" between key and value"},
+        {"a [reg] line the updater cannot split", "REG_GLOBAL Maker\n[reg]\nInstallDir=REP_INSTALL\n\"Ok\"=\"1\"\n-\n",
+         {{3, kCheckSkippedLine}}, "is not \"name\"=\"data\""},
+        {"[reg] lines without REG_GLOBAL", "[reg]\n\"Ok\"=\"1\"\n-\n", {{1, kCheckSectionUnused}},
+         "REG_GLOBAL is not set: the updater writes none of them"},
+        {"a section left open", "EXENAME a.exe\n[reg]\nHKCU\\Software x\n",
+         {{2, kCheckUnterminated}, {2, kCheckSectionUnused}, {3, kCheckSkippedLine}}},
+        {"a section open at EOF", "[ini]\na=b\nEOF\n-\n", {{1, kCheckUnterminated}, {1, kCheckSectionUnused}}},
+        {"a '-' after a blank does not close", "INI_FILE g.ini\n[ini]\na=b\n -\n-\n",
+         {{4, kCheckNotFirstColumn}, {4, kCheckSkippedLine}}},
+        {"a header after a blank", "INI_FILE g.ini\n[ini]\n [reg]\n-\n", {{3, kCheckNotFirstColumn}, {3, kCheckSkippedLine}}},
+        {"a section again drops its entries", "INI_FILE g.ini\n[ini]\na=b\n-\n[ini]\nc=d\n-\n", {{5, kCheckSectionReopened}}},
+        {"an empty section again drops nothing", "INI_FILE g.ini\n[ini]\n-\n[ini]\nc=d\n-\n", {}},
         {"a header after EOF", "EOF\n[reg]\n", {{2, kCheckAfterSectionEof}}},
         {"an entry read as a key hides the real one", "[reg]\nEXENAME entry.exe\n-\nEXENAME real.exe\n",
-         {{4, kCheckSectionLineKey}}},
-        {"an entry read as a key sets it", "[ini]\nCHKREG x\n-\n", {{2, kCheckSectionLineKey}}},
-        {"an entry of unknown text is no key", "[ini]\nInstall x\nInstall y\n-\n", {}},
+         {{1, kCheckSectionUnused}, {2, kCheckSkippedLine}, {4, kCheckSectionLineKey}}},
+        {"an entry read as a key sets it", "[ini]\nCHKREG x\n-\n",
+         {{1, kCheckSectionUnused}, {2, kCheckSectionLineKey}, {2, kCheckSkippedLine}}},
+        {"an entry of unknown text is no key", "INI_FILE g.ini\n[ini]\nInstall=x\nInstall y=z\n-\n", {}},
         {"a number with letters", "CHKREGVER 12abc\nCHKREGVERHIGH +17\nINSTMAKEFOL 1|2\nCHKREG Ver\n",
          {{1, kCheckNotDecimal}, {3, kCheckNotDecimal}}},
         {"a number out of range", "CHKREGVERHIGH 99999999999\nCHKREG Ver\n", {{1, kCheckNotDecimal}}},
@@ -180,7 +189,7 @@ TEST_F(CheckCommandTest, FindingsLineByLine) {
          {{401, kCheckPastLineLimit}}},
         {"a 600-byte line counts twice", sixHundred,
          {{1, kCheckLongLine}, {400, kCheckPastLineLimit}, {401, kCheckPastLineLimit}}},
-        {"comments and sections past the limit are no keys", Filler(400) + "[ini]\nInstall x\n-\n KEYFILE y\n", {}},
+        {"comments and sections past the limit are no keys", "INI_FILE g.ini\n" + Filler(399) + "[ini]\nInstall=x\n-\n KEYFILE y\n", {}},
     };
     for (const auto& c : cases) {
         for (bool crlf : {false, true}) {
@@ -354,7 +363,7 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
 
     // Closed, with a misspelt key and a readme that is not packed: warnings only.
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env",
-                               ToBytes("TITLEBAR game\r\n[ini]\r\nInstall x\r\n-\r\nTITLBAR x\r\nINSTREADME 読む\r\n")));
+                               ToBytes("TITLEBAR game\r\n[ini]\r\nInstall=x\r\n-\r\nTITLBAR x\r\nINSTREADME 読む\r\nINI_FILE g.ini\r\n")));
     out = tmpfile();
     err = tmpfile();
     EXPECT_EQ(0, PackCommand(request, out, err));
