@@ -157,6 +157,8 @@ int main(int argc, char** argv) {
     if (command == "check") return RunCheck(args);
     if (command == "rct") return RctCommand(args, stdout, stderr);
     if (command == "list" && args.size() == 3) return ListCommand(args[2].c_str(), stdout, stderr);
+    if (command == "list" && args.size() == 4 && (args[2] == "--json" || args[3] == "--json"))
+        return ListJsonCommand((args[2] == "--json" ? args[3] : args[2]).c_str(), stdout, stderr);
     if (command == "verify" && args.size() == 3) return VerifyCommand(args[2].c_str(), stdout, stderr);
     if (command == "extract") return RunExtract(args);
     if (command == "list" || command == "verify") return Usage((command + " takes one FILE.exe").c_str());

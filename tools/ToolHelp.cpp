@@ -26,7 +26,11 @@ const CommandUsage kCommandUsages[] = {
      "      (or of the paths under SOURCE that FILE lists, one a line, UTF-8);\n"
      "      zlib level 0-9, default 9; SOURCE needs install.env and a background\n"
      "      picture; Ctrl-C leaves no OUT.exe.partial behind\n"},
-    {"list", "  patchtool list FILE.exe      one line per entry: kind, size, packed size, time (UTC), name\n"},
+    {"list",
+     "  patchtool list FILE.exe [--json]\n"
+     "      one line per entry: kind, size, packed size, time (UTC), name; with --json\n"
+     "      a JSON array, one object per entry: kind, sizes, time, the name as UTF-8\n"
+     "      and as Shift-JIS bytes (hex), and the SHA-256 of the unpacked file\n"},
     {"verify",
      "  patchtool verify FILE.exe    inflate every entry in memory and check it, and follow\n"
      "      the updater's start: every start-up file reached, install.env and the\n"

@@ -312,6 +312,67 @@ TEST_F(PatchToolTest, ListLinesShowKindSizesUtcTimeAndUtf8Name) {
     fclose(none);
 }
 
+// list --json for makers' scripts: each entry's name as UTF-8 and as its
+// Shift-JIS bytes, and the SHA-256 of the unpacked file, so that a script
+// can check what ships without unpacking it.
+TEST_F(PatchToolTest, ListJsonGivesEachEntryItsNameBytesAndTheHashOfItsUnpackedFile) {
+    PackReport report;
+    ASSERT_EQ(kPackDone, Pack(&report)) << DescribePackReport(report);
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    ASSERT_EQ(0, ListJsonCommand(output_.c_str(), out, err)) << ReadAll(err);
+    std::string json = ReadAll(out);
+    fclose(out);
+    fclose(err);
+    auto hex = [](const uint8_t* bytes, size_t size) {
+        std::string text;
+        char two[3];
+        for (size_t i = 0; i < size; ++i) {
+            snprintf(two, sizeof(two), "%02x", bytes[i]);
+            text += two;
+        }
+        return text;
+    };
+    EXPECT_EQ(0u, json.find("[\n{")) << json;
+    EXPECT_EQ(json.size() - 4, json.rfind("}\n]\n")) << json;
+    for (const SourceFile& f : files_) {
+        SCOPED_TRACE(PrintableName(f.name.c_str()));
+        uint8_t digest[kSha256Bytes];
+        ASSERT_EQ(0, PlatformSha256(f.content.data(), f.content.size(), digest));
+        std::string utf8 = PrintableName(f.name.c_str());
+        std::string escaped;
+        for (char c : utf8) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        std::string object = "\"name\": \"" + escaped + "\", \"nameBytes\": \"" +
+                             hex(reinterpret_cast<const uint8_t*>(f.name.data()), f.name.size()) + "\", \"sha256\": \"" +
+                             hex(digest, sizeof(digest)) + "\"}";
+        EXPECT_NE(std::string::npos, json.find(object)) << object << "\n" << json;
+        char sizes[64];
+        snprintf(sizes, sizeof(sizes), "{\"kind\": \"file\", \"size\": %u, ", static_cast<unsigned>(f.content.size()));
+        size_t line = json.rfind('\n', json.find(object));
+        EXPECT_EQ(line + 1, json.find(sizes, line)) << json;
+    }
+    EXPECT_NE(std::string::npos, json.find(u8"{\"kind\": \"folder\", \"name\": \"data\\\\表\\\\\""));
+    EXPECT_NE(std::string::npos, json.find("\"time\": \"2021-03-04T05:06:07Z\""));
+
+    // A damaged package: the entries before the damage, still a JSON array, and exit 1.
+    Bytes damaged;
+    ASSERT_TRUE(ReadFileBytes(output_, &damaged));
+    std::string all(damaged.begin(), damaged.end());
+    size_t name = all.find(std::string("game.bin") + '\0');
+    ASSERT_NE(std::string::npos, name);
+    damaged[name + 30] ^= 0xFF;
+    ASSERT_TRUE(StoreBytes(root_ / "damaged.exe", damaged));
+    out = tmpfile();
+    err = tmpfile();
+    EXPECT_EQ(1, ListJsonCommand((root_ / "damaged.exe").c_str(), out, err));
+    json = ReadAll(out);
+    EXPECT_EQ(json.size() - 2, json.rfind("]\n")) << json;
+    EXPECT_EQ(std::string::npos, json.find("game.bin")) << json;
+    EXPECT_NE(std::string::npos, ReadAll(err).find("game.bin"));
+    fclose(out);
+    fclose(err);
+}
+
 TEST_F(PatchToolTest, ListFilePacksNamedPathsWithTheirParents) {
     std::string list = root_ / "list.txt";
     ASSERT_TRUE(StoreBytes(list, ToBytes(std::string(u8"\xEF\xBB\xBFinstall.env\r\n\r\ndata/表/\r\nソ表.dat\ninstall.env\ninsttscr.rct\n"))));
