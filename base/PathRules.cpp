@@ -45,3 +45,17 @@ bool JoinPath(char* dst, size_t capacity, const char* folder, const char* name) 
     memcpy(dst + a + 1, name, b + 1);
     return true;
 }
+
+FolderEscape FindFolderEscape(const char* relative) {
+    if (relative[0] == '\\' || relative[0] == '/') return kEscapeFromRoot;
+    if (relative[0] != '\0' && !IsLeadByte(static_cast<uint8_t>(relative[0])) && relative[1] == ':') return kEscapeDrive;
+    size_t length = strlen(relative);
+    for (size_t begin = 0;;) {
+        size_t end = FindSjisSeparator(relative, length, begin, "\\/");
+        size_t partEnd = end;
+        while (partEnd > begin && relative[partEnd - 1] == ' ') --partEnd;
+        if (partEnd - begin == 2 && relative[begin] == '.' && relative[begin + 1] == '.') return kEscapeParentPart;
+        if (end == length) return kStaysInFolder;
+        begin = end + 1;
+    }
+}

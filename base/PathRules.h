@@ -41,3 +41,16 @@ size_t FolderPartLength(const char* path);
 // empty, when the result would not fit in capacity bytes or folder is empty
 // (never "\name", which would lie at the root of the drive).
 bool JoinPath(char* dst, size_t capacity, const char* folder, const char* name);
+
+// Where a path meant to stay inside a folder (a [delfiles_afterinst] entry,
+// relative to the install folder) would lead the system instead.
+enum FolderEscape {
+    kStaysInFolder = 0,
+    kEscapeFromRoot,     // begins with '\' or '/': the root of the drive, or a network share
+    kEscapeDrive,        // begins with a drive letter and ':'
+    kEscapeParentPart,   // a ".." part, blanks after it included, as the system drops them
+};
+
+// Whether relative (Shift-JIS) leaves the folder it is taken in; '\' and '/'
+// both separate parts, and a 5C second byte never does. Reads only the text.
+FolderEscape FindFolderEscape(const char* relative);

@@ -17,7 +17,9 @@ constexpr int64_t kFileHeaderSize = 24;
 constexpr size_t kHeaderSizeAt = 60;
 constexpr size_t kPe32DirectoryCountAt = 92;
 constexpr size_t kPe32PlusDirectoryCountAt = 108;
-// The security directory is the fifth; each directory is 8 bytes.
+// The resource directory is the third, the security directory the fifth;
+// each directory is 8 bytes.
+constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kSecurityDirectory = 4;
 constexpr size_t kDirectorySize = 8;
 // The largest optional header: PE32+ with all sixteen directories.
@@ -25,7 +27,7 @@ constexpr size_t kMaxOptionalHeader = 240;
 // Windows loads at most 96 sections; each has a 40-byte header.
 constexpr uint16_t kMaxSections = 96;
 constexpr size_t kSectionHeaderSize = 40;
-constexpr size_t kSectionRawSizeAt = 16;
+constexpr size_t kSectionMemorySizeAt = 8;
 
 // Reads count bytes at offset; false when the file has fewer.
 bool ReadAt(FILE* file, int64_t fileSize, int64_t offset, void* out, size_t count) {
@@ -68,7 +70,16 @@ bool ReadImageLayout(FILE* file, int64_t fileSize, ImageLayout* layout) {
     InitReader(&reader, header, optionalSize);
     if (!SkipBytes(&reader, countAt) || !ReadU32(&reader, &directories)) return false;
 
-    ImageLayout found = {headerSize, -1, 0, 0};
+    ImageLayout found = {headerSize, -1, 0, 0, 0, 0};
+    uint32_t resourceAddress = 0, resourceSize = 0;
+    if (directories > kResourceDirectory) {
+        InitReader(&reader, header, optionalSize);
+        if (!SkipBytes(&reader, countAt + 4 + kResourceDirectory * kDirectorySize) ||
+            !ReadU32(&reader, &resourceAddress) || !ReadU32(&reader, &resourceSize))
+            return false;
+        InitReader(&reader, header, optionalSize);
+        if (!SkipBytes(&reader, countAt) || !SkipBytes(&reader, 4)) return false;
+    }
     if (directories > kSecurityDirectory) {
         uint32_t tableOffset = 0, tableSize = 0;
         size_t entryAt = countAt + 4 + kSecurityDirectory * kDirectorySize;
@@ -86,11 +97,18 @@ bool ReadImageLayout(FILE* file, int64_t fileSize, ImageLayout* layout) {
         if (!ReadAt(file, fileSize, sectionAt + i * static_cast<int64_t>(kSectionHeaderSize), raw, sizeof(raw)))
             return false;
         InitReader(&reader, raw, sizeof(raw));
-        uint32_t rawSize = 0, rawOffset = 0;
-        if (!SkipBytes(&reader, kSectionRawSizeAt) || !ReadU32(&reader, &rawSize) || !ReadU32(&reader, &rawOffset))
+        uint32_t memorySize = 0, address = 0, rawSize = 0, rawOffset = 0;
+        if (!SkipBytes(&reader, kSectionMemorySizeAt) || !ReadU32(&reader, &memorySize) ||
+            !ReadU32(&reader, &address) || !ReadU32(&reader, &rawSize) || !ReadU32(&reader, &rawOffset))
             return false;
         int64_t end = static_cast<int64_t>(rawOffset) + rawSize;
         if (rawSize != 0 && end > found.dataEnd) found.dataEnd = end;
+        // The resources lie wholly in the raw data of the section that holds their address.
+        int64_t into = static_cast<int64_t>(resourceAddress) - address;
+        if (resourceSize != 0 && into >= 0 && into + resourceSize <= static_cast<int64_t>(rawSize)) {
+            found.resourceOffset = rawOffset + into;
+            found.resourceSize = resourceSize;
+        }
     }
     if (found.dataEnd > fileSize) return false;
     *layout = found;

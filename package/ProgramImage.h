@@ -9,9 +9,11 @@
 //   signature + 24   optional header: u16 magic 0x10B (PE32) or 0x20B (PE32+);
 //                    u32 size of the headers at +60; u32 directory count at
 //                    +92 (PE32) or +108 (PE32+), then 8-byte directories, of
-//                    which the fifth is the security directory: u32 file
-//                    offset and u32 size of the certificate table
-//   section table    40 bytes a section: u32 raw size at +16, u32 raw offset at +20
+//                    which the third is the resources (u32 address in memory
+//                    and u32 size) and the fifth the security directory: u32
+//                    file offset and u32 size of the certificate table
+//   section table    40 bytes a section: u32 size in memory at +8, u32 address
+//                    in memory at +12, u32 raw size at +16, u32 raw offset at +20
 //
 // A signed patch:
 //
@@ -38,6 +40,8 @@ struct ImageLayout {
     int64_t securityEntry;       // file offset of the security directory entry; -1 when the image has none
     int64_t certificateOffset;   // where the certificate table begins; 0 when there is none
     int64_t certificateSize;
+    int64_t resourceOffset;      // file offset of the resources (the version resource among them); 0 when none
+    int64_t resourceSize;        // their bytes within the file
 };
 
 // Reads the layout of the image at the start of file, whose size is fileSize.

@@ -84,17 +84,11 @@ Units FolderUnits(const std::string& folder) {
 }  // namespace
 
 const char* ReachesOutside(const char* entry) {
-    if (entry[0] == '\\' || entry[0] == '/') return "a path from the root of the drive";
-    if (entry[0] != '\0' && !IsLeadByte(static_cast<uint8_t>(entry[0])) && entry[1] == ':') return "a drive";
-    size_t length = strlen(entry);
-    for (size_t begin = 0;;) {
-        size_t end = FindSjisSeparator(entry, length, begin, "\\/");
-        std::string part(entry + begin, end - begin);
-        // The system drops blanks at the end of a part: ".. " is "..".
-        while (!part.empty() && part.back() == ' ') part.pop_back();
-        if (part == "..") return "a \"..\" part, the folder above";
-        if (end == length) return nullptr;
-        begin = end + 1;
+    switch (FindFolderEscape(entry)) {
+        case kEscapeFromRoot: return "a path from the root of the drive";
+        case kEscapeDrive: return "a drive";
+        case kEscapeParentPart: return "a \"..\" part, the folder above";
+        default: return nullptr;
     }
 }
 

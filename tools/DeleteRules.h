@@ -6,15 +6,15 @@
 //
 //   data\old.dat     deletes that file, then removes the folder data if it is now empty
 //   save\*.tmp       deletes every .tmp file in the folder save
-//   ..\x.dat         deletes a file beside the install folder: outside it
+//   ..\x.dat         leaves the install folder: the updater skips it
 //
-// The makers' tool warns where an entry reaches outside the install folder or
-// finds a file that the patch itself has just written, and writes the entries
+// The makers' tool refuses an entry that leaves the install folder, warns
+// where one finds a file that the patch itself has just written, and writes the entries
 // for removed files so that the section pass keeps them exactly.
 #pragma once
 
-// Why an entry (Shift-JIS) reaches outside the install folder, in a few
-// words, or null when it stays inside.
+// Why an entry (Shift-JIS) leaves the install folder, by the updater's own
+// rule (FindFolderEscape), in a few words, or null when it stays inside.
 const char* ReachesOutside(const char* entry);
 
 // True when the file search for entry, run in the install folder, finds the

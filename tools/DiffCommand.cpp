@@ -12,12 +12,15 @@
 #include "settings/SettingsFile.h"
 #include "tools/CheckCommand.h"
 #include "tools/DeleteRules.h"
+#include "tools/ExcludePatterns.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
+#include "tools/RctCommand.h"
 #include "tools/SettingsMerge.h"
 #include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
+#include "tools/WriteFailureText.h"
 
 namespace {
 
@@ -64,6 +67,11 @@ DiffRefusal Refuse(DiffReport* report, DiffRefusal refusal, const std::string& s
 
 std::string PathIn(const std::string& root, const std::string& name) { return root + "\\" + name; }
 
+// A failed write of name at path, with the cause the system gave.
+DiffRefusal RefuseWrite(DiffReport* report, const std::string& name, const std::string& path) {
+    return Refuse(report, kDiffCannotWrite, name, DescribeWriteFailure(WriteFailureAt(path.c_str())));
+}
+
 // The size of the file at path, or -1 when it cannot be read.
 int64_t FileSize(const std::string& path) {
     FileHolder file(PlatformOpenFile(path.c_str(), "rb"));
@@ -71,7 +79,22 @@ int64_t FileSize(const std::string& path) {
     return PlatformTell(file.get());
 }
 
-DiffRefusal ReadSide(Side* side, DiffReport* report) {
+// Drops the entries a pattern leaves out, noting each name once.
+void LeaveOut(Side* side, const std::vector<std::string>& patterns, DiffReport* report) {
+    std::vector<ScannedEntry> kept;
+    for (ScannedEntry& e : side->entries) {
+        if (!IsExcluded(patterns, e.name)) {
+            kept.push_back(std::move(e));
+            continue;
+        }
+        bool noted = false;
+        for (const std::string& name : report->excludedNames) noted = noted || FoldedName(name) == FoldedName(e.name);
+        if (!noted) report->excludedNames.push_back(e.name);
+    }
+    side->entries.swap(kept);
+}
+
+DiffRefusal ReadSide(Side* side, const std::vector<std::string>& patterns, DiffReport* report) {
     uint32_t attributes = 0;
     if (PlatformGetAttributes(side->root.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
         return Refuse(report, kDiffCannotRead, side->root, side->what);
@@ -83,6 +106,7 @@ DiffRefusal ReadSide(Side* side, DiffReport* report) {
         report->detail = side->what;
         return report->refusal;
     }
+    LeaveOut(side, patterns, report);
     for (size_t i = 0; i < side->entries.size(); ++i) {
         auto inserted = side->byFolded.emplace(FoldedName(side->entries[i].name), i);
         if (inserted.second) continue;
@@ -106,8 +130,51 @@ DiffRefusal CheckName(DiffReport* report, const ScannedEntry& e, const char* tre
     return Refuse(report, kDiffBadName, entryName, std::string(tree) + ": " + why);
 }
 
+// Notes a refused name; the first becomes the run's refusal.
+void NoteBadName(DiffState* s, const DiffReport& one) {
+    if (s->report->badNames.empty()) {
+        s->report->refusal = one.refusal;
+        s->report->entry = one.entry;
+        s->report->detail = one.detail;
+    }
+    s->report->badNames.push_back(DescribeDiffReport(one));
+}
+
+// Every name of either tree that the patch cannot carry or list, so that one
+// run names them all and the maker need not run again for each.
+DiffRefusal CheckEveryName(DiffState* s) {
+    for (const ScannedEntry& e : s->newSide.entries) {
+        DiffReport one;
+        if (CheckName(&one, e, kNewTree) != kDiffDone) NoteBadName(s, one);
+        const ScannedEntry* old = Find(s->oldSide, e.name);
+        if (old != nullptr && old->isFolder != e.isFolder) {
+            Refuse(&one, kDiffKindChanged, e.name,
+                   e.isFolder ? "a file in the released game, a folder in the new version"
+                              : "a folder in the released game, a file in the new version");
+            NoteBadName(s, one);
+        }
+    }
+    for (const ScannedEntry& e : s->oldSide.entries) {
+        if (e.isFolder || Find(s->newSide, e.name) != nullptr) continue;
+        DiffReport one;
+        if (CheckName(&one, e, kOldTree) != kDiffDone) {
+            NoteBadName(s, one);
+            continue;
+        }
+        const char* why = WhyNotListable(e.name.c_str());
+        std::string folded = FoldedName(e.name);
+        if (why != nullptr && folded != kSettingsFileName && folded != kStartupPictureName) {
+            Refuse(&one, kDiffNotListable, e.name, why);
+            NoteBadName(s, one);
+        }
+    }
+    return s->report->badNames.empty() ? kDiffDone : s->report->refusal;
+}
+
 // Pairs the two trees: every NEW name against OLD, and what OLD has that NEW lacks.
 DiffRefusal MatchTrees(DiffState* s) {
+    DiffRefusal names = CheckEveryName(s);
+    if (names != kDiffDone) return names;
     for (const ScannedEntry& e : s->newSide.entries) {
         DiffRefusal result = CheckName(s->report, e, kNewTree);
         if (result != kDiffDone) return result;
@@ -129,6 +196,17 @@ DiffRefusal MatchTrees(DiffState* s) {
         if (e.isFolder || Find(s->newSide, e.name) != nullptr) continue;
         DiffRefusal result = CheckName(s->report, e, kOldTree);
         if (result != kDiffDone) return result;
+        // Every patch brings its own settings file and background picture and
+        // the updater writes them into the game folder: listing the released
+        // game's one would delete the patch's.
+        std::string folded = FoldedName(e.name);
+        if (folded == kSettingsFileName || folded == kStartupPictureName) {
+            s->report->notes.push_back("\"" + PrintableName(e.name.c_str()) +
+                                       "\" is gone from the new version but not listed in [delfiles_afterinst]: the "
+                                       "patch brings its own, which the updater writes into the game folder, where "
+                                       "it stays");
+            continue;
+        }
         const char* why = WhyNotListable(e.name.c_str());
         if (why != nullptr) return Refuse(s->report, kDiffNotListable, e.name, why);
         s->report->removedNames.push_back(e.name);
@@ -212,9 +290,11 @@ DiffRefusal CheckPatchFiles(DiffState* s) {
         if (f.oldName == nullptr) {
             ++r->added;
             r->addedBytes += f.size;
+            r->addedNames.push_back(f.name);
         } else {
             ++r->changed;
             r->changedBytes += f.size;
+            r->changedNames.push_back(f.name);
         }
     }
     return kDiffDone;
@@ -370,12 +450,12 @@ DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
     const std::string& root = s->request->output;
     uint32_t attributes = 0;
     if (PlatformGetAttributes(root.c_str(), &attributes) != 0) {
-        if (PlatformCreateFolder(root.c_str()) != 0) return Refuse(s->report, kDiffCannotWrite, root);
+        if (PlatformCreateFolder(root.c_str()) != 0) return RefuseWrite(s->report, root, root);
         s->created.push_back(root);
     }
     for (const std::string& folder : PatchFolders(s)) {
         std::string path = PathIn(root, folder);
-        if (PlatformCreateFolder(path.c_str()) != 0) return Refuse(s->report, kDiffCannotWrite, folder);
+        if (PlatformCreateFolder(path.c_str()) != 0) return RefuseWrite(s->report, folder, path);
         s->created.push_back(path);
     }
     ProgressLine line;
@@ -388,7 +468,7 @@ DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
         std::string path = PathIn(root, f.name);
         s->created.push_back(path);
         if (!CopyFileWithTime(PathIn(s->newSide.root, f.name), path, &line, filesDone, bytesDone)) {
-            result = Refuse(s->report, kDiffCannotWrite, f.name);
+            result = RefuseWrite(s->report, f.name, path);
             break;
         }
         bytesDone += f.size;
@@ -398,7 +478,7 @@ DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
     if (result != kDiffDone) return result;
     std::string path = PathIn(root, kSettingsFileName);
     s->created.push_back(path);
-    if (!WriteText(path, settings)) return Refuse(s->report, kDiffCannotWrite, kSettingsFileName);
+    if (!WriteText(path, settings)) return RefuseWrite(s->report, kSettingsFileName, path);
     return kDiffDone;
 }
 
@@ -415,14 +495,16 @@ void UndoOutput(DiffState* s) {
 }  // namespace
 
 DiffRefusal DiffTrees(const DiffRequest& request, DiffReport* report) {
-    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, false, 0, {}};
+    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, false, 0, {}, {}, {}};
     DiffState s{&request, report, Side{kOldTree, request.oldFolder, {}, {}}, Side{kNewTree, request.newFolder, {}, {}},
                 {}, {}};
     std::string makerBytes, settings;
     SettingsCheck makerCheck;
     DiffRefusal result = CheckOutput(&s);
-    if (result == kDiffDone) result = ReadSide(&s.oldSide, report);
-    if (result == kDiffDone) result = ReadSide(&s.newSide, report);
+    std::vector<std::string> patterns = DefaultExcludes();
+    patterns.insert(patterns.end(), request.excludes.begin(), request.excludes.end());
+    if (result == kDiffDone) result = ReadSide(&s.oldSide, patterns, report);
+    if (result == kDiffDone) result = ReadSide(&s.newSide, patterns, report);
     if (result == kDiffDone) result = MatchTrees(&s);
     if (result == kDiffDone) result = ReadMakerSettings(&s, &makerBytes, &makerCheck);
     if (result == kDiffDone) result = CompareTrees(&s);
@@ -481,7 +563,10 @@ std::string DescribeDiffReport(const DiffReport& r) {
         case kDiffOutputExists:
             snprintf(text, sizeof(text), "%s exists and is not an empty folder; name a new one", e);
             break;
-        case kDiffCannotWrite: snprintf(text, sizeof(text), "cannot write %s; nothing is left in the patch folder", e); break;
+        case kDiffCannotWrite:
+            snprintf(text, sizeof(text), "cannot write %s: %s; nothing is left in the patch folder", e,
+                     d);
+            break;
         default: snprintf(text, sizeof(text), "unknown failure"); break;
     }
     return text;
@@ -492,6 +577,12 @@ int DiffCommand(const DiffRequest& request, FILE* out, FILE* err) {
     DiffRefusal result = DiffTrees(request, &r);
     PrintFindings(r.settingsFindings, kSettingsFileName, err);
     if (result != kDiffDone) {
+        if (r.badNames.size() > 1) {
+            fprintf(err, "patchtool: refused: %u names the patch cannot carry or list:\n",
+                    static_cast<unsigned>(r.badNames.size()));
+            for (const std::string& bad : r.badNames) fprintf(err, "  %s\n", bad.c_str());
+            return 1;
+        }
         fprintf(err, "patchtool: refused: %s\n", DescribeDiffReport(r).c_str());
         return 1;
     }
@@ -499,6 +590,14 @@ int DiffCommand(const DiffRequest& request, FILE* out, FILE* err) {
     fprintf(out, "changed    %d %s, %" PRId64 " bytes\n", r.changed, r.changed == 1 ? "file" : "files", r.changedBytes);
     fprintf(out, "removed    %d %s, listed in [delfiles_afterinst]\n", r.removed, r.removed == 1 ? "file" : "files");
     fprintf(out, "unchanged  %d %s\n", r.unchanged, r.unchanged == 1 ? "file" : "files");
+    std::string said = "Thumbs.db, desktop.ini and .DS_Store by default";
+    for (const std::string& pattern : request.excludes) said += ", " + PrintableName(pattern.c_str());
+    fprintf(out, "left out   %d %s (%s)\n", static_cast<int>(r.excludedNames.size()),
+            r.excludedNames.size() == 1 ? "name" : "names", said.c_str());
+    for (const std::string& name : r.excludedNames) fprintf(out, "  left out %s\n", PrintableName(name.c_str()).c_str());
+    for (const std::string& name : r.addedNames) fprintf(out, "  added    %s\n", PrintableName(name.c_str()).c_str());
+    for (const std::string& name : r.changedNames) fprintf(out, "  changed  %s\n", PrintableName(name.c_str()).c_str());
+    for (const std::string& name : r.removedNames) fprintf(out, "  removed  %s\n", PrintableName(name.c_str()).c_str());
     fprintf(out, "new folders %d\n", r.newFolders);
     if (r.settingsMerged)
         fprintf(out, "install.env: a copy of %s with %d %s added to [delfiles_afterinst]\n",

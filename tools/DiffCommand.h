@@ -54,6 +54,7 @@ struct DiffRequest {
     std::string output;
     std::string settings;   // the maker's install.env, or "" for a starting one
     FILE* progress;         // the terminal that shows a progress line, or null
+    std::vector<std::string> excludes = {};  // --exclude patterns (Shift-JIS), besides DefaultExcludes()
 };
 
 struct DiffReport {
@@ -68,11 +69,15 @@ struct DiffReport {
     int newFolders;         // folders new in NEW
     int64_t addedBytes;
     int64_t changedBytes;   // the bytes of the new versions
+    std::vector<std::string> addedNames;    // Shift-JIS, NEW's spelling, in NEW's order
+    std::vector<std::string> changedNames;
     std::vector<std::string> removedNames;  // Shift-JIS, as listed
     std::vector<std::string> notes;         // UTF-8: what the maker should know about the patch
     bool settingsMerged;    // the maker's install.env was taken
     int entriesAdded;       // lines added to its [delfiles_afterinst]
     std::vector<CheckFinding> settingsFindings;  // the check of the install.env written
+    std::vector<std::string> excludedNames;      // Shift-JIS: left out of OLD or NEW by a pattern
+    std::vector<std::string> badNames;           // UTF-8: every refused name of the run, the first as above
 };
 
 // Makes the patch folder as the request says. Returns the refusal (kDiffDone

@@ -9,6 +9,7 @@
 
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
+#include "package/Staging.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "tools/FolderScan.h"
@@ -16,6 +17,7 @@
 #include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
 #include "tools/ToolText.h"
+#include "tools/WriteFailureText.h"
 
 namespace {
 
@@ -73,7 +75,7 @@ std::string DescribeHeaderProblem(int result, const CursorEntry& entry) {
 // exactly at its packed size with exactly the unpacked size; otherwise the
 // reason.
 std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t* produced,
-                        std::vector<uint8_t>* keep) {
+                        std::vector<uint8_t>* keep, PlatformSha256Hash* hash = nullptr) {
     std::vector<uint8_t> input(kTransferBlock), output(kTransferBlock);
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return "out of memory";
@@ -98,6 +100,10 @@ std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t
         size_t made = output.size() - z.avail_out;
         *produced += static_cast<int64_t>(made);
         if (keep != nullptr) keep->insert(keep->end(), output.data(), output.data() + made);
+        if (hash != nullptr && made > 0 && PlatformSha256Add(hash, output.data(), made) != 0) {
+            problem = "the hash cannot be computed";
+            break;
+        }
         if (code == Z_STREAM_END) {
             if (z.avail_in != 0 || remaining != 0)
                 problem = Printf("the stream ends %" PRIu32 " bytes before its packed size of %" PRIu32,
@@ -261,6 +267,11 @@ bool VerifyPackage(const char* path, VerifyReport* report) {
     if (report->reason.empty() && !boot.installEnv) {
         report->entry.clear();
         report->reason = "no install.env at the top of the package, before any nested folder: the updater cannot start";
+    } else if (report->reason.empty() && boot.picture.empty()) {
+        report->entry.clear();
+        report->reason = Printf("no %s at the top of the package, before any nested folder: the updater stops at "
+                                "every start when it cannot read its background picture",
+                                kStartupPictureName);
     } else if (report->reason.empty() && !boot.picture.empty() && !CheckRctPicture(picture, &problem)) {
         report->entry = boot.picture;
         report->reason = "the background picture: " + problem;
@@ -321,6 +332,13 @@ int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* e
     int result = WalkPackage(&package, destination, kFullMode, &sink);
     EndProgress(&shown.line);
     ClosePackageStream(&package);
+    const WriteFailure* failure = LastWriteFailure();
+    bool writeFailed = result == kPackageCannotWrite || result == kPackageCannotReplace;
+    if (writeFailed && failure->path[0] != '\0') {
+        fprintf(err, "patchtool: extraction failed: cannot write %s: %s\n", PrintableName(failure->path).c_str(),
+                DescribeWriteFailure(failure->reason));
+        return 1;
+    }
     if (result != kPackageOk) {
         const char* entry = LastFailedEntry();
         if (entry[0] != '\0')
@@ -332,4 +350,92 @@ int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* e
     }
     fprintf(out, "ok: extracted into %s\n", PrintableName(destination).c_str());
     return 0;
+}
+
+namespace {
+
+// text as a JSON string, quotes included.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        uint8_t b = static_cast<uint8_t>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (b < 0x20) {
+            out += Printf("\\u%04x", b);
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// "2021-03-04T05:06:07", UTC.
+std::string IsoTime(uint64_t fileTime) {
+    std::string text = FormatFileTime(fileTime);
+    text[10] = 'T';
+    return text;
+}
+
+std::string Hex(const uint8_t* bytes, size_t size) {
+    std::string out;
+    for (size_t i = 0; i < size; ++i) out += Printf("%02x", bytes[i]);
+    return out;
+}
+
+}  // namespace
+
+int ListJsonCommand(const char* path, FILE* out, FILE* err) {
+    PackageCursor cursor;
+    if (!OpenCursor(&cursor, path)) {
+        fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), kNoPackage);
+        return 1;
+    }
+    std::string problem;
+    fputs("[", out);
+    int number = 0;
+    for (bool first = true;; first = false) {
+        ++number;
+        CursorEntry entry;
+        bool end = false;
+        int result = NextEntry(&cursor, &entry, &end);
+        if (result == kPackageOk && end) break;
+        std::string digest = "null";
+        if (result == kPackageOk && !entry.header.isFolder) {
+            PlatformSha256Hash* hash = PlatformSha256Begin();
+            int64_t produced = 0;
+            problem = hash == nullptr ? "the hash cannot be computed" : CheckStream(&cursor, entry, &produced, nullptr, hash);
+            uint8_t sum[kSha256Bytes];
+            if (hash != nullptr && PlatformSha256End(hash, sum) != 0 && problem.empty())
+                problem = "the hash cannot be computed";
+            if (problem.empty()) digest = "\"" + Hex(sum, sizeof(sum)) + "\"";
+        } else if (result != kPackageOk) {
+            problem = DescribeHeaderProblem(result, entry);
+        }
+        if (!problem.empty()) {
+            problem = Printf("entry %d \"%s\": %s", number, PrintableName(entry.name.c_str()).c_str(),
+                             problem.c_str());
+            break;
+        }
+        std::string utf8;
+        std::string name = SjisToUtf8(entry.name.c_str(), &utf8) ? JsonString(utf8) : "null";
+        const uint8_t* raw = reinterpret_cast<const uint8_t*>(entry.name.data());
+        if (entry.header.isFolder)
+            fprintf(out, "%s\n{\"kind\": \"folder\", \"name\": %s, \"nameBytes\": \"%s\"}", first ? "" : ",",
+                    name.c_str(), Hex(raw, entry.name.size()).c_str());
+        else
+            fprintf(out,
+                    "%s\n{\"kind\": \"file\", \"size\": %" PRId32 ", \"packedSize\": %" PRIu32
+                    ", \"time\": \"%sZ\", \"fileTime\": %" PRIu64 ", \"name\": %s, \"nameBytes\": \"%s\", "
+                    "\"sha256\": %s}",
+                    first ? "" : ",", entry.header.unpackedSize, entry.header.packedSize,
+                    IsoTime(entry.fileTime).c_str(), entry.fileTime, name.c_str(),
+                    Hex(raw, entry.name.size()).c_str(), digest.c_str());
+    }
+    fputs("\n]\n", out);
+    CloseCursor(&cursor);
+    if (problem.empty()) return 0;
+    fprintf(err, "patchtool: %s: %s\n", PrintableName(path).c_str(), problem.c_str());
+    return 1;
 }

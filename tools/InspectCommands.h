@@ -43,6 +43,13 @@ bool VerifyPackage(const char* path, VerifyReport* report);
 // The commands as the tool runs them: results on out, problems on err.
 // Each returns the process exit code: 0, or 1 on failure.
 int ListCommand(const char* path, FILE* out, FILE* err);
+
+// The listing for scripts: a JSON array, one object a line, each entry with
+// its kind, sizes, time, name (as UTF-8, or null when it has no such form,
+// and as the package's Shift-JIS bytes in hex) and, for a file, the SHA-256
+// of its unpacked bytes. Returns 0, or 1 with the problem on err when the
+// package cannot be read to its end (the array then holds the entries before).
+int ListJsonCommand(const char* path, FILE* out, FILE* err);
 int VerifyCommand(const char* path, FILE* out, FILE* err);
 // Extracts into destination (made when missing, one level) in Full mode,
 // with a progress line on progress when it is not null.

@@ -13,17 +13,21 @@
 #include "package/PackageFormat.h"
 #include "package/PackageWriter.h"
 #include "package/ProgramImage.h"
+#include "picture/RctFormat.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
 #include "base/SjisText.h"
 #include "tools/CheckCommand.h"
 #include "tools/FolderScan.h"
+#include "tools/Interrupt.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
 #include "tools/RctCommand.h"
 #include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
+#include "tools/UpdaterImage.h"
+#include "tools/WriteFailureText.h"
 
 namespace {
 
@@ -33,6 +37,19 @@ constexpr const char* kPartialSuffix = ".partial";
 constexpr size_t kCopyBlock = kTransferBlock;
 // The end marker and filler that follow the last entry.
 constexpr int64_t kPackageTail = kNameLengthSize + kPackageFillerSize;
+// zlib at level 0 stores a file in blocks of at most 65535 bytes, each with
+// a 5-byte header, inside its own 2-byte header and 4-byte checksum; levels 1
+// to 9 fall back to such blocks where the data does not compress.
+constexpr int64_t kStoredBlockBytes = 65535;
+constexpr int64_t kStoredBlockHeader = 5;
+constexpr int64_t kZlibWrapperBytes = 6;
+// The main window shows the picture in a square whose side is its client
+// height: 179 dialog units, about 290 pixels at 96 DPI. A picture more than
+// twice that is mostly never seen, yet every player downloads it.
+constexpr int32_t kShownPictureSide = 290;
+constexpr int32_t kOversizeFactor = 2;
+// Picture formats a maker may reach for that the updater does not read.
+const char* const kUnreadPictureNames[] = {"insttscr.jpg", "insttscr.jpeg", "insttscr.gif"};
 // A UTF-8 list file may begin with a byte-order mark.
 constexpr const char* kUtf8Bom = "\xEF\xBB\xBF";
 
@@ -67,6 +84,11 @@ PackRefusal Refuse(PackReport* report, PackRefusal refusal, const std::string& s
     report->entry = PrintableName(sjisEntry.c_str());
     report->detail = detail;
     return refusal;
+}
+
+// A failed write or creation of path, with the cause the system gave.
+PackRefusal RefuseWrite(PackReport* report, const std::string& path) {
+    return Refuse(report, kPackCannotWrite, path, DescribeWriteFailure(WriteFailureAt(path.c_str())));
 }
 
 std::string SourcePath(const PackRequest& request, const std::string& name) {
@@ -116,6 +138,28 @@ bool ComesBefore(const PackItem& a, const PackItem& b) {
         if (x[i] != y[i]) return x[i] < y[i];
     }
     return x.size() < y.size();
+}
+
+// The stream zlib stores a file of size bytes in at level 0, at most.
+int64_t StoredStreamBytes(int64_t size) {
+    return size + kStoredBlockHeader * (size / kStoredBlockBytes + 1) + kZlibWrapperBytes;
+}
+
+// A file under the limit whose stream passes it: said with the stream's
+// size and the way out.
+PackRefusal RefuseStream(PackReport* report, const std::string& name, int64_t size, int level) {
+    char detail[256];
+    if (level == 0)
+        snprintf(detail, sizeof(detail),
+                 "the file is %" PRId64 " bytes, but level 0 stores it as a stream of %" PRId64
+                 " bytes, past the limit; --level 1 or above fits it unless the data does not compress at all",
+                 size, StoredStreamBytes(size));
+    else
+        snprintf(detail, sizeof(detail),
+                 "the file is %" PRId64 " bytes, but its data does not compress and the stream grows past the "
+                 "limit at every level; split the file",
+                 size);
+    return Refuse(report, kPackStreamTooLarge, name, detail);
 }
 
 // Checks a name as it is found, so that a bad one stops the walk before it
@@ -198,6 +242,12 @@ PackRefusal CollectList(Collection* c) {
             c->report->detail = "not UTF-8, or no Shift-JIS form";
             return kPackBadListLine;
         }
+        if (FindFolderEscape(name.c_str()) != kStaysInFolder) {
+            c->report->refusal = kPackBadListLine;
+            c->report->entry = std::string(where) + line;
+            c->report->detail = "a path outside the source folder; list paths relative to it";
+            return kPackBadListLine;
+        }
         uint32_t attributes = 0;
         if (PlatformGetAttributes(SourcePath(*c->request, name).c_str(), &attributes) != 0) {
             c->report->refusal = kPackBadListLine;
@@ -235,6 +285,40 @@ PackRefusal CheckInstallEnv(Collection* c, const std::string& name) {
     return kPackDone;
 }
 
+// Warns about a background picture the updater would not read, and about
+// one far larger than the window shows.
+void WarnAboutPicture(Collection* c) {
+    for (const auto& pair : c->items) {
+        if (pair.second.isFolder || !IsTopLevel(pair.first)) continue;
+        std::string folded = FoldedName(pair.first);
+        for (const char* unread : kUnreadPictureNames)
+            if (folded == unread)
+                c->report->warnings.push_back("\"" + PrintableName(pair.first.c_str()) +
+                                              "\" is not a picture the updater reads and is packed as a plain file; "
+                                              "give insttscr.png, .bmp or .ppm instead");
+    }
+    const PackItem* picture = nullptr;
+    for (const auto& pair : c->items)
+        if (!pair.second.isFolder && FoldedName(pair.first) == kStartupPictureName) picture = &pair.second;
+    if (picture == nullptr) return;
+    std::vector<uint8_t> head = picture->converted;
+    if (head.empty()) {
+        FileHolder file(PlatformOpenFile(SourcePath(*c->request, picture->name).c_str(), "rb"));
+        head.resize(kRctHeaderSize + 2);
+        head.resize(file ? fread(head.data(), 1, head.size(), file.get()) : 0);
+    }
+    RctHeader header;
+    if (ParseRctHeader(head.data(), head.size(), &header) != kRctOk) return;
+    if (header.width <= kOversizeFactor * kShownPictureSide && header.height <= kOversizeFactor * kShownPictureSide)
+        return;
+    char text[256];
+    snprintf(text, sizeof(text),
+             "the background picture is %d x %d pixels; the window shows about %d x %d at 100%% scale, so most of "
+             "it is never seen but every player downloads it",
+             header.width, header.height, kShownPictureSide, kShownPictureSide);
+    c->report->warnings.push_back(text);
+}
+
 // A supplied insttscr.rct must show: a short one would stop every start of
 // the updater in its read-error box, an undecodable one shows nothing.
 PackRefusal CheckSuppliedPicture(Collection* c, const std::vector<std::string>& topFiles) {
@@ -243,8 +327,10 @@ PackRefusal CheckSuppliedPicture(Collection* c, const std::vector<std::string>& 
         std::string problem;
         if (!CheckRctPictureFile(SourcePath(*c->request, name), &problem))
             return Refuse(c->report, kPackBadPicture, name, problem.c_str());
+        return kPackDone;
     }
-    return kPackDone;
+    // The updater reads its background picture at every start and stops when it is missing.
+    return Refuse(c->report, kPackNoPicture, kStartupPictureName);
 }
 
 // A background picture given as insttscr.png, .bmp or .ppm goes into the
@@ -292,7 +378,10 @@ PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     }
     PackRefusal picture = ConvertStartupPicture(c);
     if (picture != kPackDone) return picture;
-    if (installEnv.empty()) return Refuse(c->report, kPackNoInstallEnv, kSettingsFileName);
+    WarnAboutPicture(c);
+    if (installEnv.empty())
+        return Refuse(c->report, kPackNoInstallEnv, kSettingsFileName,
+                      c->request->listFile.empty() ? "" : "the list file does not name it");
     PackRefusal settings = CheckInstallEnv(c, installEnv);
     if (settings != kPackDone) return settings;
     for (auto& pair : c->items) {
@@ -304,7 +393,15 @@ PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
         file.reset();
         if (size < 0 || PlatformGetFileTime(path.c_str(), &item.fileTime) != 0)
             return Refuse(c->report, kPackCannotReadSource, item.name);
-        if (size > kPackLimit) return Refuse(c->report, kPackFileTooLarge, item.name);
+        if (size > c->request->packageLimit) return Refuse(c->report, kPackFileTooLarge, item.name);
+        // A patch inside the source would ship inside the new one: a second
+        // run into the same folder packs the first run's output.
+        int64_t imageLength = 0;
+        int carried = 0;
+        if (FindCarriedPackage(path.c_str(), &imageLength, &carried))
+            return Refuse(c->report, kPackSourceHoldsPatch, item.name);
+        if (c->request->level == 0 && StoredStreamBytes(size) > c->request->packageLimit)
+            return RefuseStream(c->report, item.name, size, 0);
         item.size = size;
     }
     for (const auto& pair : c->items) ordered->push_back(pair.second);
@@ -334,7 +431,7 @@ PackRefusal CopyImage(const PackRequest& request, FILE* out, PackReport* report)
         size_t want = left < static_cast<int64_t>(block.size()) ? static_cast<size_t>(left) : block.size();
         if (fread(block.data(), 1, want, image.get()) != want)
             return Refuse(report, kPackCannotReadImage, request.updater);
-        if (fwrite(block.data(), 1, want, out) != want) return Refuse(report, kPackCannotWrite, request.output);
+        if (fwrite(block.data(), 1, want, out) != want) return RefuseWrite(report, request.output + kPartialSuffix);
         left -= static_cast<int64_t>(want);
     }
     if (hasLayout && layout.certificateSize != 0 && layout.securityEntry >= 0 &&
@@ -342,7 +439,7 @@ PackRefusal CopyImage(const PackRequest& request, FILE* out, PackReport* report)
         const uint8_t cleared[kSecurityEntrySize] = {};
         if (PlatformSeek(out, layout.securityEntry, SEEK_SET) != 0 ||
             fwrite(cleared, 1, sizeof(cleared), out) != sizeof(cleared) || PlatformSeek(out, 0, SEEK_END) != 0)
-            return Refuse(report, kPackCannotWrite, request.output);
+            return RefuseWrite(report, request.output + kPartialSuffix);
         report->droppedSignature = true;
     }
     report->imageBytes = imageLength;
@@ -487,9 +584,12 @@ PackRefusal WriteEachEntry(const PackRequest& request, const std::vector<PackIte
             result = AddFileEntryFromStream(writer, item.name.c_str(), in.get(), item.fileTime);
             ++report->files;
         }
-        // The file may have grown since it was measured.
-        if (result == kPackageBadSize) return Refuse(report, kPackFileTooLarge, item.name);
+        // The file may have grown since it was measured; else its stream passed the limit.
+        if (result == kPackageBadSize)
+            return item.size > request.packageLimit ? Refuse(report, kPackFileTooLarge, item.name)
+                                                    : RefuseStream(report, item.name, item.size, request.level);
         if (result == kPackageTruncated) return Refuse(report, kPackCannotReadSource, item.name);
+        if (result == kPackageCannotWrite) return RefuseWrite(report, request.output + kPartialSuffix);
         if (result != kPackageOk) return Refuse(report, kPackCannotWrite, request.output, DescribePackageResult(result));
         if (PlatformTell(writer->out) - writer->start + kPackageTail > request.packageLimit)
             return Refuse(report, kPackPackageTooLarge, item.name);
@@ -504,7 +604,7 @@ PackRefusal WriteEachEntry(const PackRequest& request, const std::vector<PackIte
 PackRefusal WriteEntries(const PackRequest& request, const std::vector<PackItem>& items, FILE* out,
                          PackReport* report) {
     PackageWriter writer;
-    if (BeginPackage(&writer, out, request.level) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+    if (BeginPackage(&writer, out, request.level) != kPackageOk) return RefuseWrite(report, request.output + kPartialSuffix);
     PackProgress progress{{}, 0, 0};
     int64_t files = 0, bytes = 0;
     for (const PackItem& item : items) {
@@ -517,7 +617,7 @@ PackRefusal WriteEntries(const PackRequest& request, const std::vector<PackItem>
     PackRefusal result = WriteEachEntry(request, items, &writer, &progress, report);
     EndProgress(&progress.line);
     if (result != kPackDone) return result;
-    if (FinishPackage(&writer) != kPackageOk) return Refuse(report, kPackCannotWrite, request.output);
+    if (FinishPackage(&writer) != kPackageOk) return RefuseWrite(report, request.output + kPartialSuffix);
     report->packageBytes = PlatformTell(out) - writer.start;
     return kPackDone;
 }
@@ -525,8 +625,12 @@ PackRefusal WriteEntries(const PackRequest& request, const std::vector<PackItem>
 }  // namespace
 
 PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
-    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, false, {}};
+    *report = PackReport{kPackDone, "", "", "", 0, 0, 0, 0, -1, false, {}, {}};
     Collection collection{&request, {}, report};
+    UpdaterImageCheck image = CheckUpdaterImage(request.updater.c_str());
+    if (image == kImageUnreadable) return Refuse(report, kPackCannotReadImage, request.updater);
+    if (image != kImageIsUpdater)
+        return Refuse(report, kPackNotTheUpdater, request.updater, DescribeUpdaterImageCheck(image));
     uint32_t attributes = 0;
     if (PlatformGetAttributes(request.source.c_str(), &attributes) != 0 || (attributes & kAttrFolder) == 0)
         return Refuse(report, kPackCannotReadSource, request.source);
@@ -537,19 +641,23 @@ PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
 
     std::string partial = request.output + kPartialSuffix;
     FileHolder out(PlatformOpenFile(partial.c_str(), "w+b"));
-    if (out == nullptr) return Refuse(report, kPackCannotWrite, partial);
+    if (out == nullptr) return RefuseWrite(report, partial);
+    WatchPartialFile(partial.c_str());
     result = CopyImage(request, out.get(), report);
     if (result == kPackDone) result = WriteEntries(request, ordered, out.get(), report);
-    if (!CloseWrittenFile(&out) && result == kPackDone) result = Refuse(report, kPackCannotWrite, partial);
+    if (!CloseWrittenFile(&out) && result == kPackDone) result = RefuseWrite(report, partial);
     if (result == kPackDone && PlatformGetAttributes(request.output.c_str(), &attributes) == 0 &&
         PlatformDeleteFile(request.output.c_str()) != 0)
         result = Refuse(report, kPackCannotWrite, request.output, "the existing file cannot be replaced");
     if (result != kPackDone) {
         PlatformDeleteFile(partial.c_str());
+        WatchPartialFile(nullptr);
         return result;
     }
     // The old output is gone by now; a finished package is not thrown away too.
-    if (PlatformMoveFile(partial.c_str(), request.output.c_str()) != 0)
+    int moved = PlatformMoveFile(partial.c_str(), request.output.c_str());
+    WatchPartialFile(nullptr);
+    if (moved != 0)
         return Refuse(report, kPackCannotWrite, request.output, "the finished file is left with .partial added");
     return kPackDone;
 }
@@ -566,6 +674,22 @@ std::string DescribePackReport(const PackReport& report) {
                      report.droppedSignature ? " (the image's signature was dropped: sign the output)" : "");
             break;
         case kPackCannotReadImage: snprintf(text, sizeof(text), "cannot read the updater image %s", e); break;
+        case kPackNotTheUpdater:
+            snprintf(text, sizeof(text), "the updater image %s: %s; give the updater.exe this tool came with", e,
+                     report.detail.c_str());
+            break;
+        case kPackSourceHoldsPatch:
+            snprintf(text, sizeof(text),
+                     "\"%s\" carries a package: an earlier output or another patch would ship inside this one; "
+                     "move it out of the source folder",
+                     e);
+            break;
+        case kPackNoPicture:
+            snprintf(text, sizeof(text),
+                     "no background picture at the top of the source folder (insttscr.rct, or insttscr.png, .bmp "
+                     "or .ppm to convert): the updater stops at every start when it cannot read %s",
+                     e);
+            break;
         case kPackCannotReadSource: snprintf(text, sizeof(text), "cannot read %s", e); break;
         case kPackBadListLine: snprintf(text, sizeof(text), "list file, %s: %s", e, report.detail.c_str()); break;
         case kPackBadName:
@@ -588,12 +712,17 @@ std::string DescribePackReport(const PackReport& report) {
                      e);
             break;
         case kPackNoInstallEnv:
-            snprintf(text, sizeof(text), "no install.env at the top of the source folder; the updater cannot start without it");
+            snprintf(text, sizeof(text), "no install.env at the top of the %s; the updater cannot start without it",
+                     report.detail.empty() ? "source folder" : "package: the list file does not name it");
             break;
         case kPackSettingsError:
             snprintf(text, sizeof(text), "%s, %s", e, report.detail.c_str());
             break;
         case kPackFileTooLarge: snprintf(text, sizeof(text), "\"%s\": the file is 2 GiB or more", e); break;
+        case kPackStreamTooLarge:
+            snprintf(text, sizeof(text), "\"%s\": its stream in the package would pass the 2 GiB the updater reads: %s",
+                     e, report.detail.c_str());
+            break;
         case kPackPackageTooLarge:
             snprintf(text, sizeof(text), "\"%s\": %s reaches 2 GiB, beyond what the updater reads", e,
                      report.detail.empty() ? "the package" : report.detail.c_str());
@@ -618,6 +747,7 @@ int PackCommand(const PackRequest& request, FILE* out, FILE* err) {
     PackReport report;
     PackRefusal result = PackUpdater(request, &report);
     PrintFindings(report.settingsFindings, kSettingsFileName, err);
+    for (const std::string& warning : report.warnings) fprintf(err, "patchtool: warning: %s\n", warning.c_str());
     fprintf(result == kPackDone ? out : err, "%s%s\n", result == kPackDone ? "" : "patchtool: refused: ",
             DescribePackReport(report).c_str());
     return result == kPackDone ? 0 : 1;

@@ -21,6 +21,7 @@
 enum PackRefusal {
     kPackDone = 0,
     kPackCannotReadImage,   // the updater image cannot be read
+    kPackNotTheUpdater,     // the updater image is not a Windows program, or not this updater
     kPackCannotReadSource,  // the source folder, the list file or a file in it cannot be read
     kPackBadListLine,       // a list line that is not UTF-8, has no Shift-JIS form, or names nothing
     kPackBadName,           // a name the updater refuses (too long, device name, trailing dot...)
@@ -31,9 +32,12 @@ enum PackRefusal {
     kPackNoInstallEnv,      // no top-level install.env, without which the updater cannot start
     kPackSettingsError,     // the install.env check found an error: the updater would refuse to start
     kPackFileTooLarge,      // a file of 2 GiB or more
+    kPackStreamTooLarge,    // a file under 2 GiB whose compressed (or stored) stream would pass 2 GiB
     kPackPackageTooLarge,   // the package, or the image before it, would reach 2 GiB
     kPackCannotWrite,       // the output cannot be written or put in place
     kPackPictureClash,      // the background picture twice: insttscr.rct and insttscr.png/.bmp/.ppm, or two of those
+    kPackSourceHoldsPatch,  // a file in the source carries a package: an earlier output or another patch
+    kPackNoPicture,         // no background picture at the top: every start would stop in the read-error box
     kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot become RCT, or an insttscr.rct the updater cannot show
 };
 
@@ -65,6 +69,7 @@ struct PackReport {
     int replacedEntries;  // entries of a package the image already carried, or -1
     bool droppedSignature;  // the image was signed; the output carries no certificate table
     std::vector<CheckFinding> settingsFindings;  // the install.env check, warnings included
+    std::vector<std::string> warnings;  // UTF-8: what packs but may not be what the maker meant
 };
 
 // Builds the output as the request says, ending it on a multiple of

@@ -12,7 +12,9 @@
 #include "tools/InspectCommands.h"
 #include "tools/PackCommand.h"
 #include "tools/ProgressLine.h"
+#include "tools/Interrupt.h"
 #include "tools/RctCommand.h"
+#include "tools/ToolHelp.h"
 #include "tools/ToolText.h"
 
 namespace {
@@ -20,40 +22,13 @@ namespace {
 // Exit code for a command line the tool does not understand.
 constexpr int kUsageExit = 2;
 
-const char* const kUsage =
-    "usage:\n"
-    "  patchtool diff OLD NEW OUT [--settings INSTALL.ENV] [--quiet]\n"
-    "      make the patch folder OUT from the released game OLD and the new\n"
-    "      version NEW: every new or changed file (by its bytes) with its time,\n"
-    "      and an install.env whose [delfiles_afterinst] lists the removed files,\n"
-    "      merged into INSTALL.ENV or written as a starting file to fill in\n"
-    "  patchtool pack UPDATER.exe OUT.exe SOURCE [--level N] [--list FILE] [--quiet]\n"
-    "      copy UPDATER.exe to OUT.exe with a package of the folder SOURCE\n"
-    "      (or of the paths under SOURCE that FILE lists, one a line, UTF-8);\n"
-    "      zlib level 0-9, default 9\n"
-    "  patchtool list FILE.exe      one line per entry: kind, size, packed size, time (UTC), name\n"
-    "  patchtool verify FILE.exe    inflate every entry in memory and check it, and follow\n"
-    "      the updater's start: every start-up file reached, install.env among them\n"
-    "  patchtool extract FILE.exe DEST [--quiet]\n"
-    "      extract everything into DEST as the updater's update does\n"
-    "  patchtool check INSTALL.ENV [--package-folder DIR]\n"
-    "      read INSTALL.ENV as the updater will: warn where it would quietly differ\n"
-    "      from what the file seems to say, then show every setting and section;\n"
-    "      with DIR (the folder to be packed), also check that the readme is there\n"
-    "      and that no [delfiles_afterinst] entry deletes a file the patch brings\n"
-    "  patchtool rct encode IN.(png|bmp|ppm) OUT.rct [--tc01 NAME]\n"
-    "  patchtool rct decode IN.rct OUT.(png|bmp|ppm)\n"
-    "  patchtool rct info IN.rct\n"
-    "      make, undo and inspect the RCT background picture (PNG with the native\n"
-    "      tool only); pack turns a top-level insttscr.png, .bmp or .ppm into\n"
-    "      insttscr.rct by itself\n"
-    "diff, pack and extract show a progress line on a terminal; --quiet leaves it out.\n";
-
 int Usage(const char* problem) {
     if (problem != nullptr) fprintf(stderr, "patchtool: %s\n", problem);
-    fputs(kUsage, stderr);
+    PrintUsage(nullptr, stderr);
     return kUsageExit;
 }
+
+int UnknownOption(const std::string& option) { return Usage(("unknown option " + option).c_str()); }
 
 // Parses "0".."9"; false for anything else.
 bool ParseLevel(const std::string& text, int* level) {
@@ -77,7 +52,7 @@ int RunPack(const std::vector<std::string>& args) {
             if (i + 1 >= args.size()) return Usage("--list takes a file");
             request.listFile = args[++i];
         } else if (args[i].compare(0, 2, "--") == 0) {
-            return Usage("unknown option");
+            return UnknownOption(args[i]);
         } else {
             positional.push_back(args[i]);
         }
@@ -100,8 +75,11 @@ int RunDiff(const std::vector<std::string>& args) {
         } else if (args[i] == "--settings") {
             if (i + 1 >= args.size()) return Usage("--settings takes an install.env");
             request.settings = args[++i];
+        } else if (args[i] == "--exclude") {
+            if (i + 1 >= args.size()) return Usage("--exclude takes a pattern");
+            request.excludes.push_back(args[++i]);
         } else if (args[i].compare(0, 2, "--") == 0) {
-            return Usage("unknown option");
+            return UnknownOption(args[i]);
         } else {
             positional.push_back(args[i]);
         }
@@ -119,7 +97,7 @@ int RunExtract(const std::vector<std::string>& args) {
     std::vector<std::string> positional;
     for (size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--quiet") quiet = true;
-        else if (args[i].compare(0, 2, "--") == 0) return Usage("unknown option");
+        else if (args[i].compare(0, 2, "--") == 0) return UnknownOption(args[i]);
         else positional.push_back(args[i]);
     }
     if (positional.size() != 2) return Usage("extract takes FILE.exe DEST");
@@ -136,7 +114,7 @@ int RunCheck(const std::vector<std::string>& args) {
             packageFolder = args[++i];
             withFolder = true;
         } else if (args[i].compare(0, 2, "--") == 0) {
-            return Usage("unknown option");
+            return UnknownOption(args[i]);
         } else {
             positional.push_back(args[i]);
         }
@@ -157,12 +135,32 @@ int main(int argc, char** argv) {
     }
     if (args.size() < 2) return Usage(nullptr);
     const std::string& command = args[1];
+    if (command == "--version") {
+        printf("patchtool %s\n", ToolVersion());
+        return 0;
+    }
+    if (command == "--help" || command == "-h" || command == "help") {
+        if (args.size() > 3) return Usage("help takes at most one command");
+        const char* asked = args.size() == 3 ? args[2].c_str() : nullptr;
+        if (!PrintUsage(asked, stdout)) return Usage(("help: unknown command " + args[2]).c_str());
+        return 0;
+    }
+    for (size_t i = 2; i < args.size(); ++i)
+        if (args[i] == "--help" || args[i] == "-h") {
+            if (!PrintUsage(command.c_str(), stdout)) return Usage(("unknown command " + command).c_str());
+            return 0;
+        }
+    if (command.compare(0, 1, "-") == 0) return UnknownOption(command);
+    RemovePartialFileOnInterrupt();
     if (command == "diff") return RunDiff(args);
     if (command == "pack") return RunPack(args);
     if (command == "check") return RunCheck(args);
     if (command == "rct") return RctCommand(args, stdout, stderr);
     if (command == "list" && args.size() == 3) return ListCommand(args[2].c_str(), stdout, stderr);
+    if (command == "list" && args.size() == 4 && (args[2] == "--json" || args[3] == "--json"))
+        return ListJsonCommand((args[2] == "--json" ? args[3] : args[2]).c_str(), stdout, stderr);
     if (command == "verify" && args.size() == 3) return VerifyCommand(args[2].c_str(), stdout, stderr);
     if (command == "extract") return RunExtract(args);
-    return Usage("unknown command or wrong number of arguments");
+    if (command == "list" || command == "verify") return Usage((command + " takes one FILE.exe").c_str());
+    return Usage(("unknown command " + command).c_str());
 }

@@ -252,7 +252,7 @@ int RctCommand(const std::vector<std::string>& args, FILE* out, FILE* err) {
                 version = 1;
                 name = args[++i];
             } else if (args[i].compare(0, 2, "--") == 0) {
-                return RctUsage("unknown option", err);
+                return RctUsage(("unknown option " + args[i]).c_str(), err);
             } else {
                 positional.push_back(args[i]);
             }

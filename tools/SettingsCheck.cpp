@@ -16,6 +16,8 @@
 #include "tools/FolderScan.h"
 #include "tools/ToolFiles.h"
 #include "tools/ToolText.h"
+#include "update/InstallFolder.h"
+#include "update/UpdateRules.h"
 
 namespace {
 
@@ -35,6 +37,13 @@ constexpr size_t kQuotedValueBytes = 40;
 constexpr const char* kEndMarker = "[EOF]";
 // Compared over its length, as LoadSettingsTable compares it: "[EOF]x" ends the pass too.
 constexpr size_t kEndMarkerLength = 5;
+// The mark an editor may put in front of UTF-8 text.
+constexpr const char* kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+constexpr size_t kUtf8ByteOrderMarkLength = 3;
+// Half-width katakana, one byte each in Shift-JIS; UTF-8's continuation
+// bytes 0xA1-0xBF fall here, so UTF-8 read as Shift-JIS is full of them.
+constexpr uint8_t kHalfWidthKanaFirst = 0xA1;
+constexpr uint8_t kHalfWidthKanaLast = 0xDF;
 
 enum KeyType {
     kTextKey,      // a 128-byte accessor with a default text
@@ -549,6 +558,110 @@ void ResolveDefinitions(const std::vector<Definition>* definitions, SettingsChec
     }
 }
 
+// True when text holds a multi-byte UTF-8 character and nothing that is not UTF-8.
+bool IsMultiByteUtf8(const std::string& text) {
+    bool multiByte = false;
+    for (size_t i = 0; i < text.size();) {
+        uint8_t c = static_cast<uint8_t>(text[i]);
+        size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (length == 0 || (length == 2 && c < 0xC2) || i + length > text.size()) return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<uint8_t>(text[i + k]) & 0xC0) != 0x80) return false;
+        multiByte = multiByte || length > 1;
+        i += length;
+    }
+    return multiByte;
+}
+
+// Shift-JIS a maker would write: every character converts, and none is a
+// half-width katakana, which install.env texts never need.
+bool IsSensibleSjis(const std::string& text) {
+    std::string utf8;
+    if (text.find('\0') != std::string::npos || !SjisToUtf8(text.c_str(), &utf8)) return false;
+    for (size_t i = 0, next = 0; i < text.size(); i = next) {
+        next = NextCharIndex(text.data(), text.size(), i);
+        uint8_t c = static_cast<uint8_t>(text[i]);
+        if (next == i + 1 && c >= kHalfWidthKanaFirst && c <= kHalfWidthKanaLast) return false;
+    }
+    return true;
+}
+
+// The updater reads Shift-JIS and nothing else: a byte-order mark becomes part
+// of the first key, and UTF-8 text a garbled title and garbled paths.
+void CheckEncoding(const std::string& text, SettingsCheck* check) {
+    if (text.compare(0, kUtf8ByteOrderMarkLength, kUtf8ByteOrderMark) == 0) {
+        Add(check, 1, kCheckError, kCheckWrongEncoding,
+            "the file begins with a UTF-8 byte-order mark, which the updater reads as part of the first line; "
+            "save it as Shift-JIS without one");
+        return;
+    }
+    if (!IsMultiByteUtf8(text) || IsSensibleSjis(text)) return;
+    int line = 1;
+    for (size_t i = 0; i < text.size() && static_cast<uint8_t>(text[i]) < 0x80; ++i) line += text[i] == '\n';
+    Add(check, line, kCheckError, kCheckWrongEncoding,
+        "the file is UTF-8 (from this line on), but the updater reads Shift-JIS: its texts would come out "
+        "garbled; save it as Shift-JIS");
+}
+
+const EffectiveSetting& SettingOf(const SettingsCheck& check, const char* key) {
+    return check.settings[static_cast<size_t>(FindKnownKey(key))];
+}
+
+// Works out, by the updater's own gate, which installed versions a patch
+// with a version check lets through.
+void CheckVersionRange(SettingsCheck* check) {
+    const EffectiveSetting& name = SettingOf(*check, "CHKREG");
+    const EffectiveSetting& low = SettingOf(*check, "CHKREGVER");
+    const EffectiveSetting& high = SettingOf(*check, "CHKREGVERHIGH");
+    if (name.isDefault) {
+        if (!low.isDefault || !high.isDefault)
+            Warn(check, !low.isDefault ? low.line : high.line, kCheckVersionCheckOff,
+                 Printf("%s is set but CHKREG is not, so the updater checks no installed version at all",
+                        !low.isDefault ? "CHKREGVER" : "CHKREGVERHIGH"));
+        return;
+    }
+    // The lowest version the gate could pass is CHKREGVER itself; the rule
+    // rises no further, so none passes when that one does not.
+    if (JudgeInstalledVersion(low.number, low.number, high.number) == kVersionAccepted) return;
+    std::string highText = high.isDefault ? std::string("CHKREGVERHIGH, not set, counts as 0")
+                                          : Printf("CHKREGVERHIGH is %d", high.number);
+    Add(check, !high.isDefault ? high.line : !low.isDefault ? low.line : name.line, kCheckError,
+        kCheckNoVersionPasses,
+        Printf("no installed version passes the version check: the updater refuses every version below "
+               "CHKREGVER (%d) and every one above CHKREGVERHIGH, and %s; every player would be refused",
+               low.number, highText.c_str()));
+}
+
+// The [ini] and [reg] lines go through the updater's own split, which skips
+// what it cannot read without a word; and a section whose target is not set
+// goes nowhere the maker meant.
+void CheckIniAndRegLines(SettingsCheck* check) {
+    char first[kExpandBuffer], second[kExpandBuffer];
+    const std::vector<std::string>& ini = check->sections[kSectionIni];
+    for (size_t i = 0; i < ini.size(); ++i) {
+        if (SplitIniLine(ini[i].c_str(), first, sizeof(first), second, sizeof(second)) == kSplitOk) continue;
+        bool noEquals = FindSjis(ini[i].c_str(), 0, "=") == nullptr;
+        Warn(check, check->sectionLines[kSectionIni][i], kCheckSkippedLine,
+             Printf("[ini] \"%s\" %s: the updater skips it", Quoted(ini[i]).c_str(),
+                    noEquals ? "has no \"=\" between key and value" : "is too long once its tokens are expanded"));
+    }
+    if (!ini.empty() && SettingOf(*check, "INI_FILE").isDefault)
+        Warn(check, check->sectionHeaderLine[kSectionIni], kCheckSectionUnused,
+             "[ini] has lines but INI_FILE is not set: the updater writes them to a file named \"-\", not the "
+             "game's INI file");
+    const std::vector<std::string>& reg = check->sections[kSectionReg];
+    for (size_t i = 0; i < reg.size(); ++i) {
+        if (SplitRegLine(reg[i].c_str(), first, sizeof(first), second, sizeof(second)) == kSplitOk) continue;
+        Warn(check, check->sectionLines[kSectionReg][i], kCheckSkippedLine,
+             Printf("[reg] \"%s\" is not \"name\"=\"data\" as the registry editor writes it: the updater skips it",
+                    Quoted(reg[i]).c_str()));
+    }
+    const EffectiveSetting& regGlobal = SettingOf(*check, "REG_GLOBAL");
+    if (!reg.empty() && (regGlobal.fullValue.empty() || regGlobal.fullValue[0] == '-'))
+        Warn(check, check->sectionHeaderLine[kSectionReg], kCheckSectionUnused,
+             "[reg] has lines but REG_GLOBAL is not set: the updater writes none of them");
+}
+
 // INSTREADME shows a readme after the update: the file INSTREADMEFL names
 // must be at the top of the package.
 void CheckReadme(const std::vector<std::string>& packageFiles, SettingsCheck* check) {
@@ -572,10 +685,10 @@ void CheckDeleteEntries(const std::vector<std::string>* packageFiles, SettingsCh
         const char* entry = entries[i].c_str();
         const char* outside = ReachesOutside(entry);
         if (outside != nullptr)
-            Warn(check, lines[i], kCheckDeleteOutside,
-                 Printf("[delfiles_afterinst] \"%s\" reaches outside the install folder (%s): the updater deletes "
-                        "the files it finds there",
-                        Quoted(entries[i]).c_str(), outside));
+            Add(check, lines[i], kCheckError, kCheckDeleteOutside,
+                Printf("[delfiles_afterinst] \"%s\" leaves the install folder (%s): the section lists files in "
+                       "the install folder, and the updater skips this line",
+                       Quoted(entries[i]).c_str(), outside));
         if (packageFiles == nullptr) continue;
         std::vector<const std::string*> found;
         for (const std::string& name : *packageFiles)
@@ -620,6 +733,7 @@ void CheckSettingsText(const std::string& bytes, const std::vector<std::string>*
     *check = SettingsCheck{};
     size_t ctrlZ = std::string::npos;
     std::string text = TextModeBytes(bytes, &ctrlZ);
+    CheckEncoding(text, check);
     std::vector<Piece> pieces = SplitIntoPieces(text);
     check->physicalLines = pieces.empty() ? 0 : pieces.back().line;
     if (ctrlZ != std::string::npos) {
@@ -646,6 +760,8 @@ void CheckSettingsText(const std::string& bytes, const std::vector<std::string>*
     std::vector<Definition> definitions[kKnownKeyCount];
     RunKeyPass(pieces, info, check, definitions);
     ResolveDefinitions(definitions, check);
+    CheckVersionRange(check);
+    CheckIniAndRegLines(check);
     if (packageFiles != nullptr) CheckReadme(*packageFiles, check);
     CheckDeleteEntries(packageFiles, check);
     std::stable_sort(check->findings.begin(), check->findings.end(),

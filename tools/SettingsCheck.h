@@ -46,9 +46,14 @@ enum CheckKind {
     kCheckCtrlZ,            // a Ctrl-Z byte, after which nothing is read
     kCheckNotDecimal,       // an integer key whose value is not wholly a decimal number
     kCheckReadmeMissing,    // INSTREADMEFL names a file the package does not carry at its top
-    kCheckDeleteOutside,    // a [delfiles_afterinst] entry that reaches outside the install folder
+    kCheckDeleteOutside,    // a [delfiles_afterinst] entry that leaves the install folder: skipped (error)
     kCheckDeletesPatchFile, // a [delfiles_afterinst] entry that finds a file the patch itself brings
     kCheckUnterminated,     // a section still open when the section pass stops (error)
+    kCheckWrongEncoding,    // a UTF-8 byte-order mark, or UTF-8 text that is no sensible Shift-JIS (error)
+    kCheckNoVersionPasses,  // CHKREG set and no installed version within CHKREGVER..CHKREGVERHIGH (error)
+    kCheckVersionCheckOff,  // CHKREGVER or CHKREGVERHIGH without CHKREG: no version is checked
+    kCheckSkippedLine,      // an [ini] line without "=" or a [reg] line the updater cannot split: skipped
+    kCheckSectionUnused,    // [ini] lines without INI_FILE, [reg] lines without REG_GLOBAL
 };
 
 struct CheckFinding {

@@ -83,15 +83,22 @@ NormalizeResult NormalizeInstallPath(char* path, size_t capacity, const Normaliz
     return EndsInSeparator(path) ? kNormalizeRoot : kNormalizeOk;
 }
 
+VersionVerdict JudgeInstalledVersion(int version, int lowest, int highest) {
+    if (version < lowest) return kVersionTooOld;
+    if (version > highest) return kVersionAlreadyUpdated;
+    return kVersionAccepted;
+}
+
 bool VersionGate() {
     const char* valueName = ChkRegSetting();
     if (valueName == nullptr) return true;
     int version = RegReadInt(RegGlobalSetting(), RegLocalSetting(), valueName, 0);
-    if (version < ChkRegVerSetting()) {
+    VersionVerdict verdict = JudgeInstalledVersion(version, ChkRegVerSetting(), ChkRegVerHighSetting());
+    if (verdict == kVersionTooOld) {
         ShowMessage(kMsgVersionTooOld);
         return false;
     }
-    if (version > ChkRegVerHighSetting()) {
+    if (verdict == kVersionAlreadyUpdated) {
         ShowMessage(kMsgAlreadyUpdated);
         return false;
     }

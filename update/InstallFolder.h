@@ -32,6 +32,17 @@ struct NormalizeOptions {
 // Never writes past capacity.
 NormalizeResult NormalizeInstallPath(char* path, size_t capacity, const NormalizeOptions& options);
 
+// Where an installed version stands against the range a patch updates.
+enum VersionVerdict {
+    kVersionAccepted = 0,
+    kVersionTooOld,         // below CHKREGVER: the patch needs an earlier update first
+    kVersionAlreadyUpdated, // above CHKREGVERHIGH: the game is newer than the patch
+};
+
+// The version gate's rule, for the updater and for the makers' tool: version
+// passes when lowest <= version <= highest, the lower bound tested first.
+VersionVerdict JudgeInstalledVersion(int version, int lowest, int highest);
+
 // Passes when CHKREG is not set or the stored version lies within
 // CHKREGVER..CHKREGVERHIGH; otherwise shows why and fails.
 bool VersionGate();

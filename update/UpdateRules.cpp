@@ -136,6 +136,9 @@ SplitResult SplitRegLine(const char* line, char* name, size_t nameSize, char* da
 void DeleteAfterInstall(const char* installFolder) {
     for (const StringEntry* entry = SectionList(kSectionDelfilesAfterinst)->first; entry != nullptr;
          entry = entry->next) {
+        // The section lists files of the game; a line that leaves its folder
+        // is a mistake or a trap, and deletes nothing.
+        if (FindFolderEscape(entry->text) != kStaysInFolder) continue;
         DeleteMatchingFiles(installFolder, entry->text);
         const char* backslash = FindSjis(entry->text, 0, "\\");
         if (backslash == nullptr) continue;

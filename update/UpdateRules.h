@@ -74,6 +74,7 @@ SplitResult SplitIniLine(const char* line, char* key, size_t keySize, char* valu
 SplitResult SplitRegLine(const char* line, char* name, size_t nameSize, char* data, size_t dataSize);
 
 // Deletes the files that each [delfiles_afterinst] entry matches below
-// installFolder, then removes the entry's first folder when it is empty.
-// Failures are passed over silently.
+// installFolder, then removes the entry's first folder when it is empty. An
+// entry that leaves the folder (FindFolderEscape) is skipped whole. Failures
+// are passed over silently.
 void DeleteAfterInstall(const char* installFolder);

@@ -128,4 +128,30 @@ TEST(PathRulesTest, CaseFoldingAndSearchRespectCharacters) {
     EXPECT_TRUE(ContainsSjis("\x83\x40install.env", "install.env"));
 }
 
+TEST(PathRulesTest, RelativePathsThatLeaveTheirFolder) {
+    const struct {
+        const char* relative;
+        FolderEscape escape;
+        const char* fault;
+    } cases[] = {
+        {"data\\old.dat", kStaysInFolder, "a plain entry refused"},
+        {"..\\save\\*.*", kEscapeParentPart, "the folder above: every file beside the game would go"},
+        {"data\\..\\..\\x.dat", kEscapeParentPart, "a \"..\" further in still climbs out"},
+        {"data\\.. \\x.dat", kEscapeParentPart, "the system drops the blank after \"..\""},
+        {"data\\..", kEscapeParentPart, "a final \"..\" part"},
+        {"..x\\a.dat", kStaysInFolder, "a name that only begins with two dots"},
+        {".\\a.dat", kStaysInFolder, "the folder itself"},
+        {"\\Windows\\win.ini", kEscapeFromRoot, "a path from the root of the drive"},
+        {"\\\\server\\share\\a", kEscapeFromRoot, "a network share"},
+        {"/tmp/a", kEscapeFromRoot, "a slash is a separator to the system too"},
+        {"a/../../b", kEscapeParentPart, "\"..\" between slashes"},
+        {"C:x.dat", kEscapeDrive, "a drive, even without a separator"},
+        {"C:\\Windows\\win.ini", kEscapeDrive, "a drive and a full path"},
+        {"表\\..\\a", kEscapeParentPart, "表 ends in a 5C byte that is no separator; the '\\' after it is"},
+        {"ソ..\\a", kStaysInFolder, "ソ (83 5C) followed by dots is a part \"ソ..\", not \"..\""},
+        {"", kStaysInFolder, "an empty text read past its end"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.escape, FindFolderEscape(c.relative)) << c.fault;
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "base/ByteReader.h"
 #include "package/ProgramImage.h"
+#include "resources/Version.h"
 
 namespace {
 
@@ -80,6 +81,25 @@ Bytes MakeImage(ImageKind kind, size_t sectionBytes) {
     b[kImageHeaderSize] = 0xC3;            // ret
     for (size_t i = 1; i < sectionBytes; ++i) b[kImageHeaderSize + i] = static_cast<uint8_t>(i * 31 + 7);
     return b;
+}
+
+Bytes MakeUpdaterImage(ImageKind kind, size_t sectionBytes) {
+    const char16_t name[] = u"" UPDATER_PRODUCT_NAME;
+    const size_t nameBytes = sizeof(name) - sizeof(name[0]);
+    // The resources take the second half of the section.
+    size_t into = sectionBytes / 2;
+    Bytes b = MakeImage(kind, sectionBytes);
+    if (into + nameBytes > sectionBytes) return b;
+    for (size_t i = 0; i < nameBytes / 2; ++i) Put16(&b, kImageHeaderSize + into + 2 * i, static_cast<uint16_t>(name[i]));
+    size_t directory = DirectoriesAt(b) + 2 * 8;
+    Put32(&b, directory, static_cast<uint32_t>(kImageSectionAlignment + into));
+    Put32(&b, directory + 4, static_cast<uint32_t>(sectionBytes - into));
+    return b;
+}
+
+Bytes TinyRctPicture() {
+    return Bytes{0x98, 0x5A, 0x92, 0x9A, 0x54, 0x43, 0x30, 0x30, 64, 0, 0, 0, 64, 0,
+                 0,    0,    6,    0,    0,    0,    0x40, 0x80, 0xC0, 0x83, 0xFB, 0x0F};
 }
 
 size_t SecurityEntryOffset(const Bytes& image) { return DirectoriesAt(image) + 4 * 8; }

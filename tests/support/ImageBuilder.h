@@ -15,6 +15,14 @@ constexpr size_t kImageSectionAlignment = 0x1000;
 // kImageHeaderSize + the rounded section size.
 Bytes MakeImage(ImageKind kind, size_t sectionBytes);
 
+// An image as MakeImage makes it whose resources (the third directory, in
+// the one section) hold the product name the updater's version resource
+// gives: what pack takes for this updater.
+Bytes MakeUpdaterImage(ImageKind kind = kImagePe32Plus, size_t sectionBytes = 0x1000);
+
+// A 64 x 64 RCT background picture of one colour, as the updater shows it.
+Bytes TinyRctPicture();
+
 // File offset of the security directory entry of an image made by MakeImage.
 size_t SecurityEntryOffset(const Bytes& image);
 

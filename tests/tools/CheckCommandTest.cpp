@@ -14,6 +14,7 @@
 #include "services/Platform.h"
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"
@@ -128,13 +129,13 @@ TEST_F(CheckCommandTest, FindingsLineByLine) {
         Found expected;    // sorted
         const char* says = nullptr;  // part of the last finding's text: "" for no suggestion
     } cases[] = {
-        {"a clean file", "TITLEBAR サンプル|ゲーム\nEXENAME game.exe\nCHKREGVER -3\n", {}},
+        {"a clean file", "TITLEBAR サンプル|ゲーム\nEXENAME game.exe\nCHKREG Ver\nCHKREGVER -3\nCHKREGVERHIGH 2\n", {}},
         {"a key alone keeps its default", "EXENAME\n", {{1, kCheckNoValue}}},
         {"a value after 99 blanks is read", "KEYFILE" + tabs99 + "key.dat\n", {}},
         {"a value after 100 blanks is not", "// c\nKEYFILE" + tabs100 + "key.dat\n", {{2, kCheckValueTooFar}}},
         {"127 bytes are kept", "TITLEBAR " + std::string(127, 'a') + "\n", {}},
         {"128 bytes are cut", "TITLEBAR " + std::string(128, 'a') + "\n", {{1, kCheckValueCut}}},
-        {"an integer is not cut", "CHKREGVER " + std::string(130, '1') + "\n", {{1, kCheckNotDecimal}}},
+        {"an integer is not cut", "INSTMAKEFOL " + std::string(130, '1') + "\n", {{1, kCheckNotDecimal}}},
         {"a key in lower case", "titlebar x\n", {{1, kCheckUnknownKey}}, "case-sensitive; did you mean TITLEBAR?"},
         {"a misspelt key", "EXENAME a.exe\nTITLBAR x\n", {{2, kCheckUnknownKey}}, "did you mean TITLEBAR?"},
         {"swapped letters", "CHKREGVERHIHG 3\n", {{1, kCheckUnknownKey}}, "did you mean CHKREGVERHIGH?"},
@@ -153,21 +154,30 @@ TEST_F(CheckCommandTest, FindingsLineByLine) {
          {{3, kCheckAfterEof}, {5, kCheckAfterEof}}},
         {"[eof] in lower case", "[eof]\nKEYFILE k\n", {{1, kCheckMarkerCase}}},
         {"a header in capitals", "[INI]\nInstall x\n", {{1, kCheckMarkerCase}, {2, kCheckUnknownKey}}},
-        {"a closed section", "[ini]\nInstall\tREP_INSTALLDIR\n-  // end of [ini]\n", {}},
-        {"a section left open", "EXENAME a.exe\n[reg]\nHKCU\\Software x\n", {{2, kCheckUnterminated}}},
-        {"a section open at EOF", "[ini]\na b\nEOF\n-\n", {{1, kCheckUnterminated}}},
-        {"a '-' after a blank does not close", "[ini]\na b\n -\n-\n", {{3, kCheckNotFirstColumn}}},
-        {"a header after a blank", "[ini]\n [reg]\n-\n", {{2, kCheckNotFirstColumn}}},
-        {"a section again drops its entries", "[ini]\na b\n-\n[ini]\nc d\n-\n", {{4, kCheckSectionReopened}}},
-        {"an empty section again drops nothing", "[ini]\n-\n[ini]\nc d\n-\n", {}},
+        {"a closed section", "INI_FILE game.ini\n[ini]\nInstall=REP_INSTALLDIR\n-  // end of [ini]\n", {}},
+        {"an [ini] line without \"=\" and no INI_FILE", "[ini]\nInstall\tREP_INSTALLDIR\n-\n",
+         {{1, kCheckSectionUnused}, {2, kCheckSkippedLine}}, "has no \"=\" between key and value"},
+        {"a [reg] line the updater cannot split", "REG_GLOBAL Maker\n[reg]\nInstallDir=REP_INSTALL\n\"Ok\"=\"1\"\n-\n",
+         {{3, kCheckSkippedLine}}, "is not \"name\"=\"data\""},
+        {"[reg] lines without REG_GLOBAL", "[reg]\n\"Ok\"=\"1\"\n-\n", {{1, kCheckSectionUnused}},
+         "REG_GLOBAL is not set: the updater writes none of them"},
+        {"a section left open", "EXENAME a.exe\n[reg]\nHKCU\\Software x\n",
+         {{2, kCheckUnterminated}, {2, kCheckSectionUnused}, {3, kCheckSkippedLine}}},
+        {"a section open at EOF", "[ini]\na=b\nEOF\n-\n", {{1, kCheckUnterminated}, {1, kCheckSectionUnused}}},
+        {"a '-' after a blank does not close", "INI_FILE g.ini\n[ini]\na=b\n -\n-\n",
+         {{4, kCheckNotFirstColumn}, {4, kCheckSkippedLine}}},
+        {"a header after a blank", "INI_FILE g.ini\n[ini]\n [reg]\n-\n", {{3, kCheckNotFirstColumn}, {3, kCheckSkippedLine}}},
+        {"a section again drops its entries", "INI_FILE g.ini\n[ini]\na=b\n-\n[ini]\nc=d\n-\n", {{5, kCheckSectionReopened}}},
+        {"an empty section again drops nothing", "INI_FILE g.ini\n[ini]\n-\n[ini]\nc=d\n-\n", {}},
         {"a header after EOF", "EOF\n[reg]\n", {{2, kCheckAfterSectionEof}}},
         {"an entry read as a key hides the real one", "[reg]\nEXENAME entry.exe\n-\nEXENAME real.exe\n",
-         {{4, kCheckSectionLineKey}}},
-        {"an entry read as a key sets it", "[ini]\nCHKREG x\n-\n", {{2, kCheckSectionLineKey}}},
-        {"an entry of unknown text is no key", "[ini]\nInstall x\nInstall y\n-\n", {}},
-        {"a number with letters", "CHKREGVER 12abc\nCHKREGVERHIGH +7\nINSTMAKEFOL 1|2\n",
+         {{1, kCheckSectionUnused}, {2, kCheckSkippedLine}, {4, kCheckSectionLineKey}}},
+        {"an entry read as a key sets it", "[ini]\nCHKREG x\n-\n",
+         {{1, kCheckSectionUnused}, {2, kCheckSectionLineKey}, {2, kCheckSkippedLine}}},
+        {"an entry of unknown text is no key", "INI_FILE g.ini\n[ini]\nInstall=x\nInstall y=z\n-\n", {}},
+        {"a number with letters", "CHKREGVER 12abc\nCHKREGVERHIGH +17\nINSTMAKEFOL 1|2\nCHKREG Ver\n",
          {{1, kCheckNotDecimal}, {3, kCheckNotDecimal}}},
-        {"a number out of range", "CHKREGVERHIGH 99999999999\n", {{1, kCheckNotDecimal}}},
+        {"a number out of range", "CHKREGVERHIGH 99999999999\nCHKREG Ver\n", {{1, kCheckNotDecimal}}},
         {"a line of 510 bytes is one line", "// " + std::string(507, 'x') + "\n", {}},
         {"a line of 511 bytes is two", "// " + std::string(508, 'x') + "\n", {{1, kCheckLongLine}}},
         {"the rest of a long comment sets a key", "//" + std::string(509, 'x') + "TITLEBAR tail\n",
@@ -179,7 +189,7 @@ TEST_F(CheckCommandTest, FindingsLineByLine) {
          {{401, kCheckPastLineLimit}}},
         {"a 600-byte line counts twice", sixHundred,
          {{1, kCheckLongLine}, {400, kCheckPastLineLimit}, {401, kCheckPastLineLimit}}},
-        {"comments and sections past the limit are no keys", Filler(400) + "[ini]\nInstall x\n-\n KEYFILE y\n", {}},
+        {"comments and sections past the limit are no keys", "INI_FILE g.ini\n" + Filler(399) + "[ini]\nInstall=x\n-\n KEYFILE y\n", {}},
     };
     for (const auto& c : cases) {
         for (bool crlf : {false, true}) {
@@ -216,6 +226,8 @@ TEST_F(CheckCommandTest, EffectiveValuesAsTheAccessorsGiveThem) {
                                           "INSTREADMEFL " + std::string(126, 'r') + "表\n"  // 表 is 95 5C
                                           "CHKREGVER 12abc\n"
                                           "KEYFILE key.dat\n"
+                                          "CHKREG Ver\n"
+                                          "CHKREGVERHIGH 20\n"
                                           "[delfiles]\nold.dat\n\tsave\\old.sav\n-\n",
                                           true);
     SettingsCheck check;
@@ -242,7 +254,7 @@ TEST_F(CheckCommandTest, EffectiveValuesAsTheAccessorsGiveThem) {
         "  INSTFOL        none  (default)\n",
         "  KEYFILE        \"key.dat\"  (line 6)\n",
         "  CHKREGVER      12  (line 5)\n",
-        "  CHKREGVERHIGH  0  (default)\n",
+        "  CHKREGVERHIGH  20  (line 8)\n",
         "  [delfiles] 2 entries\n    old.dat\n    \tsave\\old.sav\n  [delfiles_user] none\n",
     };
     for (const char* line : lines) EXPECT_NE(std::string::npos, printed.find(line)) << line << "\n" << printed;
@@ -329,7 +341,9 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     std::string output = root_ / "out.exe";
     ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
     ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
-    std::string image = Store("updater.exe", std::string(3000, 'M'));
+    std::string image = root_ / "updater.exe";
+    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
     PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
 
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env", ToBytes("TITLEBAR game\r\n[ini]\r\nInstall x\r\n")));
@@ -349,14 +363,14 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
 
     // Closed, with a misspelt key and a readme that is not packed: warnings only.
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env",
-                               ToBytes("TITLEBAR game\r\n[ini]\r\nInstall x\r\n-\r\nTITLBAR x\r\nINSTREADME 読む\r\n")));
+                               ToBytes("TITLEBAR game\r\n[ini]\r\nInstall=x\r\n-\r\nTITLBAR x\r\nINSTREADME 読む\r\nINI_FILE g.ini\r\n")));
     out = tmpfile();
     err = tmpfile();
     EXPECT_EQ(0, PackCommand(request, out, err));
     said = ReadAll(err);
     EXPECT_NE(std::string::npos, said.find("install.env:5: warning: unknown key \"TITLBAR\"")) << said;
     EXPECT_NE(std::string::npos, said.find("install.env:6: warning: INSTREADME is set")) << said;
-    EXPECT_NE(std::string::npos, ReadAll(out).find("packed 2 files"));
+    EXPECT_NE(std::string::npos, ReadAll(out).find("packed 3 files"));
     fclose(out);
     fclose(err);
     EXPECT_TRUE(Exists(output));
@@ -366,6 +380,57 @@ TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     EXPECT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
     ASSERT_EQ(1u, report.settingsFindings.size());
     EXPECT_EQ(kCheckUnknownKey, report.settingsFindings[0].kind);
+}
+
+// Each mistake that makes a patch unable to work, as check and pack say it:
+// check exits 1 and pack refuses on an error; a warning passes both.
+TEST_F(CheckCommandTest, CheckAndPackSayEveryMistakeWithItsExitCode) {
+    const struct {
+        const char* fault;  // what the maker would ship without the row
+        std::string text;   // install.env
+        const char* says;   // part of what check prints
+        int exitCode;       // of check and of pack alike
+    } cases[] = {
+        {"a deletion that climbs out of the install folder",
+         "TITLEBAR game\r\n[delfiles_afterinst]\r\nold.dat\r\n..\\..\\windows\\*.ini\r\n-\r\n",
+         ":4: error: [delfiles_afterinst] \"..\\..\\windows\\*.ini\" leaves the install folder", 1},
+        {"a deletion from the root of the drive", "[delfiles_afterinst]\r\n\\autoexec.bat\r\n-\r\n",
+         ":2: error: [delfiles_afterinst] \"\\autoexec.bat\" leaves the install folder (a path from the root", 1},
+        {"a deletion on a drive", "[delfiles_afterinst]\r\nC:\\Windows\\win.ini\r\n-\r\n", "(a drive)", 1},
+        {"a settings file with a byte-order mark", "\xEF\xBB\xBFTITLEBAR game\r\n", ":1: error: the file begins with a UTF-8 byte-order mark", 1},
+        {"a settings file in UTF-8", std::string("EXENAME a.exe\r\n") + u8"TITLEBAR ゲーム\r\n",
+         ":2: error: the file is UTF-8", 1},
+        {"a version range that lets nobody through", "CHKREG Ver\r\nCHKREGVER 200\r\nCHKREGVERHIGH 100\r\n",
+         ":3: error: no installed version passes the version check", 1},
+        {"CHKREGVERHIGH left out", "CHKREG Ver\r\nCHKREGVER 2\r\n", "CHKREGVERHIGH, not set, counts as 0", 1},
+        {"a version check that is silently off", "CHKREGVER 2\r\nCHKREGVERHIGH 3\r\n",
+         ":1: warning: CHKREGVER is set but CHKREG is not", 0},
+    };
+    std::string source = root_ / "src";
+    std::string output = root_ / "out.exe";
+    ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
+    std::string image = root_ / "updater.exe";
+    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
+    PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::string path = source + "\\install.env";
+        ASSERT_TRUE(WriteFileBytes(path, ToBytes(c.text)));
+        FILE* out = tmpfile();
+        EXPECT_EQ(c.exitCode, CheckCommand(path.c_str(), nullptr, out, out));
+        std::string said = ReadAll(out);
+        fclose(out);
+        EXPECT_NE(std::string::npos, said.find(c.says)) << said;
+        PlatformDeleteFile(output.c_str());
+        out = tmpfile();
+        EXPECT_EQ(c.exitCode, PackCommand(request, out, out));
+        said = ReadAll(out);
+        fclose(out);
+        EXPECT_NE(std::string::npos, said.find(c.says)) << said;
+        EXPECT_EQ(c.exitCode == 0, Exists(output)) << said;
+    }
 }
 
 // The updater deletes the [delfiles_afterinst] entries after it has written
@@ -386,7 +451,8 @@ TEST_F(CheckCommandTest, DeleteEntriesThatLeaveTheFolderOrDeleteWhatThePatchBrin
     CheckSettingsText(text, &package, &check);
     EXPECT_EQ((Found{{4, kCheckDeleteOutside}, {5, kCheckDeletesPatchFile}, {6, kCheckDeletesPatchFile}}), Kinds(check))
         << Describe(check);
-    EXPECT_EQ(0, check.errors);
+    // The updater skips a line that leaves its folder: an error, which pack refuses.
+    EXPECT_EQ(1, check.errors);
     EXPECT_EQ((std::vector<int>{3, 4, 5, 6}), check.sectionLines[kSectionDelfilesAfterinst]);
     EXPECT_NE(std::string::npos, Describe(check).find("5: [delfiles_afterinst] \"data\\*.dat\" finds \"data\\scene01.dat\" "
                                                       "and 1 more, which this patch brings"))
@@ -404,7 +470,7 @@ TEST_F(CheckCommandTest, DeleteEntriesThatLeaveTheFolderOrDeleteWhatThePatchBrin
     ASSERT_TRUE(WriteFileBytes(folder + "\\data\\scene02.dat", ToBytes("x")));
     std::string path = Store("install.env", text);
     FILE* out = tmpfile();
-    EXPECT_EQ(0, CheckCommand(path.c_str(), folder.c_str(), out, out));
+    EXPECT_EQ(1, CheckCommand(path.c_str(), folder.c_str(), out, out));
     std::string printed = ReadAll(out);
     fclose(out);
     EXPECT_NE(std::string::npos, printed.find(":5: warning: [delfiles_afterinst] \"data\\*.dat\" finds \"data\\scene02.dat\""))
@@ -419,7 +485,9 @@ TEST_F(CheckCommandTest, PackPassesOnADeleteEntryThatFindsAPackedFile) {
     ASSERT_TRUE(WriteFileBytes(source + "\\save\\slot.dat", ToBytes("new")));
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env",
                                ToBytes("TITLEBAR game\r\n[delfiles_afterinst]\r\nsave\\*.dat\r\n-\r\n")));
-    std::string image = Store("updater.exe", std::string(3000, 'M'));
+    std::string image = root_ / "updater.exe";
+    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+    ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
     PackRequest request{image, root_ / "out.exe", source, "", kDefaultPackLevel, kPackLimit, nullptr};
     PackReport report;
     ASSERT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);

@@ -21,6 +21,7 @@
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"
@@ -219,7 +220,8 @@ TEST_F(DiffCommandTest, ThePatchTurnsACopyOfTheOldVersionIntoTheNewOne) {
     // pack takes OUT as it is; the updater then writes the package over a
     // copy of the old version and deletes what install.env lists.
     std::string image = root_ / "updater.exe";
-    ASSERT_TRUE(WriteFileBytes(image, ToBytes("MZ image")));
+    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+    ASSERT_TRUE(WriteFileBytes(out_ + "\\insttscr.rct", TinyRctPicture()));
     std::string patch = root_ / "patch.exe";
     PackReport packed;
     ASSERT_EQ(kPackDone, PackUpdater(PackRequest{image, patch, out_, "", kDefaultPackLevel, kPackLimit, nullptr}, &packed))
@@ -244,6 +246,8 @@ TEST_F(DiffCommandTest, ThePatchTurnsACopyOfTheOldVersionIntoTheNewOne) {
     Bytes settings;
     ASSERT_TRUE(ReadFileBytes(out_ + "\\install.env", &settings));
     expected["install.env"] = std::string(settings.begin(), settings.end());
+    Bytes picture = TinyRctPicture();
+    expected["insttscr.rct"] = std::string(picture.begin(), picture.end());
     EXPECT_EQ(expected, FoldedTree(installed));
     ASSERT_EQ(0, PlatformGetFileTime((installed + "\\表\\ソ.dat").c_str(), &time));
     EXPECT_EQ(kNewTime, time);
@@ -277,6 +281,113 @@ TEST_F(DiffCommandTest, ARenameInFullWidthLetterCaseIsNeverADeletion) {
     EXPECT_EQ((std::vector<std::string>{"gone.dat"}), report.removedNames);
     EXPECT_EQ(1, report.changed);
     EXPECT_EQ(1, report.unchanged);
+}
+
+// What ships is visible: every name added, changed and removed is printed,
+// and a settings file or picture the released game had at its top is never
+// listed for deletion, as the patch brings its own.
+TEST_F(DiffCommandTest, PrintsTheNamesItShipsAndNeverListsWhatThePatchBrings) {
+    WriteTree(old_, TreeLayout{{{"install.env", "TITLEBAR old"},
+                                {"InstTscr.rct", "old picture"},
+                                {"data\\シーン.dat", "v1"},
+                                {"gone.dat", "x"},
+                                {"same.dat", "same"}},
+                               {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"data\\シーン.dat", "v2"}, {"same.dat", "same"}, {"新規.dat", "new"}}, {}, kNewTime, {}});
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    ASSERT_EQ(0, DiffCommand(Request(), out, err)) << ReadAll(err);
+    std::string said = ReadAll(out);
+    fclose(out);
+    fclose(err);
+    const struct {
+        const char* fault;
+        std::string line;
+    } lines[] = {
+        {"an added name not shown", u8"  added    新規.dat\n"},
+        {"a changed name not shown", u8"  changed  data\\シーン.dat\n"},
+        {"a removed name not shown", "  removed  gone.dat\n"},
+        {"the released install.env not said to stay", "\"install.env\" is gone from the new version but not listed"},
+        {"the released picture not said to stay", "\"InstTscr.rct\" is gone from the new version but not listed"},
+    };
+    for (const auto& l : lines) EXPECT_NE(std::string::npos, said.find(l.line)) << l.fault << "\n" << said;
+    EXPECT_EQ(std::string::npos, said.find("  changed  same.dat")) << said;
+    // The updater writes the patch's install.env and then deletes what the section lists.
+    LoadSectionLists((out_ + "\\install.env").c_str());
+    EXPECT_EQ((std::vector<std::string>{"gone.dat"}), SectionEntries(kSectionDelfilesAfterinst));
+}
+
+// Names left out of both versions: neither shipped nor listed for deletion,
+// and each said.
+TEST_F(DiffCommandTest, LeavesOutTheDefaultAndTheMakersPatternsAndSaysSo) {
+    const struct {
+        const char* fault;   // what would ship or be deleted by accident
+        std::string name;    // Shift-JIS, in NEW and, changed, in OLD ("old:" prefix: in OLD only)
+        bool leftOut;
+    } cases[] = {
+        {"a folder view's file shipped", "Thumbs.db", true},
+        {"one deep in a folder shipped", "data\\DESKTOP.INI", true},
+        {"a removed one listed for deletion", "old:.DS_Store", true},
+        {"a name anywhere not matched by a pattern without a separator", "save\\x.bak", true},
+        {"a pattern with a folder matched elsewhere", "other\\y.tmp", false},
+        {"a pattern with a folder not matched there", "save\\y.tmp", true},
+        {"a folder matched takes what it holds", "作業\\note.txt2", true},
+        {"an ordinary file left out", "data\\シーン.dat", false},
+    };
+    TreeLayout oldTree{{}, {}, kOldTime, {}}, newTree{{}, {}, kNewTime, {}};
+    for (const auto& c : cases) {
+        if (c.name.compare(0, 4, "old:") == 0) {
+            oldTree.files.push_back({c.name.substr(4), "x"});
+        } else {
+            oldTree.files.push_back({c.name, "v1"});
+            newTree.files.push_back({c.name, "v2"});
+        }
+    }
+    WriteTree(old_, oldTree);
+    WriteTree(new_, newTree);
+    DiffRequest request = Request();
+    request.excludes = {"*.bak", "save\\*.tmp", "作業"};
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    ASSERT_EQ(0, DiffCommand(request, out, err)) << ReadAll(err);
+    std::string said = ReadAll(out);
+    fclose(out);
+    fclose(err);
+    EXPECT_NE(std::string::npos, said.find(u8"(Thumbs.db, desktop.ini and .DS_Store by default, *.bak, save\\*.tmp, 作業)"))
+        << said;
+    LoadSectionLists((out_ + "\\install.env").c_str());
+    std::vector<std::string> listed = SectionEntries(kSectionDelfilesAfterinst);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        bool oldOnly = c.name.compare(0, 4, "old:") == 0;
+        std::string name = oldOnly ? c.name.substr(4) : c.name;
+        std::string utf8;
+        ASSERT_TRUE(SjisToUtf8(name.c_str(), &utf8));
+        EXPECT_EQ(c.leftOut, said.find("  left out " + utf8 + "\n") != std::string::npos) << said;
+        if (oldOnly) {
+            EXPECT_EQ(c.leftOut, std::find(listed.begin(), listed.end(), name) == listed.end());
+        } else {
+            EXPECT_EQ(c.leftOut, !Exists(out_ + "\\" + name));
+        }
+    }
+}
+
+// One run names every name the patch cannot carry or list, not one per run.
+TEST_F(DiffCommandTest, NamesEveryBadNameOfARunAtOnce) {
+    WriteTree(old_, TreeLayout{{{"kind", "a file"}, {"EOF.dat", "removed, unlistable"}, {"ok.dat", "1"}}, {}, kOldTime, {}});
+    WriteTree(new_, TreeLayout{{{"kind\\in.dat", "a folder now"}, {"data\\con.txt", "device"}, {"end.", "dot"},
+                                {"ok.dat", "2"}},
+                               {}, kNewTime, {}});
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    EXPECT_EQ(1, DiffCommand(Request(), out, err));
+    std::string said = ReadAll(err);
+    fclose(out);
+    fclose(err);
+    const char* const names[] = {"\"kind\" is a file", "con.txt", "\"end.\"", "\"EOF.dat\""};
+    EXPECT_NE(std::string::npos, said.find("refused: 4 names")) << said;
+    for (const char* name : names) EXPECT_NE(std::string::npos, said.find(name)) << name << "\n" << said;
+    EXPECT_FALSE(Exists(out_));
 }
 
 TEST_F(DiffCommandTest, RefusesEveryPatchThatCannotWorkAndWritesNothing) {

@@ -18,6 +18,7 @@
 #include "picture/RctEncoder.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"
@@ -35,8 +36,8 @@ constexpr uint64_t kTimeB = 133536836960000000ULL;  // 2024-02-29 12:34:56 UTC
 constexpr uint64_t kTimeC = 116444736000000000ULL;  // 1970-01-01 00:00:00 UTC
 // Bigger than two transfer blocks, so streams cross block boundaries.
 constexpr size_t kLargeFile = 300000;
-// Bytes of the dummy updater image.
-constexpr size_t kImageSize = 5000;
+// Bytes of the test's updater image: its headers and one section.
+constexpr size_t kImageSize = kImageHeaderSize + 0x1200;
 
 Bytes PseudoRandom(size_t size, uint32_t seed) {
     Bytes out(size);
@@ -85,13 +86,12 @@ public:
 
     void SetUp() override {
         ASSERT_EQ(0, PlatformCreateFolder(source_.c_str()));
-        Bytes image = Repeated("MZ image ", kImageSize / 9 + 1);
-        image.resize(kImageSize);
-        ASSERT_TRUE(StoreBytes(image_, image));
+        ASSERT_TRUE(StoreBytes(image_, MakeUpdaterImage(kImagePe32Plus, kImageSize - kImageHeaderSize)));
         AddFolder("data");
         AddFolder("data\\表");
         AddFile("install.env", ToBytes("INSTTITLE\tgame\r\n"), kTimeA);
         AddFile("readme.txt", Repeated("read me\r\n", 50), kTimeB);
+        AddFile("insttscr.rct", TinyRctPicture(), kTimeC);
         AddFile("ソ表.dat", PseudoRandom(kLargeFile, 7), kTimeC);
         AddFile("game.bin", Repeated("level data ", 30000), kTimeA);
         AddFile("data\\big.bin", PseudoRandom(kLargeFile + 17, 11), kTimeB);
@@ -129,7 +129,7 @@ public:
 TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     PackReport report;
     ASSERT_EQ(kPackDone, Pack(&report)) << DescribePackReport(report);
-    EXPECT_EQ(7, report.files);
+    EXPECT_EQ(8, report.files);
     EXPECT_EQ(2, report.folders);
     EXPECT_EQ(-1, report.replacedEntries);
 
@@ -146,7 +146,7 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     std::vector<ListedEntry> listing;
     std::string problem;
     ASSERT_TRUE(ReadListing(output_.c_str(), &listing, &problem)) << problem;
-    const std::vector<std::string> expected = {"install.env",     "readme.txt",          "data\\",
+    const std::vector<std::string> expected = {"install.env",     "insttscr.rct", "readme.txt",          "data\\",
                                                "data\\表\\",      "data\\big.bin",      "data\\empty.bin",
                                                "data\\表\\sub.bin", "game.bin",            "ソ表.dat"};
     ASSERT_EQ(expected.size(), listing.size());
@@ -167,7 +167,7 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     ASSERT_TRUE(VerifyPackage(output_.c_str(), &verify)) << verify.reason;
     int64_t total = 0;
     for (const SourceFile& f : files_) total += static_cast<int64_t>(f.content.size());
-    EXPECT_EQ(9, verify.entries);
+    EXPECT_EQ(10, verify.entries);
     EXPECT_EQ(total, verify.bytes);
 
     std::string destination = root_ / "dest";
@@ -185,7 +185,7 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     ASSERT_EQ(kPackageOk, OpenPackageStream(output_.c_str(), &package));
     EXPECT_EQ(kPackageOk, WalkPackage(&package, working.c_str(), kBootMode, nullptr));
     ClosePackageStream(&package);
-    EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListFolder(working));
+    EXPECT_EQ((std::vector<std::string>{"install.env", "insttscr.rct", "readme.txt"}), ListFolder(working));
 
     // With the folders ahead of the files, the Boot walk ends at the nested
     // folder before it reaches any other file: a ruined header is never read.
@@ -202,7 +202,7 @@ TEST_F(PatchToolTest, PackedFolderListsInBootOrderAndComesBackWhole) {
     ASSERT_EQ(kPackageOk, OpenPackageStream(ruinedPath.c_str(), &package));
     EXPECT_EQ(kPackageOk, WalkPackage(&package, working2.c_str(), kBootMode, nullptr));
     ClosePackageStream(&package);
-    EXPECT_EQ((std::vector<std::string>{"install.env", "readme.txt"}), ListFolder(working2));
+    EXPECT_EQ((std::vector<std::string>{"install.env", "insttscr.rct", "readme.txt"}), ListFolder(working2));
 
     EXPECT_FALSE(Exists(output_ + ".partial"));
 }
@@ -243,7 +243,7 @@ TEST_F(PatchToolTest, PackAndExtractShowProgressOnTheirStreamAndWipeIt) {
     int64_t total = 0;
     for (const SourceFile& f : files_) total += static_cast<int64_t>(f.content.size());
     char totals[64];
-    snprintf(totals, sizeof(totals), "7/7 files  %.1f/%.1f KiB", total / 1024.0, total / 1024.0);
+    snprintf(totals, sizeof(totals), "8/8 files  %.1f/%.1f KiB", total / 1024.0, total / 1024.0);
 
     PackRequest request = Request();
     request.progress = tmpfile();
@@ -253,7 +253,7 @@ TEST_F(PatchToolTest, PackAndExtractShowProgressOnTheirStreamAndWipeIt) {
     std::string shown = ReadAll(request.progress);
     EXPECT_EQ(0u, LastProgress(shown, &wiped).find(std::string("packing  ") + totals)) << shown;
     EXPECT_TRUE(wiped) << shown;
-    EXPECT_NE(std::string::npos, shown.find("packing  3/7 files")) << "one step per file: " << shown;
+    EXPECT_NE(std::string::npos, shown.find("packing  3/8 files")) << "one step per file: " << shown;
     fclose(request.progress);
 
     FILE* progress = tmpfile();
@@ -283,15 +283,15 @@ TEST_F(PatchToolTest, ListLinesShowKindSizesUtcTimeAndUtf8Name) {
     std::vector<std::string> lines;
     for (size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
         lines.push_back(text.substr(begin, end - begin));
-    ASSERT_EQ(9u, lines.size());
+    ASSERT_EQ(10u, lines.size());
     EXPECT_EQ(0u, lines[0].find("file")) << lines[0];
     EXPECT_NE(std::string::npos, lines[0].find(" 2021-03-04 05:06:07  install.env")) << lines[0];
-    EXPECT_EQ(0u, lines[2].find("dir")) << lines[2];
-    EXPECT_NE(std::string::npos, lines[2].find(" data\\")) << lines[2];
     EXPECT_EQ(0u, lines[3].find("dir")) << lines[3];
-    EXPECT_NE(std::string::npos, lines[3].find(u8"data\\表\\")) << lines[3];
-    EXPECT_NE(std::string::npos, lines[8].find(" 300000 ")) << lines[8];
-    EXPECT_NE(std::string::npos, lines[8].find(u8" 1970-01-01 00:00:00  ソ表.dat")) << lines[8];
+    EXPECT_NE(std::string::npos, lines[3].find(" data\\")) << lines[3];
+    EXPECT_EQ(0u, lines[4].find("dir")) << lines[4];
+    EXPECT_NE(std::string::npos, lines[4].find(u8"data\\表\\")) << lines[4];
+    EXPECT_NE(std::string::npos, lines[9].find(" 300000 ")) << lines[9];
+    EXPECT_NE(std::string::npos, lines[9].find(u8" 1970-01-01 00:00:00  ソ表.dat")) << lines[9];
 
     const struct {
         uint64_t fileTime;
@@ -312,9 +312,70 @@ TEST_F(PatchToolTest, ListLinesShowKindSizesUtcTimeAndUtf8Name) {
     fclose(none);
 }
 
+// list --json for makers' scripts: each entry's name as UTF-8 and as its
+// Shift-JIS bytes, and the SHA-256 of the unpacked file, so that a script
+// can check what ships without unpacking it.
+TEST_F(PatchToolTest, ListJsonGivesEachEntryItsNameBytesAndTheHashOfItsUnpackedFile) {
+    PackReport report;
+    ASSERT_EQ(kPackDone, Pack(&report)) << DescribePackReport(report);
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    ASSERT_EQ(0, ListJsonCommand(output_.c_str(), out, err)) << ReadAll(err);
+    std::string json = ReadAll(out);
+    fclose(out);
+    fclose(err);
+    auto hex = [](const uint8_t* bytes, size_t size) {
+        std::string text;
+        char two[3];
+        for (size_t i = 0; i < size; ++i) {
+            snprintf(two, sizeof(two), "%02x", bytes[i]);
+            text += two;
+        }
+        return text;
+    };
+    EXPECT_EQ(0u, json.find("[\n{")) << json;
+    EXPECT_EQ(json.size() - 4, json.rfind("}\n]\n")) << json;
+    for (const SourceFile& f : files_) {
+        SCOPED_TRACE(PrintableName(f.name.c_str()));
+        uint8_t digest[kSha256Bytes];
+        ASSERT_EQ(0, PlatformSha256(f.content.data(), f.content.size(), digest));
+        std::string utf8 = PrintableName(f.name.c_str());
+        std::string escaped;
+        for (char c : utf8) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        std::string object = "\"name\": \"" + escaped + "\", \"nameBytes\": \"" +
+                             hex(reinterpret_cast<const uint8_t*>(f.name.data()), f.name.size()) + "\", \"sha256\": \"" +
+                             hex(digest, sizeof(digest)) + "\"}";
+        EXPECT_NE(std::string::npos, json.find(object)) << object << "\n" << json;
+        char sizes[64];
+        snprintf(sizes, sizeof(sizes), "{\"kind\": \"file\", \"size\": %u, ", static_cast<unsigned>(f.content.size()));
+        size_t line = json.rfind('\n', json.find(object));
+        EXPECT_EQ(line + 1, json.find(sizes, line)) << json;
+    }
+    EXPECT_NE(std::string::npos, json.find(u8"{\"kind\": \"folder\", \"name\": \"data\\\\表\\\\\""));
+    EXPECT_NE(std::string::npos, json.find("\"time\": \"2021-03-04T05:06:07Z\""));
+
+    // A damaged package: the entries before the damage, still a JSON array, and exit 1.
+    Bytes damaged;
+    ASSERT_TRUE(ReadFileBytes(output_, &damaged));
+    std::string all(damaged.begin(), damaged.end());
+    size_t name = all.find(std::string("game.bin") + '\0');
+    ASSERT_NE(std::string::npos, name);
+    damaged[name + 30] ^= 0xFF;
+    ASSERT_TRUE(StoreBytes(root_ / "damaged.exe", damaged));
+    out = tmpfile();
+    err = tmpfile();
+    EXPECT_EQ(1, ListJsonCommand((root_ / "damaged.exe").c_str(), out, err));
+    json = ReadAll(out);
+    EXPECT_EQ(json.size() - 2, json.rfind("]\n")) << json;
+    EXPECT_EQ(std::string::npos, json.find("game.bin")) << json;
+    EXPECT_NE(std::string::npos, ReadAll(err).find("game.bin"));
+    fclose(out);
+    fclose(err);
+}
+
 TEST_F(PatchToolTest, ListFilePacksNamedPathsWithTheirParents) {
     std::string list = root_ / "list.txt";
-    ASSERT_TRUE(StoreBytes(list, ToBytes(std::string(u8"\xEF\xBB\xBFinstall.env\r\n\r\ndata/表/\r\nソ表.dat\ninstall.env\n"))));
+    ASSERT_TRUE(StoreBytes(list, ToBytes(std::string(u8"\xEF\xBB\xBFinstall.env\r\n\r\ndata/表/\r\nソ表.dat\ninstall.env\ninsttscr.rct\n"))));
     PackRequest request = Request();
     request.listFile = list;
     PackReport report;
@@ -324,7 +385,7 @@ TEST_F(PatchToolTest, ListFilePacksNamedPathsWithTheirParents) {
     ASSERT_TRUE(ReadListing(output_.c_str(), &listing, &problem)) << problem;
     std::vector<std::string> names;
     for (const ListedEntry& e : listing) names.push_back(e.name);
-    EXPECT_EQ((std::vector<std::string>{"install.env", "data\\", "data\\表\\", "data\\表\\sub.bin", "ソ表.dat"}), names);
+    EXPECT_EQ((std::vector<std::string>{"install.env", "insttscr.rct", "data\\", "data\\表\\", "data\\表\\sub.bin", "ソ表.dat"}), names);
 }
 
 TEST_F(PatchToolTest, RepackReplacesThePackageTheImageCarried) {
@@ -337,14 +398,14 @@ TEST_F(PatchToolTest, RepackReplacesThePackageTheImageCarried) {
     again.output = root_ / "again.exe";
     PackReport second;
     ASSERT_EQ(kPackDone, PackUpdater(again, &second)) << DescribePackReport(second);
-    EXPECT_EQ(9, second.replacedEntries);
+    EXPECT_EQ(10, second.replacedEntries);
     EXPECT_EQ(static_cast<int64_t>(kImageSize), second.imageBytes);
     Bytes twice;
     ASSERT_TRUE(ReadFileBytes(again.output, &twice));
     EXPECT_TRUE(once == twice);
 
     // An image whose last bytes only look like a trailer keeps every byte.
-    Bytes fake = Repeated("x", 64);
+    Bytes fake = MakeUpdaterImage(kImagePe32Plus, kImageSize - kImageHeaderSize);
     fake.insert(fake.end(), {0x10, 0, 0, 0});
     ASSERT_TRUE(StoreBytes(image_, fake));
     PackReport third;
@@ -405,7 +466,7 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
          },
          kPackNoInstallEnv, "install.env"},
         {"package beyond the limit",
-         [](PatchToolTest*, PackRequest* r) { r->packageLimit = kLargeFile; }, kPackPackageTooLarge, "data\\big.bin"},
+         [](PatchToolTest*, PackRequest* r) { r->packageLimit = 2 * kLargeFile; }, kPackPackageTooLarge, u8"ソ表.dat"},
         {"list line naming nothing",
          [](PatchToolTest* t, PackRequest* r) {
              r->listFile = t->root_ / "list.txt";
@@ -418,8 +479,46 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
              StoreBytes(r->listFile, ToBytes("install.env\n\xFF\xFE.bin\n"));
          },
          kPackBadListLine, "line 2: \xFF\xFE.bin"},
+        {"a listed path outside the source, once said to end in a dot",
+         [](PatchToolTest* t, PackRequest* r) {
+             r->listFile = t->root_ / "list.txt";
+             StoreBytes(r->listFile, ToBytes("install.env\ninsttscr.rct\n../updater.exe\n"));
+         },
+         kPackBadListLine, "line 3: ..\\updater.exe"},
+        {"a listed path from the root of the drive",
+         [](PatchToolTest* t, PackRequest* r) {
+             r->listFile = t->root_ / "list.txt";
+             StoreBytes(r->listFile, ToBytes("install.env\ninsttscr.rct\n/etc/passwd\n"));
+         },
+         kPackBadListLine, "line 3: \\etc\\passwd"},
+        {"install.env left out of the list, said as missing from the folder",
+         [](PatchToolTest* t, PackRequest* r) {
+             r->listFile = t->root_ / "list.txt";
+             StoreBytes(r->listFile, ToBytes("insttscr.rct\ngame.bin\n"));
+         },
+         kPackNoInstallEnv, "install.env"},
         {"missing image", [](PatchToolTest* t, PackRequest* r) { r->updater = t->root_ / "none.exe"; },
          kPackCannotReadImage, ""},
+        {"the output of an earlier run inside the source: the new patch carries the old one",
+         [](PatchToolTest* t, PackRequest* r) {
+             PackReport first;
+             r->output = t->source_ + "\\data\\patch.exe";
+             ASSERT_EQ(kPackDone, PackUpdater(*r, &first)) << DescribePackReport(first);
+             r->output = t->output_;
+         },
+         kPackSourceHoldsPatch, "data\\patch.exe"},
+        {"no background picture: every player's updater stops at start",
+         [](PatchToolTest* t, PackRequest*) { PlatformDeleteFile((t->source_ + "\\insttscr.rct").c_str()); },
+         kPackNoPicture, "insttscr.rct"},
+        {"a text file as the updater image: the output is no program",
+         [](PatchToolTest* t, PackRequest*) { StoreBytes(t->image_, Repeated("MZ text ", 700)); },
+         kPackNotTheUpdater, ""},
+        {"a Linux program as the updater image",
+         [](PatchToolTest* t, PackRequest*) { StoreBytes(t->image_, ToBytes("\x7F" "ELF\x02\x01\x01" + std::string(4000, '\0'))); },
+         kPackNotTheUpdater, ""},
+        {"another Windows program as the updater image: it never reads the package",
+         [](PatchToolTest* t, PackRequest*) { StoreBytes(t->image_, MakeImage(kImagePe32, 0x1000)); },
+         kPackNotTheUpdater, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.description);
@@ -437,6 +536,9 @@ TEST_F(PatchToolTest, RefusesWhatTheUpdaterWouldRejectOrMishandle) {
             EXPECT_EQ(c.entry, report.entry);
         }
         EXPECT_FALSE(DescribePackReport(report).empty());
+        if (!request.listFile.empty() && c.refusal == kPackNoInstallEnv) {
+            EXPECT_NE(std::string::npos, DescribePackReport(report).find("the list file does not name it"));
+        }
         // A refused pack leaves the old output as it was and no partial file.
         Bytes kept;
         ASSERT_TRUE(ReadFileBytes(output_, &kept));
@@ -479,6 +581,71 @@ TEST_F(PatchToolTest, RefusesAFileOfTwoGibibytes) {
     EXPECT_EQ(kPackFileTooLarge, Pack(&report)) << DescribePackReport(report);
     EXPECT_EQ("huge.bin", report.entry);
     EXPECT_FALSE(Exists(output_));
+}
+
+TEST_F(PatchToolTest, SaysThatTheStoredStreamAndNotTheFilePassesTheLimit) {
+    // data\\big.bin fits the limit by 3 bytes; level 0 adds a block header per 64 KiB.
+    PackRequest request = Request();
+    request.packageLimit = kLargeFile + 20;
+    request.level = 0;
+    PackReport report;
+    EXPECT_EQ(kPackStreamTooLarge, PackUpdater(request, &report)) << DescribePackReport(report);
+    EXPECT_EQ("data\\big.bin", report.entry);
+    std::string said = DescribePackReport(report);
+    EXPECT_EQ(std::string::npos, said.find("2 GiB or more")) << said;
+    EXPECT_NE(std::string::npos, said.find("--level 1 or above")) << said;
+    EXPECT_FALSE(Exists(output_ + ".partial"));
+    // At level 9 the same limit is no obstacle for the file itself.
+    request.level = 9;
+    request.packageLimit = 4 * kLargeFile;
+    EXPECT_EQ(kPackDone, PackUpdater(request, &report)) << DescribePackReport(report);
+}
+
+// A write that fails is said with the file and the cause, never as a bare
+// "cannot be created or written".
+TEST_F(PatchToolTest, WriteFailuresNameThePathAndTheCause) {
+    const struct {
+        const char* fault;
+        std::function<void(PatchToolTest*)> prepare;
+        bool extract;       // extract the packed patch instead of packing
+        std::string says;   // UTF-8, part of the message
+    } cases[] = {
+        {"a full disk not called that",
+         [](PatchToolTest* t) {
+             ASSERT_EQ(0, symlink("/dev/full", (NativePath(t->output_) + ".partial").c_str()));
+         },
+         false, ".partial: the disk is full"},
+        {"a folder in the way of the output not named",
+         [](PatchToolTest* t) { ASSERT_EQ(0, PlatformCreateFolder((t->output_ + ".partial").c_str())); }, false,
+         ".partial: a folder is in the way"},
+        {"a folder in the way of an extracted file not named",
+         [](PatchToolTest* t) {
+             ASSERT_EQ(0, PlatformCreateFolder((t->root_ / "dest").c_str()));
+             ASSERT_EQ(0, PlatformCreateFolder((t->root_ / "dest\\game.bin").c_str()));
+         },
+         true, "game.bin: a folder is in the way"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        TearDown();
+        RemoveTree(root_.Path());
+        files_.clear();
+        ASSERT_EQ(0, PlatformCreateFolder(root_.Path().c_str()));
+        SetUp();
+        if (c.extract) {
+            PackReport report;
+            ASSERT_EQ(kPackDone, Pack(&report)) << DescribePackReport(report);
+        }
+        c.prepare(this);
+        FILE* out = tmpfile();
+        int code = c.extract ? ExtractCommand(output_.c_str(), (root_ / "dest").c_str(), out, out)
+                             : PackCommand(Request(), out, out);
+        std::string said = ReadAll(out);
+        fclose(out);
+        EXPECT_EQ(1, code);
+        EXPECT_NE(std::string::npos, said.find(c.says)) << said;
+        EXPECT_EQ(std::string::npos, said.find("cannot be created or written")) << said;
+    }
 }
 
 TEST(PatchToolNames, ExplainsEveryRefusedName) {
@@ -607,9 +774,10 @@ TEST_F(PatchToolTest, VerifyCatchesEveryFlippedStreamByteAndSurvivesTruncation) 
     RemoveTree(source_);
     ASSERT_EQ(0, PlatformCreateFolder(source_.c_str()));
     AddFile("install.env", ToBytes("A\tb\r\n"), kTimeA);
+    AddFile("insttscr.rct", TinyRctPicture(), kTimeC);
     AddFile("small.bin", Repeated("abcabd", 40), kTimeB);
     PackReport packed;
-    ASSERT_EQ(kPackDone, Pack(&packed));
+    ASSERT_EQ(kPackDone, Pack(&packed)) << DescribePackReport(packed);
     Bytes good;
     ASSERT_TRUE(ReadFileBytes(output_, &good));
     uint32_t packedSize = 0;
@@ -627,7 +795,7 @@ TEST_F(PatchToolTest, VerifyCatchesEveryFlippedStreamByteAndSurvivesTruncation) 
         VerifyReport report;
         // What the truncated file still holds can never verify as the whole package.
         if (VerifyPackage(path.c_str(), &report)) {
-            EXPECT_LT(report.entries, 2) << "size " << size;
+            EXPECT_LT(report.entries, 3) << "size " << size;
         }
     }
 }
@@ -670,6 +838,7 @@ TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPack
 
     Bytes entries;
     AppendFile(&entries, "install.env", ToBytes("TITLEBAR\tx\r\n"));
+    AppendFile(&entries, "insttscr.rct", TinyRctPicture());
     AppendFolder(&entries, "save");
     for (size_t i = 0; i < 4; ++i) entries[entries.size() - 4 + i] = static_cast<uint8_t>(0xDEADBEEFu >> (8 * i));
     AppendFile(&entries, "save\\a.dat", ToBytes("kept"));
@@ -677,7 +846,7 @@ TEST(PatchToolHeaders, ReportsNameTheRefusedEntryAndFoldersPassWhateverTheirPack
     ASSERT_TRUE(StoreBytes(path, MakeProgramFile(ToBytes("MZ"), entries)));
     VerifyReport report;
     EXPECT_TRUE(VerifyPackage(path.c_str(), &report)) << report.reason;
-    EXPECT_EQ(3, report.entries);
+    EXPECT_EQ(4, report.entries);
     FILE* out = tmpfile();
     EXPECT_EQ(0, ExtractCommand(path.c_str(), (root / "folder").c_str(), out, out));
     fclose(out);
@@ -710,11 +879,13 @@ TEST(PatchToolBootWalk, VerifyFailsWhereTheUpdatersStartWouldFailOrMissAFile) {
              AppendFolder(b, "save\\");
              AppendFile(b, "install.env", env);
              AppendFile(b, "readme.txt", ToBytes("r"));
+             AppendFile(b, "insttscr.rct", picture);
          },
          true, "", "", true, true},
         {"a start-up-named file in a folder after the walk has ended is harmless",
          [&](Bytes* b) {
              AppendFile(b, "install.env", env);
+             AppendFile(b, "insttscr.rct", picture);
              AppendFolder(b, "a\\");
              AppendFolder(b, "a\\b\\");
              AppendFile(b, "a\\notes.txt", ToBytes("n"));
@@ -754,6 +925,12 @@ TEST(PatchToolBootWalk, VerifyFailsWhereTheUpdatersStartWouldFailOrMissAFile) {
              AppendFile(b, "insttscr.rct", shortPicture);
          },
          false, "insttscr.rct", "read-error box", true, true},
+        {"no background picture: the updater stops at every start",
+         [&](Bytes* b) {
+             AppendFile(b, "install.env", env);
+             AppendFile(b, "readme.txt", ToBytes("r"));
+         },
+         false, "", "no insttscr.rct at the top", true, true},
         {"a sound background picture",
          [&](Bytes* b) {
              AppendFile(b, "install.env", env);

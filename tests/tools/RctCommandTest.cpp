@@ -13,6 +13,7 @@
 #include "picture/RctEncoder.h"
 #include "picture/RctFormat.h"
 #include "services/Platform.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tests/tools/CapturedOutput.h"
@@ -333,7 +334,7 @@ public:
 
     void SetUp() override {
         ASSERT_EQ(0, PlatformCreateFolder(source_.c_str()));
-        ASSERT_TRUE(WriteFileBytes(image_, Bytes(4000, 0x90)));
+        ASSERT_TRUE(WriteFileBytes(image_, MakeUpdaterImage()));
         ASSERT_TRUE(WriteFileBytes(source_ + "\\install.env", ToBytes("INSTTITLE\tgame\r\n")));
         ASSERT_TRUE(WriteFileBytes(source_ + "\\readme.txt", ToBytes("read me\r\n")));
         ASSERT_TRUE(WriteFileBytes(source_ + "\\game.bin", Bytes(3000, 7)));
@@ -370,6 +371,41 @@ TEST_F(RctPackTest, PngBecomesInsttscrRctAmongTheStartupFiles) {
     Bytes pixels(picture_.bgr.size());
     ASSERT_EQ(kRctOk, DecodeRctStream(rct.data() + h.streamOffset, h.packedLength, 30, 20, pixels.data()));
     EXPECT_TRUE(picture_.bgr == pixels);
+}
+
+// Pictures that pack but are not what the maker meant: warned, and packed.
+TEST_F(RctPackTest, PackWarnsAboutAPictureTheUpdaterDoesNotReadOrOneTooLargeToShow) {
+    const struct {
+        const char* fault;
+        int32_t width, height;    // of insttscr.bmp
+        const char* extra;        // another top-level file, or null
+        const char* warning;      // part of the warning, or null for none
+    } cases[] = {
+        {"a JPEG taken for the background picture in silence", 30, 20, "insttscr.jpg", "\"insttscr.jpg\" is not a picture the updater reads"},
+        {"a picture far wider than the window passed in silence", 700, 20, nullptr, "is 700 x 20 pixels"},
+        {"a picture the window shows whole warned about", 580, 580, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        std::string problem;
+        ASSERT_TRUE(WritePictureFile(source_ + "\\insttscr.bmp", kPictureBmp, MakeTestPicture(c.width, c.height),
+                                     &problem))
+            << problem;
+        if (c.extra != nullptr) {
+            ASSERT_TRUE(WriteFileBytes(source_ + "\\" + c.extra, Bytes(10, 0xFF)));
+        }
+        FILE* out = tmpfile();
+        EXPECT_EQ(0, PackCommand(PackRequest{image_, output_, source_, "", kDefaultPackLevel, kPackLimit, nullptr}, out, out));
+        std::string said = ReadAll(out);
+        fclose(out);
+        if (c.warning != nullptr) {
+            EXPECT_NE(std::string::npos, said.find(std::string("patchtool: warning: "))) << said;
+            EXPECT_NE(std::string::npos, said.find(c.warning)) << said;
+        } else {
+            EXPECT_EQ(std::string::npos, said.find("patchtool: warning")) << said;
+        }
+        if (c.extra != nullptr) PlatformDeleteFile((source_ + "\\" + c.extra).c_str());
+    }
 }
 
 TEST_F(RctPackTest, TwoBackgroundPicturesOrABrokenOneAreRefused) {

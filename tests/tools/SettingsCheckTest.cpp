@@ -26,15 +26,29 @@ TEST(SettingsCheckTest, LinesGiveExactlyTheseRowsInLineOrder) {
         std::vector<Row> expected;  // in the order the analysis lists them
     } cases[] = {
         {"an open section as a mere warning: pack and diff pass a file the updater will not start with",
-         "[ini]\na b\n", {Row{1, kCheckError, kCheckUnterminated}}},
+         "INI_FILE g.ini\n[ini]\na=b\n", {Row{2, kCheckError, kCheckUnterminated}}},
         {"a lower-case key as an error: pack refuses a file the updater starts with",
          "titlebar x\n", {Row{1, kCheckWarning, kCheckUnknownKey}}},
         {"rows left in the order the passes found them (the open section's error first), not by line",
-         "TITLEBAR My Game\n[reg]\nv 1\n",
-         {Row{1, kCheckWarning, kCheckExtraWords}, Row{2, kCheckError, kCheckUnterminated}}},
+         "TITLEBAR My Game\nREG_GLOBAL M\n[reg]\n\"v\"=\"1\"\n",
+         {Row{1, kCheckWarning, kCheckExtraWords}, Row{3, kCheckError, kCheckUnterminated}}},
         {"a Ctrl-Z that hides the lines after it goes unreported, or lands on the wrong line",
          "EXENAME a.exe\n\x1AKEYFILE k\n", {Row{2, kCheckWarning, kCheckCtrlZ}}},
-        {"a closed section or a blank line reported at all", "EXENAME a.exe\n\n[ini]\na b\n-\n", {}},
+        {"a closed section or a blank line reported at all", "EXENAME a.exe\nINI_FILE g.ini\n\n[ini]\na=b\n-\n", {}},
+        {"a UTF-8 byte-order mark passed: the updater reads it into the first key",
+         "\xEF\xBB\xBFTITLEBAR x\n", {Row{1, kCheckError, kCheckWrongEncoding}, Row{1, kCheckWarning, kCheckUnknownKey}}},
+        {"a UTF-8 title passed: every player sees it garbled",
+         std::string("EXENAME a.exe\n") + u8"TITLEBAR サンプル|ゲーム\n", {Row{2, kCheckError, kCheckWrongEncoding}}},
+        {"Shift-JIS text taken for UTF-8", "TITLEBAR サンプル|ゲーム\nINSTTO 表示\n", {}},
+        {"plain ASCII taken for UTF-8", "TITLEBAR Sample|Game\n", {}},
+        {"CHKREGVER above CHKREGVERHIGH passed: every player is refused",
+         "CHKREG Version\nCHKREGVER 200\nCHKREGVERHIGH 100\n", {Row{3, kCheckError, kCheckNoVersionPasses}}},
+        {"CHKREGVERHIGH left out passed: it counts as 0, below CHKREGVER",
+         "CHKREG Version\nCHKREGVER 100\n", {Row{2, kCheckError, kCheckNoVersionPasses}}},
+        {"a range of one version refused", "CHKREG Version\nCHKREGVER 100\nCHKREGVERHIGH 100\n", {}},
+        {"CHKREG alone refused: version 0 passes 0..0", "CHKREG Version\n", {}},
+        {"CHKREGVER without CHKREG unsaid: the check is silently off",
+         "CHKREGVER 100\nCHKREGVERHIGH 200\n", {Row{1, kCheckWarning, kCheckVersionCheckOff}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);

@@ -54,7 +54,7 @@ Bytes ReadBytes(const std::string& path) {
 }
 
 ImageLayout LayoutOf(const std::string& path) {
-    ImageLayout layout = {-1, -1, -1, -1};
+    ImageLayout layout = {-1, -1, -1, -1, -1, -1};
     FILE* file = PlatformOpenFile(path.c_str(), "rb");
     if (file == nullptr) return layout;
     PlatformSeek(file, 0, SEEK_END);
@@ -83,8 +83,9 @@ protected:
 
     void SetUp() override {
         ASSERT_EQ(0, PlatformCreateFolder(source_.c_str()));
-        ASSERT_TRUE(WriteFileBytes(image_, MakeImage(kImagePe32Plus, kSectionBytes)));
+        ASSERT_TRUE(WriteFileBytes(image_, MakeUpdaterImage(kImagePe32Plus, kSectionBytes)));
         AddFile("install.env", ToBytes("TITLEBAR\tgame\r\n"));
+        AddFile("insttscr.rct", TinyRctPicture());
         AddFile("readme.txt", ToBytes("read me\r\n"));
         Bytes data;
         for (int i = 0; i < 200000; ++i) data.push_back(static_cast<uint8_t>(i * 13 + i / 97));
@@ -140,7 +141,7 @@ TEST_F(SignedPatchTest, PackEndsOnTheCertificateTableBoundary) {
         EXPECT_TRUE(VerifyPackage((root_ / "out.exe").c_str(), &verify)) << verify.reason;
         PackReport again;
         Pack(root_ / "out.exe", root_ / "again.exe", &again);
-        EXPECT_EQ(4, again.replacedEntries);
+        EXPECT_EQ(5, again.replacedEntries);
         EXPECT_TRUE(out == ReadBytes(root_ / "again.exe"));
     }
 }
@@ -174,7 +175,7 @@ TEST_F(SignedPatchTest, SignedPatchListsVerifiesAndExtractsAsUnsigned) {
         EXPECT_EQ(0, ExtractCommand(path.c_str(), destination.c_str(), out, err)) << ReadAll(err);
         fclose(out);
         fclose(err);
-        EXPECT_EQ((std::vector<std::string>{"data.arc", "install.env", "readme.txt"}), ListTree(destination));
+        EXPECT_EQ((std::vector<std::string>{"data.arc", "install.env", "insttscr.rct", "readme.txt"}), ListTree(destination));
         PackageStream stream;
         ASSERT_EQ(kPackageOk, OpenPackageStream(path.c_str(), &stream));
         EXPECT_EQ(report.packageBytes - static_cast<int64_t>(kTrailerSize), PackageLength(&stream));
@@ -189,6 +190,7 @@ TEST_F(SignedPatchTest, PaddedSignedPatchStillReads) {
     Bytes entries;
     AppendFile(&entries, "install.env", ToBytes("TITLEBAR\tgame\r\n"));
     AppendFile(&entries, "readme.txt", ToBytes("read me"));
+    AppendFile(&entries, "insttscr.rct", TinyRctPicture());
     Bytes old = MakeProgramFile(MakeImage(kImagePe32Plus, kSectionBytes), entries);
     ASSERT_NE(0u, old.size() % kCertificateAlignment);
     ASSERT_TRUE(WriteFileBytes(root_ / "old.exe", old));
@@ -200,7 +202,7 @@ TEST_F(SignedPatchTest, PaddedSignedPatchStillReads) {
     std::vector<ListedEntry> listing;
     std::string problem;
     ASSERT_TRUE(ReadListing((root_ / "signed.exe").c_str(), &listing, &problem)) << problem;
-    ASSERT_EQ(2u, listing.size());
+    ASSERT_EQ(3u, listing.size());
     EXPECT_EQ("readme.txt", listing[1].name);
     VerifyReport verify;
     EXPECT_TRUE(VerifyPackage((root_ / "signed.exe").c_str(), &verify)) << verify.reason;
@@ -246,7 +248,7 @@ TEST_F(SignedPatchTest, PackingASignedImageDropsItsSignature) {
     Sign(root_ / "plain.exe", root_ / "signed-patch.exe");
     struct Case { const char* what; std::string image; int replaced; } cases[] = {
         {"a signed bare updater", root_ / "signed-updater.exe", -1},
-        {"a signed patch packed again", root_ / "signed-patch.exe", 3},
+        {"a signed patch packed again", root_ / "signed-patch.exe", 4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

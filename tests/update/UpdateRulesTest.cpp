@@ -391,6 +391,30 @@ TEST_F(DeleteAfterInstallTest, FolderPathsOver259BytesAreNotRemoved) {
     EXPECT_TRUE(Exists(install_ / over));
 }
 
+TEST_F(DeleteAfterInstallTest, LinesThatLeaveTheInstallFolderDeleteNothingThere) {
+    // The game lies in a folder of its own, with files beside it that an
+    // entry climbing out would reach.
+    std::string game = install_ / "game";
+    ASSERT_EQ(0, PlatformCreateFolder(game.c_str()));
+    ASSERT_TRUE(WriteFileBytes(install_ / "win.ini", ToBytes("x")));
+    ASSERT_TRUE(WriteFileBytes(install_ / "system.ini", ToBytes("x")));
+    ASSERT_EQ(0, PlatformCreateFolder((game + "\\data").c_str()));
+    ASSERT_TRUE(WriteFileBytes(game + "\\data\\old.dat", ToBytes("x")));
+    ASSERT_TRUE(WriteFileBytes(game + "\\old.ini", ToBytes("x")));
+    ASSERT_TRUE(WriteFileBytes(game + "\\keep.dat", ToBytes("x")));
+    LoadEntries("..\\*.ini\r\n"
+                "data\\..\\..\\win.ini\r\n" +
+                (install_ / "system.ini") + "\r\n"
+                "\\system.ini\r\n"
+                "data\\old.dat\r\n"
+                "*.ini\r\n");
+
+    DeleteAfterInstall(game.c_str());
+
+    EXPECT_EQ((std::vector<std::string>{"game\\", "game\\keep.dat", "system.ini", "win.ini"}),
+              ListTree(install_.Path()));
+}
+
 TEST_F(DeleteAfterInstallTest, EmptyListDeletesNothing) {
     Make("a.dat");
     Make("data\\");

@@ -533,4 +533,46 @@ TEST_F(UpdateFlowTest, ChosenByHandThenTheGameLaunchedAndTheReadmeOpened) {
     AssociateTextFiles(false);
 }
 
+// [delfiles_afterinst] lists files of the game: a line that climbs out of
+// the game's folder (a ".." part, a drive, a leading backslash) is skipped
+// and nothing beside the folder goes, while the lines inside still delete.
+TEST_F(UpdateFlowTest, DeletionLinesThatLeaveTheGameFolderDeleteNothingOutsideIt) {
+    TempFolder outer;
+    std::string game = outer / "game";
+    ASSERT_EQ(0, PlatformCreateFolder(game.c_str()));
+    ASSERT_EQ(0, PlatformCreateFolder((game + "\\data").c_str()));
+    const char* const outside[] = {"win.ini", "system.ini", "victim.dat", "drive.dat", "root.dat"};
+    for (const char* name : outside) ASSERT_TRUE(WriteFileBytes(outer / name, ToBytes("keep")));
+    ASSERT_TRUE(WriteFileBytes(game + "\\data\\old.dat", ToBytes("stale")));
+    ASSERT_TRUE(WriteFileBytes(game + "\\cache.tmp", ToBytes("stale")));
+    ASSERT_TRUE(WriteFileBytes(game + "\\keep.ini", ToBytes("keep")));
+    RegWriteString("VornelUpdaterTest", "Flow", "IsInst", "1");
+    RegWriteString("VornelUpdaterTest", "Flow", "InstTo", game.c_str());
+    std::string drivePath = outer / "drive.dat";
+    std::string rootPath = (outer / "root.dat").substr(2);  // without "C:"
+    ASSERT_EQ('\\', rootPath[0]);
+    StartUpdater("[delfiles_afterinst]\r\n"
+                 "..\\*.ini\r\n"
+                 "data\\..\\..\\victim.dat\r\n" +
+                 drivePath + "\r\n" + rootPath + "\r\n"
+                 "data\\old.dat\r\n"
+                 "*.tmp\r\n"
+                 "-\r\n");
+    Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
+    std::vector<std::wstring> texts = Answer({IDYES});
+    ASSERT_EQ(1u, texts.size());
+    EXPECT_EQ(Wide(("[" + game + "]をアップデートします").c_str()), texts[0]);
+    HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kProcessTimeoutMs);
+    ASSERT_NE(nullptr, finish);
+    SendDlgItemMessageW(finish, IDC_RUN_GAME_CHECK, BM_SETCHECK, BST_UNCHECKED, 0);
+    ClickButton(finish, IDOK);
+    EXPECT_EQ(0, Finish());
+
+    for (const char* name : outside) EXPECT_TRUE(Exists(outer / name)) << name;
+    EXPECT_FALSE(Exists(game + "\\data")) << "an entry inside the folder still deletes, and its emptied folder goes";
+    EXPECT_FALSE(Exists(game + "\\cache.tmp"));
+    EXPECT_TRUE(Exists(game + "\\keep.ini"));
+    EXPECT_TRUE(Exists(game + "\\game.dat"));
+}
+
 }  // namespace
