@@ -87,7 +87,15 @@ bool Retried(Operation operation) {
     return false;
 }
 
-// Reads a journal; an absent or unreadable one lists nothing.
+// A journal's target is a name the walk took from the package, so it obeys
+// the package's name rules; anything else (a damaged disk, another program's
+// writing) could reach outside the destination and is not acted on.
+bool IsJournalTarget(const char* target) {
+    return CheckEntryName(target, strlen(target) + 1, false) == kPackageOk;
+}
+
+// Reads a journal; an absent or unreadable one lists nothing. Reading stops at
+// the first line it cannot use, as at a line a crash cut short.
 Journal ReadJournal(const char* folder) {
     Journal journal;
     char path[kStagedPathBuffer];
@@ -106,8 +114,12 @@ Journal ReadJournal(const char* folder) {
         } else if (line[0] == 'F' && !journal.listed) {
             char* end = nullptr;
             unsigned long number = strtoul(line + 2, &end, 10);
-            if (end == nullptr || end[0] != ' ' || (end[1] != '0' && end[1] != '1') || end[2] != ' ') break;
+            if (end == nullptr || end[0] != ' ' || (end[1] != '0' && end[1] != '1') || end[2] != ' ' ||
+                !IsJournalTarget(end + 3))
+                break;
             journal.files.push_back(JournalFile{static_cast<unsigned>(number), end[1] == '1', end + 3});
+        } else if ((line[0] == 'D' || line[0] == 'N') && line[1] == ' ' && !IsJournalTarget(line + 2)) {
+            break;
         } else if (line[0] == 'D' && line[1] == ' ' && !journal.listed) {
             // Folders are listed as the walk makes them, before any file.
             journal.folders.push_back(line + 2);
