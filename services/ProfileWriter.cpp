@@ -138,9 +138,25 @@ bool DecodeFile(const std::vector<uint8_t>& bytes, Encoding encoding, size_t bom
     return true;
 }
 
-// Program text (Shift-JIS) as units of the file's encoding.
+// A lead byte without the byte that completes it: half a character, with no
+// form in any encoding. Written into a Shift-JIS file it would take the byte
+// after it (the "]" of a section header) as its second byte, so that the
+// entry could never be found again and every write would add it anew.
+bool HasHalfCharacter(const char* text) {
+    size_t n = strlen(text);
+    for (size_t i = 0; i < n; ++i) {
+        if (!IsLeadByte(static_cast<uint8_t>(text[i]))) continue;
+        if (i + 1 >= n || !IsTrailByte(static_cast<uint8_t>(text[i + 1]))) return true;
+        ++i;
+    }
+    return false;
+}
+
+// Program text (Shift-JIS) as units of the file's encoding. False for text
+// that has no form in it.
 bool ToUnits(const char* text, Encoding encoding, Units* out) {
     out->clear();
+    if (HasHalfCharacter(text)) return false;
     if (encoding == kAnsi) {
         DecodeAnsi(reinterpret_cast<const uint8_t*>(text), strlen(text), out);
         return true;
