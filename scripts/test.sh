@@ -65,6 +65,16 @@ if [ -x "$build/tsan/core_tests" ]; then
         --gtest_filter='*Pack*'
 fi
 
+# Each fuzz target over its seeds and a fixed number of new inputs (tests/fuzz).
+if bash "$root/scripts/fuzz.sh" --build; then
+    for target in $(bash "$root/scripts/fuzz.sh" --list); do
+        run_suite "fuzz-$target" bash "$root/scripts/fuzz.sh" --check "$target"
+    done
+else
+    failures+=("fuzz-build")
+    failed=$((failed + 1))
+fi
+
 . "$root/scripts/wine-env.sh"
 wine_env_start "$build/win"
 # A 2 MiB drive T: for the full-disk test, where the machine lets us mount one.
