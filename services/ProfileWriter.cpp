@@ -398,6 +398,12 @@ int WriteProfileEntries(const char* section, const ProfileEntry* entries, size_t
     std::vector<uint8_t> updated(bytes.begin(), bytes.begin() + static_cast<long>(bomLength));
     for (uint32_t c : text) EncodeUnit(c, encoding, &updated);
     if (updated == bytes) return kProfileOk;
+    // A Shift-JIS file whose new text would begin as a byte-order mark (an
+    // entry's first bytes in an empty file) would be read as another encoding.
+    if (encoding == kAnsi && (StartsWith(updated, kBomUtf8, sizeof(kBomUtf8)) ||
+                              StartsWith(updated, kBomUtf16Le, sizeof(kBomUtf16Le)) ||
+                              StartsWith(updated, kBomUtf16Be, sizeof(kBomUtf16Be))))
+        return kProfileBadText;
     return ReplaceProfile(path, updated);
 }
 
