@@ -5,7 +5,8 @@
 #                                      new inputs go to build/fuzz/corpus/TARGET,
 #                                      a fault to build/fuzz/artifacts/
 #   scripts/fuzz.sh --check TARGET     the target over its seeds and a fixed number
-#                                      of new inputs, as the test run does
+#                                      of new inputs, as the test run does (after
+#                                      --build; it builds only a missing target)
 #   scripts/fuzz.sh --build            builds every target
 #   scripts/fuzz.sh --list             names the targets
 #
@@ -21,8 +22,9 @@ targets="package_reader full_walk journal profile_writer settings picture progra
 check_seed=1
 check_runs() {
     case "$1" in
-        full_walk|journal) echo 300 ;;
-        profile_writer|settings) echo 2000 ;;
+        full_walk|journal) echo 200 ;;
+        profile_writer|settings) echo 1000 ;;
+        picture) echo 10000 ;;
         *) echo 20000 ;;
     esac
 }
@@ -71,8 +73,11 @@ case "${1:-}" in
     --check)
         target=${2:-}
         known "$target" || exit 2
-        mkdir -p "$build"
-        build_targets "fuzz_$target" || exit 1
+        # The test run builds every target first (--build).
+        if [ ! -x "$build/fuzz_$target" ]; then
+            mkdir -p "$build"
+            build_targets "fuzz_$target" || exit 1
+        fi
         # New inputs go to a folder of their own, never to the seeds.
         fresh="$build/check-corpus/$target"
         rm -rf "$fresh"
