@@ -89,9 +89,11 @@ bool Retried(Operation operation) {
 
 // A journal's target is a name the walk took from the package, so it obeys
 // the package's name rules; anything else (a damaged disk, another program's
-// writing) could reach outside the destination and is not acted on.
-bool IsJournalTarget(const char* target) {
-    return CheckEntryName(target, strlen(target) + 1, false) == kPackageOk;
+// writing) could reach outside the destination and is not acted on. A folder
+// may keep the final '\' of its entry: the backslash rules do not strip one
+// that follows a second byte in a lead range (画像\).
+bool IsJournalTarget(const char* target, bool isFolder) {
+    return CheckEntryName(target, strlen(target) + 1, isFolder) == kPackageOk;
 }
 
 // Reads a journal; an absent or unreadable one lists nothing. Reading stops at
@@ -115,10 +117,11 @@ Journal ReadJournal(const char* folder) {
             char* end = nullptr;
             unsigned long number = strtoul(line + 2, &end, 10);
             if (end == nullptr || end[0] != ' ' || (end[1] != '0' && end[1] != '1') || end[2] != ' ' ||
-                !IsJournalTarget(end + 3))
+                !IsJournalTarget(end + 3, false))
                 break;
             journal.files.push_back(JournalFile{static_cast<unsigned>(number), end[1] == '1', end + 3});
-        } else if ((line[0] == 'D' || line[0] == 'N') && line[1] == ' ' && !IsJournalTarget(line + 2)) {
+        } else if ((line[0] == 'D' || line[0] == 'N') && line[1] == ' ' &&
+                   !IsJournalTarget(line + 2, line[0] == 'D')) {
             break;
         } else if (line[0] == 'D' && line[1] == ' ' && !journal.listed) {
             // Folders are listed as the walk makes them, before any file.

@@ -146,4 +146,26 @@ TEST(StagingJournalTest, RecoveryNeverReachesOutsideTheInstallFolder) {
     }
 }
 
+// The folder a failed walk made is listed in the journal as the backslash
+// rules leave its name: 画像\ keeps its final '\' (像 is 91 9C, a second byte
+// in a lead range). Recovery must still take it for a folder and remove it.
+TEST(StagingJournalTest, FailedWalkRemovesAFolderNamedWithItsFinalBackslash) {
+    TempFolder root;
+    std::string game = root / "game";
+    ASSERT_EQ(0, PlatformCreateFolder(game.c_str()));
+    ASSERT_TRUE(WriteFileBytes(game + "\\readme.txt", ToBytes("the release's readme")));
+    Bytes entries;
+    AppendFolder(&entries, "画像\\");
+    AppendFile(&entries, "画像\\a.dat", ToBytes("new a"));
+    AppendRawFile(&entries, ToBytes(std::string("b.dat") + '\0'), 5, 3, kTestFileTime, ToBytes("bad"));
+    std::string program = root / "patch.exe";
+    ASSERT_TRUE(WriteFileBytes(program, MakeProgramFile({}, entries)));
+    TreeSnapshot before = SnapshotTree(game);
+    PackageStream stream;
+    ASSERT_EQ(kPackageOk, OpenPackageStream(program.c_str(), &stream));
+    EXPECT_EQ(kPackageCorruptStream, WalkPackage(&stream, game.c_str(), kFullMode, nullptr));
+    ClosePackageStream(&stream);
+    EXPECT_TRUE(SnapshotTree(game) == before);
+}
+
 }  // namespace
