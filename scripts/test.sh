@@ -108,6 +108,15 @@ phase_tsan() {
 # The portable core check, on a throw-away project natively (with Ninja and
 # with make) and for Windows.
 phase_portable-core-check() { run_suite portable-core-check bash "$root/tests/cmake/PortableCoreCheckTest.sh"; }
+# Each fuzz target over its seeds and a fixed number of new inputs (tests/fuzz).
+phase_fuzz() {
+    local target rc=0
+    bash "$root/scripts/fuzz.sh" --build || return 1
+    for target in $(bash "$root/scripts/fuzz.sh" --list); do
+        run_suite "fuzz-$target" bash "$root/scripts/fuzz.sh" --check "$target" || rc=1
+    done
+    return $rc
+}
 
 # The Wine prefix both locales start from: made once, copied for each.
 phase_wine-prefix() {
@@ -217,6 +226,7 @@ run_lanes() {
     timed portable-core-check phase_portable-core-check
     timed build-sanitize phase_build-sanitize && timed sanitize phase_sanitize
     timed build-tsan phase_build-tsan && timed tsan phase_tsan
+    timed fuzz phase_fuzz
     [ -n "$wine" ] && wait "$wine"
 }
 

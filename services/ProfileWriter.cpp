@@ -138,9 +138,25 @@ bool DecodeFile(const std::vector<uint8_t>& bytes, Encoding encoding, size_t bom
     return true;
 }
 
-// Program text (Shift-JIS) as units of the file's encoding.
+// A lead byte without the byte that completes it: half a character, with no
+// form in any encoding. Written into a Shift-JIS file it would take the byte
+// after it (the "]" of a section header) as its second byte, so that the
+// entry could never be found again and every write would add it anew.
+bool HasHalfCharacter(const char* text) {
+    size_t n = strlen(text);
+    for (size_t i = 0; i < n; ++i) {
+        if (!IsLeadByte(static_cast<uint8_t>(text[i]))) continue;
+        if (i + 1 >= n || !IsTrailByte(static_cast<uint8_t>(text[i + 1]))) return true;
+        ++i;
+    }
+    return false;
+}
+
+// Program text (Shift-JIS) as units of the file's encoding. False for text
+// that has no form in it.
 bool ToUnits(const char* text, Encoding encoding, Units* out) {
     out->clear();
+    if (HasHalfCharacter(text)) return false;
     if (encoding == kAnsi) {
         DecodeAnsi(reinterpret_cast<const uint8_t*>(text), strlen(text), out);
         return true;
@@ -382,6 +398,12 @@ int WriteProfileEntries(const char* section, const ProfileEntry* entries, size_t
     std::vector<uint8_t> updated(bytes.begin(), bytes.begin() + static_cast<long>(bomLength));
     for (uint32_t c : text) EncodeUnit(c, encoding, &updated);
     if (updated == bytes) return kProfileOk;
+    // A Shift-JIS file whose new text would begin as a byte-order mark (an
+    // entry's first bytes in an empty file) would be read as another encoding.
+    if (encoding == kAnsi && (StartsWith(updated, kBomUtf8, sizeof(kBomUtf8)) ||
+                              StartsWith(updated, kBomUtf16Le, sizeof(kBomUtf16Le)) ||
+                              StartsWith(updated, kBomUtf16Be, sizeof(kBomUtf16Be))))
+        return kProfileBadText;
     return ReplaceProfile(path, updated);
 }
 

@@ -63,6 +63,10 @@ size_t StripTrailingSeparators(char* line) {
 
 const StringList* SectionList(int section) { return &s_lists[section]; }
 
+void ResetSectionListsForTesting() {
+    for (StringList& list : s_lists) ClearStringList(&list);
+}
+
 void ClearStringList(StringList* list) {
     while (list->first != nullptr) {
         StringEntry* next = list->first->next;

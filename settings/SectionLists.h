@@ -53,3 +53,6 @@ const StringList* SectionList(int section);
 
 // Releases the entries of one list, leaving it empty.
 void ClearStringList(StringList* list);
+
+// Empties every list, so that a test can read another file.
+void ResetSectionListsForTesting();

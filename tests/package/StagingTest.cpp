@@ -314,4 +314,61 @@ TEST_F(StagingTest, EntriesNtfsTakesForOneFileAreOneTarget) {
     EXPECT_EQ(expected, ListTree(game_));
 }
 
+// A journal is read back from the disk, where damage or another program may
+// have changed it: a target that leaves the install folder is never acted on.
+TEST(StagingJournalTest, RecoveryNeverReachesOutsideTheInstallFolder) {
+    struct Row {
+        const char* fault;
+        const char* lines;
+    };
+    const Row rows[] = {
+        {"a new file's deletion reaches a file beside the folder", "N ..\\beside.txt\n"},
+        {"a roll-back moves an original over a file beside the folder", "F 00000000 1 ..\\beside.txt\nE\n"},
+        {"a roll-back deletes a placed file beside the folder", "F 00000001 0 ..\\beside.txt\nE\n"},
+        {"a made folder's removal reaches an empty folder beside it", "D ..\\empty\n"},
+    };
+    for (const Row& row : rows) {
+        TempFolder root;
+        std::string game = root / "game";
+        std::string staging = game + "\\" + kStagingFolderName;
+        ASSERT_EQ(0, PlatformCreateFolder(game.c_str()));
+        ASSERT_EQ(0, PlatformCreateFolder(staging.c_str()));
+        ASSERT_EQ(0, PlatformCreateFolder((root / "empty").c_str()));
+        ASSERT_TRUE(WriteFileBytes(root / "beside.txt", ToBytes("not the game's")));
+        ASSERT_TRUE(WriteFileBytes(staging + "\\00000000.old", ToBytes("an original")));
+        ASSERT_TRUE(WriteFileBytes(staging + "\\journal.txt",
+                                   ToBytes(std::string("VORNEL staging journal 1\n") + row.lines)));
+        TreeSnapshot before = SnapshotTree(root.Path());
+        RecoverStaging(game.c_str());
+        TreeSnapshot after = SnapshotTree(root.Path());
+        for (const auto& entry : before) {
+            if (entry.first.compare(0, 5, "game\\") == 0) continue;
+            EXPECT_EQ(1u, after.count(entry.first)) << row.fault << ": " << entry.first;
+            if (after.count(entry.first) == 1) EXPECT_EQ(entry.second, after[entry.first]) << row.fault;
+        }
+    }
+}
+
+// The folder a failed walk made is listed in the journal as the backslash
+// rules leave its name: 画像\ keeps its final '\' (像 is 91 9C, a second byte
+// in a lead range). Recovery must still take it for a folder and remove it.
+TEST(StagingJournalTest, FailedWalkRemovesAFolderNamedWithItsFinalBackslash) {
+    TempFolder root;
+    std::string game = root / "game";
+    ASSERT_EQ(0, PlatformCreateFolder(game.c_str()));
+    ASSERT_TRUE(WriteFileBytes(game + "\\readme.txt", ToBytes("the release's readme")));
+    Bytes entries;
+    AppendFolder(&entries, "画像\\");
+    AppendFile(&entries, "画像\\a.dat", ToBytes("new a"));
+    AppendRawFile(&entries, ToBytes(std::string("b.dat") + '\0'), 5, 3, kTestFileTime, ToBytes("bad"));
+    std::string program = root / "patch.exe";
+    ASSERT_TRUE(WriteFileBytes(program, MakeProgramFile({}, entries)));
+    TreeSnapshot before = SnapshotTree(game);
+    PackageStream stream;
+    ASSERT_EQ(kPackageOk, OpenPackageStream(program.c_str(), &stream));
+    EXPECT_EQ(kPackageCorruptStream, WalkPackage(&stream, game.c_str(), kFullMode, nullptr));
+    ClosePackageStream(&stream);
+    EXPECT_TRUE(SnapshotTree(game) == before);
+}
+
 }  // namespace

@@ -184,6 +184,23 @@ TEST(ProfileWriterTest, FailuresLeaveTheFileAsItWas) {
     EXPECT_EQ(kProfileBadText, WriteProfileEntry("s", "k", "2", ini.c_str()));
     EXPECT_EQ(odd, Contents(ini));
 
+    // Half a character (a value cut inside one) has no form in any encoding.
+    // In a Shift-JIS file it would swallow the "]" of its section header, and
+    // every later write would add the section again.
+    ASSERT_TRUE(WriteFileBytes(ini, ToBytes(text)));
+    EXPECT_EQ(kProfileBadText, WriteProfileEntry("\x90", "k", "2", ini.c_str()));
+    EXPECT_EQ(kProfileBadText, WriteProfileEntry("s", "\x83\x41\x83", "2", ini.c_str()));
+    EXPECT_EQ(kProfileBadText, WriteProfileEntry("s", "k", "\x90 x", ini.c_str()));
+    EXPECT_EQ(text, Contents(ini));
+
+    // A key that would open an empty Shift-JIS file with the bytes of a
+    // byte-order mark: the file would then read as UTF-16 or UTF-8.
+    for (const char* key : {"\xFF\xFEk", "\xFE\xFFk", "\xEF\xBB\xBFk"}) {
+        ASSERT_TRUE(WriteFileBytes(ini, {}));
+        EXPECT_EQ(kProfileBadText, WriteProfileEntry("", key, "1", ini.c_str())) << key;
+        EXPECT_EQ("", Contents(ini));
+    }
+
     // The new file cannot be made beside the old one.
     ASSERT_TRUE(WriteFileBytes(ini, ToBytes(text)));
     ASSERT_EQ(0, PlatformCreateFolder((ini + "~new").c_str()));
