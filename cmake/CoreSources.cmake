@@ -10,6 +10,7 @@ set(UPDATER_CORE_SOURCES
   services/Registry.cpp
   services/ProfileWriter.cpp
   services/PlatformFault.cpp
+  services/PlatformSha256.cpp
   settings/SettingsFile.cpp
   settings/SectionLists.cpp
   base/ByteReader.cpp
@@ -30,6 +31,7 @@ set(UPDATER_CORE_SOURCES
 # The platform layer of each build.
 set(UPDATER_POSIX_SOURCES
   services/Platform_posix.cpp
+  services/PlatformSha256_posix.cpp
   services/ScriptedBoxes.cpp
   services/Registry_file.cpp
   update/UpdateDialogs_script.cpp
@@ -38,6 +40,7 @@ set(UPDATER_POSIX_SOURCES
 )
 set(UPDATER_WIN32_SOURCES
   services/Platform_win32.cpp
+  services/PlatformSha256_win32.cpp
   services/TextCodec_win32.cpp
   services/WidePath_win32.cpp
   services/MessageBoxes_win32.cpp
@@ -72,6 +75,7 @@ set(UPDATER_CORE_TESTS
   tests/services/RegistryTest.cpp
   tests/services/ProfileWriterTest.cpp
   tests/services/PlatformTimeTest.cpp
+  tests/services/Sha256Test.cpp
   tests/settings/SettingsFileTest.cpp
   tests/settings/SectionListsTest.cpp
   tests/picture/RctFormatTest.cpp

@@ -1,12 +1,13 @@
 # The native build: the portable core, the makers' tool, the native tests and
 # the benchmarks.
 find_package(ZLIB REQUIRED)
+find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(GTest REQUIRED)
 
 add_library(updatercore STATIC ${UPDATER_CORE_SOURCES} ${UPDATER_POSIX_SOURCES})
 target_include_directories(updatercore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(updatercore PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(updatercore PUBLIC ZLIB::ZLIB)
+target_link_libraries(updatercore PUBLIC ZLIB::ZLIB OpenSSL::Crypto)
 
 add_executable(core_tests ${UPDATER_CORE_TESTS})
 target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})

@@ -9,13 +9,13 @@ add_library(updatercore STATIC ${UPDATER_CORE_SOURCES} ${UPDATER_WIN32_SOURCES})
 target_include_directories(updatercore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(updatercore PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_compile_options(updatercore PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(updatercore PUBLIC ${MINGW_ZLIB} comctl32 winmm ole32 shell32 user32 gdi32 advapi32)
+target_link_libraries(updatercore PUBLIC ${MINGW_ZLIB} comctl32 winmm ole32 shell32 user32 gdi32 bcrypt advapi32)
 
 # The updater's import table names only kernel32, advapi32 and the C runtime;
 # these libraries are delay-loaded instead, from the system folder alone
 # (services/SystemLibraries_win32.h). Their delay-import libraries are made
 # from mingw-w64's import libraries and come first on the updater's link line.
-set(UPDATER_DELAYED_LIBRARIES user32 gdi32 comctl32 winmm ole32 shell32)
+set(UPDATER_DELAYED_LIBRARIES user32 gdi32 comctl32 winmm ole32 shell32 bcrypt)
 find_program(MINGW_DLLTOOL ${TOOLCHAIN_PREFIX}-dlltool REQUIRED)
 set(UPDATER_DELAYED_IMPORTS)
 foreach(library ${UPDATER_DELAYED_LIBRARIES})
@@ -75,12 +75,12 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 # The core tests answer their boxes from a script, as natively, while files and
 # folders go through the real Win32 layer.
 add_library(updatercore_scripted STATIC ${UPDATER_CORE_SOURCES} services/Platform_win32.cpp
-  services/TextCodec_win32.cpp services/WidePath_win32.cpp services/ScriptedBoxes.cpp services/Registry_win32.cpp
+  services/PlatformSha256_win32.cpp services/TextCodec_win32.cpp services/WidePath_win32.cpp services/ScriptedBoxes.cpp services/Registry_win32.cpp
   update/SetupDialog_script.cpp update/UpdateDialogs_script.cpp package/CopyProgress_none.cpp)
 target_include_directories(updatercore_scripted PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(updatercore_scripted PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_compile_options(updatercore_scripted PRIVATE ${UPDATER_TEXT_FLAGS})
-target_link_libraries(updatercore_scripted PUBLIC ${MINGW_ZLIB} winmm advapi32)
+target_link_libraries(updatercore_scripted PUBLIC ${MINGW_ZLIB} winmm bcrypt advapi32)
 
 add_executable(core_tests ${UPDATER_CORE_TESTS})
 target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})

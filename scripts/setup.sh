@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    zlib1g-dev libpng-dev googletest libgtest-dev
+    zlib1g-dev libpng-dev libssl-dev googletest libgtest-dev
     g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
     wine64 wine xvfb x11-utils fonts-ipafont-gothic locales imagemagick
     osslsigncode openssl

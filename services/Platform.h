@@ -118,3 +118,19 @@ void PlatformFailChangesAfter(int count);
 bool PlatformChangeAllowed();
 // True once the hook has stopped every change; waits are then skipped too.
 bool PlatformChangesStopped();
+
+// SHA-256, the program's one hash: the system's own implementation (BCrypt on
+// Windows, loaded from the system folder; libcrypto natively). A hash is fed
+// in pieces, so a file of any size is hashed through one small buffer.
+constexpr size_t kSha256Bytes = 32;
+struct PlatformSha256Hash;  // a hash in progress
+// Starts a hash; null when the system cannot make one.
+PlatformSha256Hash* PlatformSha256Begin();
+// Adds size bytes to the hash. Returns 0, or nonzero when the system failed
+// (the hash then gives no digest).
+int PlatformSha256Add(PlatformSha256Hash* hash, const void* data, size_t size);
+// Writes the digest of everything added and frees the hash (null is
+// accepted). Returns 0, or nonzero with digest zeroed when any step failed.
+int PlatformSha256End(PlatformSha256Hash* hash, uint8_t digest[kSha256Bytes]);
+// The digest of size bytes in one call. Returns 0, or nonzero with digest zeroed.
+int PlatformSha256(const void* data, size_t size, uint8_t digest[kSha256Bytes]);
