@@ -19,6 +19,8 @@ set(UPDATER_CORE_SOURCES
   package/Staging.cpp
   package/Extract.cpp
   package/PackageWriter.cpp
+  package/VcdiffFormat.cpp
+  package/VcdiffDecoder.cpp
   picture/RctFormat.cpp
   picture/RctEncoder.cpp
   picture/RctFile.cpp
@@ -60,6 +62,7 @@ set(UPDATER_CORE_TESTS
   tests/support/BoxReport.cpp
   tests/support/RegistryStore.cpp
   tests/support/ImageBuilder.cpp
+  tests/support/DeltaStreams.cpp
   tests/base/PathRulesTest.cpp
   tests/base/SjisTextTest.cpp
   tests/services/FileSearchTest.cpp
@@ -69,6 +72,7 @@ set(UPDATER_CORE_TESTS
   tests/package/ProgramImageTest.cpp
   tests/package/ExtractTest.cpp
   tests/package/StagingTest.cpp
+  tests/package/VcdiffDecoderTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/MessagesTest.cpp
   tests/services/DataFileOpenerTest.cpp
