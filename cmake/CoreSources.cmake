@@ -21,6 +21,7 @@ set(UPDATER_CORE_SOURCES
   package/PackageWriter.cpp
   package/VcdiffFormat.cpp
   package/VcdiffDecoder.cpp
+  package/VcdiffEncoder.cpp
   picture/RctFormat.cpp
   picture/RctEncoder.cpp
   picture/RctFile.cpp
@@ -73,6 +74,7 @@ set(UPDATER_CORE_TESTS
   tests/package/ExtractTest.cpp
   tests/package/StagingTest.cpp
   tests/package/VcdiffDecoderTest.cpp
+  tests/package/VcdiffEncoderTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/MessagesTest.cpp
   tests/services/DataFileOpenerTest.cpp

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "package/VcdiffDecoder.h"
+#include "package/VcdiffEncoder.h"
 #include "package/VcdiffFormat.h"
 
 namespace {
@@ -51,6 +52,41 @@ DecodeOutcome DecodeInMemory(const Bytes& delta, const Bytes& source, uint64_t t
     VcdiffStreams streams{&m, ReadDelta, ReadSource, WriteTarget};
     outcome.result = DecodeVcdiff(&streams, source.size(), targetSize);
     return outcome;
+}
+
+namespace {
+
+struct EncodeMemory {
+    const Bytes* target;
+    size_t at;
+    size_t chunk;
+    Bytes* delta;
+};
+
+int ReadTarget(void* context, uint8_t* out, size_t capacity, size_t* got) {
+    EncodeMemory* m = static_cast<EncodeMemory*>(context);
+    size_t n = m->target->size() - m->at;
+    if (n > capacity) n = capacity;
+    if (n > m->chunk) n = m->chunk;
+    if (n > 0) memcpy(out, m->target->data() + m->at, n);
+    m->at += n;
+    *got = n;
+    return 0;
+}
+
+int WriteDelta(void* context, const uint8_t* data, size_t size) {
+    EncodeMemory* m = static_cast<EncodeMemory*>(context);
+    m->delta->insert(m->delta->end(), data, data + size);
+    return 0;
+}
+
+}  // namespace
+
+int EncodeInMemory(const Bytes& source, const Bytes& target, Bytes* delta, size_t chunk) {
+    delta->clear();
+    EncodeMemory m{&target, 0, chunk, delta};
+    VcdiffEncodeStreams streams{&m, ReadTarget, WriteDelta};
+    return EncodeVcdiff(source.data(), source.size(), &streams);
 }
 
 Bytes VcdiffHeader() { return Bytes{0xD6, 0xC3, 0xC4, 0x00, 0x00}; }

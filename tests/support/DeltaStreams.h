@@ -18,6 +18,10 @@ struct DecodeOutcome {
 // bytes a call.
 DecodeOutcome DecodeInMemory(const Bytes& delta, const Bytes& source, uint64_t targetSize, size_t chunk = 1 << 16);
 
+// Encodes target against source, the encoder reading the target chunk bytes
+// at a time. Returns the encoder's result.
+int EncodeInMemory(const Bytes& source, const Bytes& target, Bytes* delta, size_t chunk = 1 << 16);
+
 // The header with no indicator bits.
 Bytes VcdiffHeader();
 // A VCDIFF integer.
