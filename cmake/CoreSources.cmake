@@ -22,6 +22,7 @@ set(UPDATER_CORE_SOURCES
   package/VcdiffFormat.cpp
   package/VcdiffDecoder.cpp
   package/VcdiffEncoder.cpp
+  package/DeltaEntry.cpp
   picture/RctFormat.cpp
   picture/RctEncoder.cpp
   picture/RctFile.cpp
@@ -75,6 +76,7 @@ set(UPDATER_CORE_TESTS
   tests/package/StagingTest.cpp
   tests/package/VcdiffDecoderTest.cpp
   tests/package/VcdiffEncoderTest.cpp
+  tests/package/DeltaEntryTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/MessagesTest.cpp
   tests/services/DataFileOpenerTest.cpp

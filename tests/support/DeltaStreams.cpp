@@ -89,6 +89,24 @@ int EncodeInMemory(const Bytes& source, const Bytes& target, Bytes* delta, size_
     return EncodeVcdiff(source.data(), source.size(), &streams);
 }
 
+DeltaFields DeltaFieldsOf(const Bytes& source, const Bytes& target) {
+    DeltaFields fields{};
+    fields.sourceSize = static_cast<uint32_t>(source.size());
+    fields.targetSize = static_cast<uint32_t>(target.size());
+    PlatformSha256(source.data(), source.size(), fields.sourceHash);
+    PlatformSha256(target.data(), target.size(), fields.targetHash);
+    return fields;
+}
+
+void AppendDeltaEntry(Bytes* out, const std::string& name, const DeltaFields& fields, const Bytes& stream) {
+    Bytes nameBytes(name.begin(), name.end());
+    nameBytes.push_back(0);
+    Bytes body(kDeltaFieldsSize);
+    StoreDeltaFields(fields, body.data());
+    body.insert(body.end(), stream.begin(), stream.end());
+    AppendRawFile(out, nameBytes, kDeltaEntrySize, static_cast<uint32_t>(stream.size()), kTestFileTime, body);
+}
+
 Bytes VcdiffHeader() { return Bytes{0xD6, 0xC3, 0xC4, 0x00, 0x00}; }
 
 Bytes VcdiffInteger(uint64_t value) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "package/DeltaEntry.h"
 #include "tests/support/PackageBuilder.h"
 
 // What decoding a delta in memory did.
@@ -21,6 +22,12 @@ DecodeOutcome DecodeInMemory(const Bytes& delta, const Bytes& source, uint64_t t
 // Encodes target against source, the encoder reading the target chunk bytes
 // at a time. Returns the encoder's result.
 int EncodeInMemory(const Bytes& source, const Bytes& target, Bytes* delta, size_t chunk = 1 << 16);
+
+// The sizes and hashes of a delta entry from source to target.
+DeltaFields DeltaFieldsOf(const Bytes& source, const Bytes& target);
+// A delta entry: its header, time and fields, then stream (the deflated
+// delta, or any bytes), its packed size stream's size.
+void AppendDeltaEntry(Bytes* out, const std::string& name, const DeltaFields& fields, const Bytes& stream);
 
 // The header with no indicator bits.
 Bytes VcdiffHeader();
