@@ -311,7 +311,7 @@ int DecodeVcdiff(const VcdiffStreams* streams, uint64_t sourceSize, uint64_t tar
         }
         if (made != w.targetLength || RemainingBytes(&w.data) != 0 || RemainingBytes(&w.addresses) != 0)
             return kVcdiffDamaged;
-        if (w.hasChecksum &&
+        if (w.hasChecksum && !streams->ignoreChecksums &&
             adler32(adler32(0, nullptr, 0), target.bytes.get(), static_cast<uInt>(w.targetLength)) != w.checksum)
             return kVcdiffDamaged;
         if (w.targetLength > 0 &&

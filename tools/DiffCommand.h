@@ -54,6 +54,7 @@ struct DiffRequest {
     std::string output;
     std::string settings;   // the maker's install.env, or "" for a starting one
     FILE* progress;         // the terminal that shows a progress line, or null
+    bool deltas = false;    // changed files may ship as deltas (tools/DeltaFiles.h)
 };
 
 struct DiffReport {
@@ -73,6 +74,7 @@ struct DiffReport {
     bool settingsMerged;    // the maker's install.env was taken
     int entriesAdded;       // lines added to its [delfiles_afterinst]
     std::vector<CheckFinding> settingsFindings;  // the check of the install.env written
+    std::vector<std::string> shipped;  // UTF-8: each changed file, whole or as a delta, and its bytes
 };
 
 // Makes the patch folder as the request says. Returns the refusal (kDiffDone

@@ -35,6 +35,7 @@ enum PackRefusal {
     kPackCannotWrite,       // the output cannot be written or put in place
     kPackPictureClash,      // the background picture twice: insttscr.rct and insttscr.png/.bmp/.ppm, or two of those
     kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot become RCT, or an insttscr.rct the updater cannot show
+    kPackBadDelta,          // a delta file (tools/DeltaFiles.h) that is damaged, for a start-up file, or beside its file whole
 };
 
 // The updater reads sizes and offsets below 2^31.

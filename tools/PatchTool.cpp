@@ -22,7 +22,7 @@ constexpr int kUsageExit = 2;
 
 const char* const kUsage =
     "usage:\n"
-    "  patchtool diff OLD NEW OUT [--settings INSTALL.ENV] [--quiet]\n"
+    "  patchtool diff OLD NEW OUT [--settings INSTALL.ENV] [--delta | --no-delta] [--quiet]\n"
     "      make the patch folder OUT from the released game OLD and the new\n"
     "      version NEW: every new or changed file (by its bytes) with its time,\n"
     "      and an install.env whose [delfiles_afterinst] lists the removed files,\n"
@@ -97,6 +97,8 @@ int RunDiff(const std::vector<std::string>& args) {
     for (size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--quiet") {
             quiet = true;
+        } else if (args[i] == "--delta" || args[i] == "--no-delta") {
+            request.deltas = args[i] == "--delta";
         } else if (args[i] == "--settings") {
             if (i + 1 >= args.size()) return Usage("--settings takes an install.env");
             request.settings = args[++i];
