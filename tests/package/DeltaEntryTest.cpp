@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <random>
 #include <string>
 
 #include "package/DeltaEntry.h"
@@ -16,19 +15,12 @@
 
 namespace {
 
-Bytes Random(size_t size, uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
-    return bytes;
-}
-
 class DeltaEntryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        source_ = Random(300000, 1);
+        source_ = RandomBytes(300000, 1);
         target_ = source_;
-        Bytes asset = Random(5000, 2);
+        Bytes asset = RandomBytes(5000, 2);
         target_.insert(target_.begin() + 150000, asset.begin(), asset.end());
         ASSERT_EQ(0, EncodeInMemory(source_, target_, &delta_));
         fields_ = DeltaFieldsOf(source_, target_);
@@ -196,7 +188,9 @@ TEST_F(DeltaEntryTest, SourceCheckTakesOnlyTheReleasedFile) {
     for (const Case& c : cases) {
         std::string path = dir_ / "installed.arc";
         PlatformDeleteFile(path.c_str());
-        if (c.installed != nullptr) ASSERT_TRUE(WriteFileBytes(path, *c.installed));
+        if (c.installed != nullptr) {
+            ASSERT_TRUE(WriteFileBytes(path, *c.installed));
+        }
         EXPECT_EQ(c.expected, CheckDeltaSource(path.c_str(), fields_)) << c.what;
     }
 }

@@ -5,7 +5,6 @@
 
 #include <zlib.h>
 
-#include <random>
 #include <string>
 
 #include "package/VcdiffDecoder.h"
@@ -23,13 +22,6 @@ uint8_t Copy(uint8_t mode, uint8_t size) { return static_cast<uint8_t>(19 + 16 *
 Bytes Concat(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
-}
-
-Bytes Random(size_t size, uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
-    return bytes;
 }
 
 uint32_t Adler(const Bytes& bytes) {
@@ -176,14 +168,14 @@ TEST(VcdiffDecoderTest, EveryTruncationIsRefused) {
 // everything after it, a target of several windows, empty files.
 TEST(VcdiffDecoderTest, DeltasWrittenByXdelta3Decode) {
     TempFolder dir;
-    Bytes base = Random(3 << 20, 1);
+    Bytes base = RandomBytes(3 << 20, 1);
     Bytes changed = base;
     for (size_t at : {size_t(1000), size_t(1500000), size_t(3000000)}) changed[at] ^= 0x5A;
     Bytes inserted(base.begin(), base.begin() + (1 << 20));
-    Bytes asset = Random(70000, 2);
+    Bytes asset = RandomBytes(70000, 2);
     inserted.insert(inserted.end(), asset.begin(), asset.end());
     inserted.insert(inserted.end(), base.begin() + (1 << 20), base.end());
-    Bytes large = Concat(Random(6 << 20, 3), base);  // windows of 8 MiB: more than one
+    Bytes large = Concat(RandomBytes(6 << 20, 3), base);  // windows of 8 MiB: more than one
     struct Case {
         const char* what;
         Bytes source;
@@ -216,9 +208,9 @@ TEST(VcdiffDecoderTest, DeltasWrittenByXdelta3Decode) {
 // first window changed: refused or decoded, never a read outside.
 TEST(VcdiffDecoderTest, Xdelta3DeltaCutOrFlippedNeverReachesOutside) {
     TempFolder dir;
-    Bytes source = Random(4000, 4);
-    Bytes target(source.begin() + 100, source.end());
-    target.insert(target.begin() + 2000, 'Q');
+    Bytes source = RandomBytes(4000, 4);
+    Bytes target = Concat(Bytes(source.begin() + 100, source.begin() + 2100), ToBytes("Q"));
+    target = Concat(target, Bytes(source.begin() + 2100, source.end()));
     std::string s = dir / "s", t = dir / "t", d = dir / "d";
     ASSERT_TRUE(WriteFileBytes(s, source));
     ASSERT_TRUE(WriteFileBytes(t, target));

@@ -3,7 +3,6 @@
 // wherever that data moved.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "package/VcdiffDecoder.h"
@@ -12,13 +11,6 @@
 #include "tests/support/TempFolder.h"
 
 namespace {
-
-Bytes Random(size_t size, uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
-    return bytes;
-}
 
 Bytes Splice(const Bytes& base, size_t at, size_t removed, const Bytes& inserted) {
     Bytes out(base.begin(), base.begin() + at);
@@ -35,8 +27,8 @@ struct Pair {
 };
 
 std::vector<Pair> Pairs() {
-    Bytes base = Random(3 << 20, 7);
-    Bytes asset = Random(50000, 8);
+    Bytes base = RandomBytes(3 << 20, 7);
+    Bytes asset = RandomBytes(50000, 8);
     Bytes inPlace = base;
     for (size_t at : {size_t(5), size_t(1 << 20), size_t((2 << 20) + 3)}) inPlace[at] ^= 1;
     Bytes swapped(base.begin() + (base.size() / 3), base.end());
@@ -54,8 +46,8 @@ std::vector<Pair> Pairs() {
          asset.size() + 2000},
         {"the same file", base, base, 2000},
         {"a long run of zeros added", base, Splice(base, 4096, 0, zeros), 2000},
-        {"an empty source", Bytes(), Random(70000, 9), 71000},
-        {"a source shorter than a block", Random(5, 10), Random(100, 11), 200},
+        {"an empty source", Bytes(), RandomBytes(70000, 9), 71000},
+        {"a source shorter than a block", RandomBytes(5, 10), RandomBytes(100, 11), 200},
         {"an empty target", base, Bytes(), 100},
     };
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
 
 #include "package/VcdiffDecoder.h"
 #include "package/VcdiffEncoder.h"
@@ -45,6 +46,13 @@ int WriteTarget(void* context, const uint8_t* data, size_t size) {
 }
 
 }  // namespace
+
+Bytes RandomBytes(size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+    return bytes;
+}
 
 DecodeOutcome DecodeInMemory(const Bytes& delta, const Bytes& source, uint64_t targetSize, size_t chunk) {
     DecodeOutcome outcome{0, {}, false};

@@ -9,6 +9,9 @@
 #include "package/DeltaEntry.h"
 #include "tests/support/PackageBuilder.h"
 
+// size bytes that no compressor shrinks, the same for the same seed.
+Bytes RandomBytes(size_t size, uint32_t seed);
+
 // What decoding a delta in memory did.
 struct DecodeOutcome {
     int result;

@@ -3,7 +3,6 @@
 // one, list shows it with both hashes and verify checks its delta.
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 
 #include "package/DeltaEntry.h"
@@ -16,13 +15,6 @@
 #include "tools/PackCommand.h"
 
 namespace {
-
-Bytes Random(size_t size, uint32_t seed) {
-    std::mt19937 random(seed);
-    Bytes bytes(size);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
-    return bytes;
-}
 
 std::string Hex(const uint8_t* hash) {
     std::string text;
@@ -42,18 +34,18 @@ protected:
         out_ = root_ / "out";
         ASSERT_EQ(0, PlatformCreateFolder(old_.c_str()));
         ASSERT_EQ(0, PlatformCreateFolder(new_.c_str()));
-        archive_ = Random(400000, 1);
+        archive_ = RandomBytes(400000, 1);
         newArchive_ = archive_;
-        Bytes asset = Random(3000, 2);
+        Bytes asset = RandomBytes(3000, 2);
         newArchive_.insert(newArchive_.begin() + 200000, asset.begin(), asset.end());
         Bytes text(100000, 'a'), newText(100000, 'a');
         newText[5] = 'b';
-        Bytes other = Random(100000, 3);
+        Bytes other = RandomBytes(100000, 3);
         struct File { const char* name; Bytes before, after; } files[] = {
             {"game.arc", archive_, newArchive_},          // a delta
-            {"small.dat", Random(1000, 4), Random(1000, 5)},  // below 64 KiB: whole
+            {"small.dat", RandomBytes(1000, 4), RandomBytes(1000, 5)},  // below 64 KiB: whole
             {"readme.txt", text, newText},                // a start-up file: whole
-            {"movie.dat", Random(100000, 6), other},      // nothing shared: whole
+            {"movie.dat", RandomBytes(100000, 6), other},      // nothing shared: whole
         };
         for (const File& f : files) {
             ASSERT_TRUE(WriteFileBytes(old_ + "\\" + f.name, f.before));
