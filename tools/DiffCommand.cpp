@@ -210,6 +210,8 @@ DiffRefusal CheckPatchFiles(DiffState* s) {
         if (!top && IsStartupFile(f.name.c_str()))
             return Refuse(r, kDiffStartupInFolder, f.name);
         if (top && FoldedName(f.name) == kSettingsFileName) return Refuse(r, kDiffGameInstallEnv, f.name);
+        if (IsDeltaFileName(f.name))
+            return Refuse(r, kDiffBadName, f.name, "the new version (NEW): pack takes a file of this ending for a delta");
         if (f.oldName == nullptr) {
             ++r->added;
             r->addedBytes += f.size;

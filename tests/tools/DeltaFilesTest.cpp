@@ -133,6 +133,16 @@ TEST_F(DeltaFilesTest, PackCarriesTheDeltaListShowsItVerifyChecksIt) {
     EXPECT_TRUE(VerifyPackage(patch_.c_str(), &verify)) << verify.reason;
 }
 
+// A game file named like a delta file would be packed as one: diff refuses it.
+TEST_F(DeltaFilesTest, DiffRefusesAGameFileNamedLikeADelta) {
+    ASSERT_TRUE(WriteFileBytes(new_ + "\\voice" + kDeltaFileSuffix, ToBytes("not a delta")));
+    DiffRequest request{old_, new_, out_, "", nullptr};
+    DiffReport report;
+    EXPECT_EQ(kDiffBadName, DiffTrees(request, &report));
+    EXPECT_EQ(std::string("voice") + kDeltaFileSuffix, report.entry);
+    EXPECT_FALSE(Exists(out_));
+}
+
 // A delta file pack cannot carry is refused, naming it, and no output appears.
 TEST_F(DeltaFilesTest, PackRefusesAMalformedDeltaFile) {
     Diff(true);
