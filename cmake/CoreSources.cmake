@@ -20,6 +20,10 @@ set(UPDATER_CORE_SOURCES
   package/StagingLock.cpp
   package/Extract.cpp
   package/PackageWriter.cpp
+  package/VcdiffFormat.cpp
+  package/VcdiffDecoder.cpp
+  package/VcdiffEncoder.cpp
+  package/DeltaEntry.cpp
   picture/RctFormat.cpp
   picture/RctEncoder.cpp
   picture/RctFile.cpp
@@ -63,6 +67,7 @@ set(UPDATER_CORE_TESTS
   tests/support/BoxReport.cpp
   tests/support/RegistryStore.cpp
   tests/support/ImageBuilder.cpp
+  tests/support/DeltaStreams.cpp
   tests/base/PathRulesTest.cpp
   tests/base/SjisTextTest.cpp
   tests/services/FileSearchTest.cpp
@@ -73,6 +78,9 @@ set(UPDATER_CORE_TESTS
   tests/package/ExtractTest.cpp
   tests/package/StagingTest.cpp
   tests/package/StagingLockTest.cpp
+  tests/package/VcdiffDecoderTest.cpp
+  tests/package/VcdiffEncoderTest.cpp
+  tests/package/DeltaEntryTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/MessagesTest.cpp
   tests/services/DataFileOpenerTest.cpp

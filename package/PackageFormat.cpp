@@ -91,6 +91,7 @@ const char* DescribePackageResult(int result) {
         case kPackageCannotReplace: return "an existing destination file cannot be replaced";
         case kPackageRestoreFailed: return "an original file could not be put back";
         case kPackageFolderBusy: return "another update of the destination is running";
+        case kPackageSourceMismatch: return "an installed file is not the version a delta applies to";
         default: return "unknown failure";
     }
 }
@@ -156,12 +157,13 @@ int ReadNameLength(PackageStream* package, uint16_t* nameLength) {
     return ReadU16(&reader, nameLength) ? kPackageOk : kPackageTruncated;
 }
 
-int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry) {
+static int ReadAnyEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry, bool deltas) {
     entry->name[0] = '\0';
     entry->nameLength = nameLength;
     entry->unpackedSize = 0;
     entry->packedSize = 0;
     entry->isFolder = false;
+    entry->isDelta = false;
     if (nameLength > kMaxEntryName) return kPackageBadName;
     uint8_t raw[kMaxEntryName + kSizeFieldsSize];
     size_t want = nameLength + kSizeFieldsSize;
@@ -180,17 +182,28 @@ int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* e
         !ReadU32(&reader, &entry->packedSize))
         return kPackageTruncated;
     entry->isFolder = entry->unpackedSize == kFolderEntrySize;
+    entry->isDelta = deltas && entry->unpackedSize == kDeltaEntrySize;
     // A folder's packed size is never used, so any value there is accepted.
     int result = kPackageOk;
-    if (entry->unpackedSize < kFolderEntrySize || (!entry->isFolder && entry->packedSize > kMaxPackageValue))
+    if ((entry->unpackedSize < kFolderEntrySize && !entry->isDelta) ||
+        (!entry->isFolder && entry->packedSize > kMaxPackageValue))
         result = kPackageBadSize;
     else
         result = CheckEntryName(entry->name, nameLength, entry->isFolder);
+    if (result == kPackageOk && entry->isDelta && IsStartupFile(entry->name)) result = kPackageBadName;
     // A refused name may lack its terminator; reports show it cut there.
     size_t end = strnlen(entry->name, nameLength);
     if (end > kMaxEntryName - 1) end = kMaxEntryName - 1;
     entry->name[end] = '\0';
     return result;
+}
+
+int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry) {
+    return ReadAnyEntryHeader(package, nameLength, entry, false);
+}
+
+int ReadEntryHeaderWithDeltas(PackageStream* package, uint16_t nameLength, PackageEntry* entry) {
+    return ReadAnyEntryHeader(package, nameLength, entry, true);
 }
 
 EntryNameProblem ExplainEntryName(const char* name, size_t length, bool isFolder) {

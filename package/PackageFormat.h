@@ -8,14 +8,30 @@
 //
 //   u16 L            name length with its NUL; 0 is the end marker
 //   L bytes          Shift-JIS name relative to the destination, '\' separated
-//   i32 unpacked     file size, or -1 for a folder entry
+//   i32 unpacked     file size, -1 for a folder entry, -2 for a delta entry
 //   u32 packed P     size of the zlib stream (any value for a folder: unused)
 //   u64 time         files only: last-write time, Windows file time (UTC)
+//   72 bytes         delta entries only: the fields below
 //   P bytes          files only: one zlib stream ending at its last byte
 //
 // Example: a folder "save\" then a 5-byte file "save\a.txt":
 //   06 00 "save\" 00 FF FF FF FF 00 00 00 00
 //   0B 00 "save\a.txt" 00 05 00 00 00 0D 00 00 00 <8-byte time> <13-byte stream>
+//
+// A delta entry makes its file from the installed file of the same name (the
+// source) instead of carrying it whole. Its fields:
+//   u32 source size, 32 bytes the source's SHA-256,
+//   u32 target size, 32 bytes the SHA-256 of the file it makes,
+// and its stream inflates to a VCDIFF delta (package/VcdiffFormat.h) from the
+// source to the target. Example: "data.arc", 300 MiB before and after, a few
+// bytes changed, the delta deflated to 630 bytes:
+//   09 00 "data.arc" 00  FE FF FF FF  76 02 00 00  <8-byte time>
+//   00 00 C0 12 <32-byte hash>  00 00 C0 12 <32-byte hash>  <630-byte stream>
+// A reader that knows only the plain format refuses the size -2 as damaged,
+// so it never writes a delta as if it were the file. A delta's name is a
+// file's, never a start-up file's (they are read before any installed file
+// is known), and appears once in its package; its source is always the file
+// as installed before the update.
 //
 // Error policy: the reader trusts nothing. A name must end in its NUL at byte
 // L, be no longer than kMaxEntryName, stay below the destination folder (no
@@ -47,6 +63,8 @@ constexpr size_t kSizeFieldsSize = 8;
 constexpr size_t kFileTimeSize = 8;
 // The unpacked size that marks a folder entry.
 constexpr int32_t kFolderEntrySize = -1;
+// The unpacked size that marks a delta entry (package/DeltaEntry.h).
+constexpr int32_t kDeltaEntrySize = -2;
 // Transfer buffers, progress unit and write block: 128 KiB.
 constexpr uint32_t kTransferBlock = 0x20000;
 // File positions and progress arithmetic are signed 32-bit.
@@ -70,6 +88,7 @@ enum PackageResult {
     kPackageCannotReplace,  // an existing file is read-only, a folder, or held open
     kPackageRestoreFailed,  // an original could not be put back; the journal keeps it for the next run
     kPackageFolderBusy,     // another updater is updating the destination; nothing was touched
+    kPackageSourceMismatch, // a delta's installed file is missing, unreadable, or not the one it applies to
 };
 
 // Short English description of a result, for the makers' tool.
@@ -81,6 +100,7 @@ struct PackageEntry {
     int32_t unpackedSize;  // kFolderEntrySize for a folder
     uint32_t packedSize;
     bool isFolder;
+    bool isDelta;  // read by ReadEntryHeaderWithDeltas only
 };
 
 // An open package: the program file and the bytes from the first entry up to
@@ -126,6 +146,10 @@ int ReadNameLength(PackageStream* package, uint16_t* nameLength);
 // Whatever it returns, entry->name holds the name as far as it was read,
 // terminated (empty when the length is beyond kMaxEntryName).
 int ReadEntryHeader(PackageStream* package, uint16_t nameLength, PackageEntry* entry);
+// The same for a reader that applies deltas: a delta entry's header is taken
+// too, with isDelta set, its name checked as a file's and refused when it is
+// a start-up file's. Its fields follow the time (package/DeltaEntry.h).
+int ReadEntryHeaderWithDeltas(PackageStream* package, uint16_t nameLength, PackageEntry* entry);
 
 // Why a name breaks the rules above. The reader refuses every name that is
 // not kNameOk; the makers' tool refuses the same names and words the reason.

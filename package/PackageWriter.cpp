@@ -158,6 +158,11 @@ int AddCompressedFileEntry(PackageWriter* writer, const char* name, int64_t unpa
     return result;
 }
 
+int WriteEntryStart(FILE* out, const char* name, int32_t unpacked, uint32_t packed, uint64_t fileTime) {
+    int result = WriteHeader(out, name, unpacked, packed, nullptr);
+    return result == kPackageOk ? WriteTime(out, fileTime) : result;
+}
+
 int FinishPackage(PackageWriter* writer) {
     // The filler grows so that the file ends on the certificate table's
     // boundary: signing then appends the table without padding.

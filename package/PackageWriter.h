@@ -41,6 +41,11 @@ int CompressStream(FILE* in, int level, std::vector<uint8_t>* packed, int64_t* u
 int AddCompressedFileEntry(PackageWriter* writer, const char* name, int64_t unpacked, const uint8_t* packed,
                            size_t packedSize, uint64_t fileTime);
 
+// Writes an entry's name length, name, size fields and time, checking
+// nothing: the start every file entry shares, for entries of another kind
+// (package/DeltaEntry.h). Returns kPackageOk or kPackageCannotWrite.
+int WriteEntryStart(FILE* out, const char* name, int32_t unpacked, uint32_t packed, uint64_t fileTime);
+
 // Writes the end marker, the filler and the trailer, the filler long enough
 // that the file ends on a multiple of kCertificateAlignment. The writer is done.
 int FinishPackage(PackageWriter* writer);

@@ -9,7 +9,7 @@ packages=(
     zlib1g-dev libpng-dev libssl-dev googletest libgtest-dev
     g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev
     wine64 wine xvfb x11-utils fonts-ipafont-gothic locales imagemagick
-    osslsigncode openssl
+    osslsigncode openssl xdelta3 bsdiff zstd
     unzip zip 7zip
 )
 

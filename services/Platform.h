@@ -156,6 +156,7 @@ enum PowerCutLoss {
 // Cuts the power: every watched file whose bytes were not flushed loses them,
 // as loss says, and the watch ends. Returns how many files lost their bytes.
 int PlatformCutPower(PowerCutLoss loss);
+
 // SHA-256, the program's one hash: the system's own implementation (BCrypt on
 // Windows, loaded from the system folder; libcrypto natively). A hash is fed
 // in pieces, so a file of any size is hashed through one small buffer.

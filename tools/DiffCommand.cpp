@@ -13,6 +13,7 @@
 #include "tools/CheckCommand.h"
 #include "tools/DeleteRules.h"
 #include "tools/ExcludePatterns.h"
+#include "tools/DeltaFiles.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
@@ -287,6 +288,8 @@ DiffRefusal CheckPatchFiles(DiffState* s) {
         if (!top && IsStartupFile(f.name.c_str()))
             return Refuse(r, kDiffStartupInFolder, f.name);
         if (top && FoldedName(f.name) == kSettingsFileName) return Refuse(r, kDiffGameInstallEnv, f.name);
+        if (IsDeltaFileName(f.name))
+            return Refuse(r, kDiffBadName, f.name, "the new version (NEW): pack takes a file of this ending for a delta");
         if (f.oldName == nullptr) {
             ++r->added;
             r->addedBytes += f.size;
@@ -446,6 +449,30 @@ bool WriteText(const std::string& path, const std::string& text) {
     return CloseWrittenFile(&out) && ok;
 }
 
+// A changed file goes as a delta file when the rule says so
+// (tools/DeltaFiles.h); true when it did, or when making it failed.
+bool ShippedAsDelta(DiffState* s, const NewFile& f, const std::string& path, DiffRefusal* refusal) {
+    *refusal = kDiffDone;
+    if (f.oldName == nullptr) return false;
+    std::string printable = PrintableName(f.name.c_str());
+    if (!s->request->deltas || f.size < kMinDeltaFile || IsStartupFile(f.name.c_str())) {
+        s->report->shipped.push_back(DescribeShipping(printable, f.size, nullptr));
+        return false;
+    }
+    std::string from = PathIn(s->newSide.root, f.name), deltaPath = path + kDeltaFileSuffix;
+    uint64_t time = 0;
+    DeltaChoice choice;
+    bool readFailed = true;
+    s->created.push_back(deltaPath);
+    if (PlatformGetFileTime(from.c_str(), &time) != 0 ||
+        !MakeDeltaFile(PathIn(s->oldSide.root, *f.oldName), from, deltaPath, time, &choice, &readFailed)) {
+        *refusal = Refuse(s->report, readFailed ? kDiffCannotRead : kDiffCannotWrite, f.name);
+        return true;
+    }
+    s->report->shipped.push_back(DescribeShipping(printable, f.size, &choice));
+    return choice.asDelta;
+}
+
 DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
     const std::string& root = s->request->output;
     uint32_t attributes = 0;
@@ -466,6 +493,12 @@ DiffRefusal WriteOutput(DiffState* s, const std::string& settings) {
     for (const NewFile& f : s->files) {
         if (!f.inPatch) continue;
         std::string path = PathIn(root, f.name);
+        if (ShippedAsDelta(s, f, path, &result)) {
+            if (result != kDiffDone) break;
+            bytesDone += f.size;
+            SetProgress(&line, ++filesDone, bytesDone);
+            continue;
+        }
         s->created.push_back(path);
         if (!CopyFileWithTime(PathIn(s->newSide.root, f.name), path, &line, filesDone, bytesDone)) {
             result = RefuseWrite(s->report, f.name, path);
@@ -495,7 +528,7 @@ void UndoOutput(DiffState* s) {
 }  // namespace
 
 DiffRefusal DiffTrees(const DiffRequest& request, DiffReport* report) {
-    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, false, 0, {}, {}, {}};
+    *report = DiffReport{kDiffDone, "", "", "", 0, 0, 0, 0, 0, 0, 0, {}, {}, {}, {}, false, 0, {}, {}, {}, {}};
     DiffState s{&request, report, Side{kOldTree, request.oldFolder, {}, {}}, Side{kNewTree, request.newFolder, {}, {}},
                 {}, {}};
     std::string makerBytes, settings;
@@ -606,6 +639,8 @@ int DiffCommand(const DiffRequest& request, FILE* out, FILE* err) {
         fprintf(out,
                 "install.env: a starting file with every key commented out; set at least TITLEBAR, REG_GLOBAL, "
                 "REG_LOCAL, INSTTO and EXENAME before pack\n");
+    if (request.deltas) fprintf(out, "deltas: %s\n", kDeltaRuleText);
+    for (const std::string& line : r.shipped) fprintf(out, "  %s\n", line.c_str());
     for (const std::string& note : r.notes) fprintf(out, "note: %s\n", note.c_str());
     fprintf(out, "%s\n", DescribeDiffReport(r).c_str());
     return 0;

@@ -55,6 +55,7 @@ struct DiffRequest {
     std::string settings;   // the maker's install.env, or "" for a starting one
     FILE* progress;         // the terminal that shows a progress line, or null
     std::vector<std::string> excludes = {};  // --exclude patterns (Shift-JIS), besides DefaultExcludes()
+    bool deltas = false;    // changed files may ship as deltas (tools/DeltaFiles.h)
 };
 
 struct DiffReport {
@@ -78,6 +79,7 @@ struct DiffReport {
     std::vector<CheckFinding> settingsFindings;  // the check of the install.env written
     std::vector<std::string> excludedNames;      // Shift-JIS: left out of OLD or NEW by a pattern
     std::vector<std::string> badNames;           // UTF-8: every refused name of the run, the first as above
+    std::vector<std::string> shipped;  // UTF-8: each changed file, whole or as a delta, and its bytes
 };
 
 // Makes the patch folder as the request says. Returns the refusal (kDiffDone

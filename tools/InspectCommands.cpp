@@ -10,8 +10,10 @@
 #include "package/Extract.h"
 #include "package/PackageFormat.h"
 #include "package/Staging.h"
+#include "package/VcdiffDecoder.h"
 #include "services/Platform.h"
 #include "settings/SettingsFile.h"
+#include "tools/DeltaFiles.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageCursor.h"
 #include "tools/ProgressLine.h"
@@ -70,6 +72,12 @@ std::string DescribeHeaderProblem(int result, const CursorEntry& entry) {
     return DescribePackageResult(result);
 }
 
+// A delta entry's inflated delta must be sound and make its target's size.
+std::string CheckDeltaEntryShape(const CursorEntry& entry, const std::vector<uint8_t>* delta) {
+    int result = CheckDeltaShape(delta->data(), delta->size(), entry.delta);
+    return result == kVcdiffOk ? "" : Printf("the delta: %s", DescribeVcdiffResult(result));
+}
+
 // Inflates the stream that follows the file entry just read, counting its
 // output and keeping it in keep when keep is not null. Returns "" when it ends
 // exactly at its packed size with exactly the unpacked size; otherwise the
@@ -120,7 +128,8 @@ std::string CheckStream(PackageCursor* cursor, const CursorEntry& entry, int64_t
         }
     }
     inflateEnd(&z);
-    if (problem.empty() && *produced != entry.header.unpackedSize)
+    if (problem.empty() && entry.header.isDelta) problem = CheckDeltaEntryShape(entry, keep);
+    else if (problem.empty() && *produced != entry.header.unpackedSize)
         problem = Printf("the stream inflates to %" PRId64 " bytes, the entry says %" PRId32, *produced,
                          entry.header.unpackedSize);
     return problem;
@@ -204,7 +213,7 @@ bool ReadListing(const char* path, std::vector<ListedEntry>* entries, std::strin
             break;
         }
         entries->push_back(ListedEntry{entry.name, entry.header.isFolder, entry.header.unpackedSize,
-                                       entry.header.packedSize, entry.fileTime});
+                                       entry.header.packedSize, entry.fileTime, entry.header.isDelta, entry.delta});
     }
     CloseCursor(&cursor);
     return sound;
@@ -221,9 +230,20 @@ std::string FormatFileTime(uint64_t fileTime) {
                   static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
 }
 
+static std::string HexHash(const uint8_t* hash) {
+    std::string text;
+    for (size_t i = 0; i < kSha256Bytes; ++i) text += Printf("%02x", hash[i]);
+    return text;
+}
+
 std::string FormatListLine(const ListedEntry& entry) {
     std::string name = PrintableName(entry.name.c_str());
     if (entry.isFolder) return Printf("dir  %12s %12s  %-19s  ", "-", "-", "-") + name;
+    if (entry.isDelta)
+        return Printf("delta %11" PRIu32 " %12" PRIu32 "  %s  ", entry.delta.targetSize, entry.packedSize,
+                      FormatFileTime(entry.fileTime).c_str()) +
+               name + Printf("  (from %" PRIu32 " bytes sha256 ", entry.delta.sourceSize) +
+               HexHash(entry.delta.sourceHash) + ", to sha256 " + HexHash(entry.delta.targetHash) + ")";
     return Printf("file %12" PRId32 " %12" PRIu32 "  %s  ", entry.unpackedSize, entry.packedSize,
                   FormatFileTime(entry.fileTime).c_str()) +
            name;
@@ -257,7 +277,10 @@ bool VerifyPackage(const char* path, VerifyReport* report) {
         bool isPicture = !boot.picture.empty() && boot.picture == entry.name && bootProblem.empty();
         if (isPicture) picture.clear();
         int64_t produced = 0;
-        report->reason = CheckStream(&cursor, entry, &produced, isPicture ? &picture : nullptr);
+        std::vector<uint8_t> delta;
+        report->reason = CheckStream(&cursor, entry, &produced,
+                                     entry.header.isDelta ? &delta : isPicture ? &picture : nullptr);
+        if (entry.header.isDelta) produced = entry.delta.targetSize;
         if (report->reason.empty()) report->reason = bootProblem;
         if (!report->reason.empty()) break;
         report->bytes += produced;
@@ -325,7 +348,7 @@ int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* e
     int64_t files = 0, bytes = 0;
     for (const ListedEntry& e : listing) {
         files += e.isFolder ? 0 : 1;
-        bytes += e.isFolder ? 0 : e.unpackedSize;
+        bytes += e.isFolder ? 0 : e.isDelta ? e.delta.targetSize : e.unpackedSize;
     }
     BeginProgress(&shown.line, progress, "extracting", files, bytes);
     const ProgressSink sink{BeginExtractedFile, ShowExtractedBytes, &shown};

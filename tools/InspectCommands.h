@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+
+#include "package/DeltaEntry.h"
 #include <vector>
 
 struct ListedEntry {
@@ -13,6 +15,8 @@ struct ListedEntry {
     int32_t unpackedSize;
     uint32_t packedSize;
     uint64_t fileTime;  // files only
+    bool isDelta;
+    DeltaFields delta;  // delta entries only
 };
 
 // Reads every entry header of the package carried by path, without

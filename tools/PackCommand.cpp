@@ -19,6 +19,7 @@
 #include "base/PathRules.h"
 #include "base/SjisText.h"
 #include "tools/CheckCommand.h"
+#include "tools/DeltaFiles.h"
 #include "tools/FolderScan.h"
 #include "tools/Interrupt.h"
 #include "tools/PackageCursor.h"
@@ -59,6 +60,7 @@ struct PackItem {
     uint64_t fileTime;
     std::vector<uint8_t> converted;  // packed instead of the file: a background picture made RCT
     int64_t size;                    // bytes read into the package, as measured before writing
+    std::string deltaFile;           // a delta entry: the delta file it comes from (tools/DeltaFiles.h)
 };
 
 // How far the writing is, for the progress line.
@@ -170,7 +172,7 @@ PackRefusal AddItem(Collection* c, const std::string& name, bool isFolder) {
         return Refuse(c->report, kPackReservedName, name);
     const char* why = ExplainBadName(entryName.c_str(), isFolder);
     if (why != nullptr) return Refuse(c->report, kPackBadName, entryName, why);
-    c->items[name] = PackItem{name, isFolder, 0, {}, 0};
+    c->items[name] = PackItem{name, isFolder, 0, {}, 0, ""};
     return kPackDone;
 }
 
@@ -348,7 +350,7 @@ PackRefusal ConvertStartupPicture(Collection* c) {
         c->report->other = PrintableName(other.c_str());
         return kPackPictureClash;
     }
-    PackItem item{kStartupPictureName, false, 0, {}, 0};
+    PackItem item{kStartupPictureName, false, 0, {}, 0, ""};
     std::string path = SourcePath(*c->request, picture), problem;
     if (!ConvertPictureToRct(path, &item.converted, &problem))
         return Refuse(c->report, kPackBadPicture, picture, problem.c_str());
@@ -359,11 +361,43 @@ PackRefusal ConvertStartupPicture(Collection* c) {
     return kPackDone;
 }
 
+// Delta files become delta entries named without their suffix, each checked
+// as verify checks a delta entry; a start-up file is never a delta, and a
+// name is never packed both whole and as a delta.
+PackRefusal TakeDeltaFiles(Collection* c) {
+    std::map<std::string, PackItem> deltas;
+    for (auto it = c->items.begin(); it != c->items.end();) {
+        if (it->second.isFolder || !IsDeltaFileName(it->first)) {
+            ++it;
+            continue;
+        }
+        PackItem item = it->second;
+        std::string target = DeltaTargetName(item.name);
+        DeltaFields fields;
+        std::vector<uint8_t> vcdiff;
+        DeltaFileProblem problem = ReadDeltaFile(SourcePath(*c->request, item.name), &fields, &vcdiff);
+        if (problem != kDeltaFileOk)
+            return Refuse(c->report, kPackBadDelta, item.name, DescribeDeltaFileProblem(problem));
+        if (IsStartupFile(target.c_str()))
+            return Refuse(c->report, kPackBadDelta, item.name, "a start-up file never ships as a delta");
+        if (c->items.count(target) != 0)
+            return Refuse(c->report, kPackBadDelta, item.name, "the folder holds this file whole as well");
+        item.deltaFile = item.name;
+        item.name = target;
+        deltas[target] = item;
+        it = c->items.erase(it);
+    }
+    c->items.insert(deltas.begin(), deltas.end());
+    return kPackDone;
+}
+
 // The checks that need every entry: letter case, start-up files, install.env
 // and what it says, then each file's size and time.
 PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     std::map<std::string, std::string> folded;
     std::string installEnv;
+    PackRefusal deltas = TakeDeltaFiles(c);
+    if (deltas != kPackDone) return deltas;
     for (const auto& pair : c->items) {
         const PackItem& item = pair.second;
         auto inserted = folded.emplace(FoldedName(item.name), item.name);
@@ -387,7 +421,7 @@ PackRefusal CheckCollection(Collection* c, std::vector<PackItem>* ordered) {
     for (auto& pair : c->items) {
         PackItem& item = pair.second;
         if (item.isFolder || !item.converted.empty()) continue;
-        std::string path = SourcePath(*c->request, item.name);
+        std::string path = SourcePath(*c->request, item.deltaFile.empty() ? item.name : item.deltaFile);
         FileHolder file(PlatformOpenFile(path.c_str(), "rb"));
         int64_t size = file && PlatformSeek(file.get(), 0, SEEK_END) == 0 ? PlatformTell(file.get()) : -1;
         file.reset();
@@ -464,7 +498,7 @@ struct Compressed {
 };
 
 bool IsCompressedAhead(const PackItem& item) {
-    return !item.isFolder && item.converted.empty() && item.size <= kCompressAheadLimit;
+    return !item.isFolder && item.converted.empty() && item.deltaFile.empty() && item.size <= kCompressAheadLimit;
 }
 
 // The worker threads of one pack, compressing the small files in package
@@ -567,6 +601,9 @@ PackRefusal WriteEachEntry(const PackRequest& request, const std::vector<PackIte
             ++report->folders;
         } else if (!item.converted.empty()) {
             result = AddFileEntry(writer, item.name.c_str(), item.converted.data(), item.converted.size(), item.fileTime);
+            ++report->files;
+        } else if (!item.deltaFile.empty()) {
+            result = AddDeltaFileEntry(writer, item.name.c_str(), SourcePath(request, item.deltaFile), item.fileTime);
             ++report->files;
         } else if (ahead && IsCompressedAhead(item)) {
             Compressed* c = WaitForCompressed(ahead.get(), i);
@@ -737,6 +774,9 @@ std::string DescribePackReport(const PackReport& report) {
         case kPackBadPicture:
             snprintf(text, sizeof(text), "\"%s\": the updater cannot show this background picture: %s", e,
                      report.detail.c_str());
+            break;
+        case kPackBadDelta:
+            snprintf(text, sizeof(text), "\"%s\": not a delta pack can carry: %s", e, report.detail.c_str());
             break;
         default: snprintf(text, sizeof(text), "unknown failure"); break;
     }

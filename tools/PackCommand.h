@@ -39,6 +39,7 @@ enum PackRefusal {
     kPackSourceHoldsPatch,  // a file in the source carries a package: an earlier output or another patch
     kPackNoPicture,         // no background picture at the top: every start would stop in the read-error box
     kPackBadPicture,        // an insttscr.png, .bmp or .ppm that cannot become RCT, or an insttscr.rct the updater cannot show
+    kPackBadDelta,          // a delta file (tools/DeltaFiles.h) that is damaged, for a start-up file, or beside its file whole
 };
 
 // The updater reads sizes and offsets below 2^31.

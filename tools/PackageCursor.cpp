@@ -23,13 +23,15 @@ int NextEntry(PackageCursor* cursor, CursorEntry* entry, bool* end) {
         return kPackageOk;
     }
     memset(&entry->header, 0, sizeof(entry->header));
-    result = ReadEntryHeader(&cursor->stream, nameLength, &entry->header);
+    result = ReadEntryHeaderWithDeltas(&cursor->stream, nameLength, &entry->header);
     entry->name = entry->header.name;
     if (result != kPackageOk) return result;
     ++cursor->entries;
     if (entry->header.isFolder) return kPackageOk;
     uint8_t raw[kFileTimeSize];
     if (ReadPackageBytes(&cursor->stream, raw, sizeof(raw)) != sizeof(raw)) return kPackageTruncated;
+    if (entry->header.isDelta && (result = ReadDeltaFields(&cursor->stream, &entry->delta)) != kPackageOk)
+        return result;
     if (cursor->stream.end - cursor->stream.position < entry->header.packedSize) return kPackageTruncated;
     uint64_t time = 0;
     for (size_t i = kFileTimeSize; i-- > 0;) time = (time << 8) | raw[i];

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "package/DeltaEntry.h"
 #include "package/PackageFormat.h"
 
 struct PackageCursor {
@@ -20,6 +21,7 @@ struct CursorEntry {
     PackageEntry header;
     std::string name;   // the name up to its first NUL, even when the header was refused
     uint64_t fileTime;  // files only
+    DeltaFields delta;  // delta entries only (header.isDelta)
 };
 
 // Opens the package carried by the file at path. Returns false, with nothing
@@ -29,8 +31,8 @@ bool OpenCursor(PackageCursor* cursor, const char* path);
 // Closes the file; safe to call twice.
 void CloseCursor(PackageCursor* cursor);
 
-// Reads the next entry's header and, for a file, its last-write time, leaving
-// the file at the stream. Returns kPackageOk with end set at the end marker,
+// Reads the next entry's header and, for a file, its last-write time (and a
+// delta entry's fields), leaving the file at the stream. Returns kPackageOk with end set at the end marker,
 // or the package result of a header the updater would refuse or one that
 // would reach past the package.
 int NextEntry(PackageCursor* cursor, CursorEntry* entry, bool* end);

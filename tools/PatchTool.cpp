@@ -72,6 +72,8 @@ int RunDiff(const std::vector<std::string>& args) {
     for (size_t i = 2; i < args.size(); ++i) {
         if (args[i] == "--quiet") {
             quiet = true;
+        } else if (args[i] == "--delta" || args[i] == "--no-delta") {
+            request.deltas = args[i] == "--delta";
         } else if (args[i] == "--settings") {
             if (i + 1 >= args.size()) return Usage("--settings takes an install.env");
             request.settings = args[++i];
