@@ -157,7 +157,7 @@ wine_suites() {
     shots_win=$(winepath -w "$shots" 2>/dev/null)
     for t in "$build"/win/*_tests.exe; do
         run_suite "wine-$locale-$(basename "$t" .exe)" env LANG="$locale" LC_ALL="$locale" \
-            UPDATER_SHOTS="$shots_win" timeout 900 wine "$t" || rc=1
+            UPDATER_SHOTS="$shots_win" timeout 1800 wine "$t" || rc=1
         # Wait for the server to end, so the next suite does not meet a dying one.
         wineserver -k 2>/dev/null || true
         wineserver -w 2>/dev/null || true

@@ -15,6 +15,10 @@ namespace {
 // The locale whose code page the system uses to offer CF_TEXT beside our
 // Unicode text: Japanese, so that byte readers get the Shift-JIS bytes back.
 constexpr LCID kJapaneseLocale = 0x0411;
+// Another program (a clipboard manager, a remote desktop) may hold the
+// clipboard for a moment: the copy is tried this many times, this far apart.
+constexpr int kClipboardAttempts = 10;
+constexpr DWORD kClipboardPauseMs = 20;
 
 HWND s_owner = nullptr;
 char s_caption[kCaptionBuffer];
@@ -72,7 +76,12 @@ int CopyWideToClipboard(const wchar_t* wide) {
         if (l != nullptr) *l = kJapaneseLocale;
         GlobalUnlock(locale);
     }
-    if (!OpenClipboard(GetActiveWindow())) {
+    bool opened = false;
+    for (int attempt = 0; attempt < kClipboardAttempts && !opened; ++attempt) {
+        if (attempt > 0) Sleep(kClipboardPauseMs);
+        opened = OpenClipboard(GetActiveWindow()) != FALSE;
+    }
+    if (!opened) {
         GlobalFree(block);
         if (locale != nullptr) GlobalFree(locale);
         return 0;
