@@ -31,6 +31,11 @@ constexpr size_t kCompareBlock = 64 * 1024;
 
 std::string Shown(const std::string& sjis) { return PrintableName(sjis.c_str()); }
 
+bool Exists(const std::string& path) {
+    uint32_t attributes = 0;
+    return PlatformGetAttributes(path.c_str(), &attributes) == 0;
+}
+
 bool IsFolderAt(const std::string& path) {
     uint32_t attributes = 0;
     return PlatformGetAttributes(path.c_str(), &attributes) == 0 && (attributes & kAttrFolder) != 0;
@@ -41,7 +46,7 @@ bool IsFolderAt(const std::string& path) {
 // go into startFiles (folded). Returns 0, or kTryCannotStartExit with the
 // cause on err; the working folder is gone and the current folder restored
 // either way.
-int LoadPackageSettings(const TryRequest& request, std::set<std::string>* startFiles, FILE* err) {
+int LoadPackageSettings(const TryRequest& request, std::vector<std::string>* startFiles, FILE* err) {
     PackageStream package;
     if (OpenPackageStream(request.patch.c_str(), &package) != kPackageOk) {
         fprintf(err, "patchtool: %s: no package\n", Shown(request.patch).c_str());
@@ -73,7 +78,7 @@ int LoadPackageSettings(const TryRequest& request, std::set<std::string>* startF
     std::string unconvertible;
     if (ReadFolderLevel(WorkingFolderPath(), &level, &unconvertible) == kScanOk)
         for (const PlatformFindData& found : level)
-            if ((found.attributes & kAttrFolder) == 0) startFiles->insert(FoldedName(found.name));
+            if ((found.attributes & kAttrFolder) == 0) startFiles->push_back(found.name);
     // The updater's own opener, switched on as the updater's start does.
     SetDirectOpenAllowed(1);
     ResetSettingsForTesting();
@@ -191,6 +196,18 @@ int CompareWithRelease(const std::string& game, const std::string& release, cons
     return differences;
 }
 
+// Why the [ini] writes failed, in a few words.
+const char* DescribeProfileResult(int result) {
+    switch (result) {
+    case kProfileBadPath: return "its path does not fit";
+    case kProfileCannotRead: return "it cannot be read";
+    case kProfileReadOnly: return "it is read-only";
+    case kProfileTooLarge: return "it is larger than any settings file";
+    case kProfileBadText: return "its text has no form in the file's encoding";
+    default: return "the file or its folder cannot be written";
+    }
+}
+
 // The name of path relative to folder when it lies below it, else "".
 std::string RelativeTo(const std::string& folder, const std::string& path) {
     std::string prefix = FoldedName(folder) + "\\";
@@ -212,7 +229,7 @@ int TryCommand(const TryRequest& request, FILE* out, FILE* err) {
         fprintf(err, "patchtool: %s is not a folder\n", Shown(request.expect).c_str());
         return kTryCannotStartExit;
     }
-    std::set<std::string> startFiles;
+    std::vector<std::string> startFiles;
     int started = LoadPackageSettings(request, &startFiles, err);
     if (started != 0) return started;
     int gate = RehearseGate(request, out, err);
@@ -226,8 +243,8 @@ int TryCommand(const TryRequest& request, FILE* out, FILE* err) {
     char iniPath[kMaxPath];
     int ini = WriteIniLines(iniPath, sizeof(iniPath));
     if (ini != kProfileOk)
-        fprintf(out, "[ini] not written into %s (error %d); the updater says so and goes on\n",
-                Shown(iniPath).c_str(), ini);
+        fprintf(out, "[ini] not written into %s: %s; the updater says so and goes on\n", Shown(iniPath).c_str(),
+                DescribeProfileResult(ini));
     else if (iniPath[0] != '\0')
         fprintf(out, "[ini] written into %s\n", Shown(iniPath).c_str());
     ForEachRegLine(PrintRegLine, out);
@@ -244,19 +261,22 @@ int TryCommand(const TryRequest& request, FILE* out, FILE* err) {
     std::set<std::string> leftOut;
     std::string said;
     for (const std::string& name : startFiles) {
-        leftOut.insert(name);
+        if (Exists(request.expect + "\\" + name)) continue;
+        leftOut.insert(FoldedName(name));
         said += (said.empty() ? "" : ", ") + Shown(name) + " (a start-up file the patch brings)";
     }
     if (iniPath[0] != '\0') {
         std::string relative = RelativeTo(request.game, iniPath);
-        if (!relative.empty()) {
+        if (!relative.empty() && Exists(request.expect + "\\" + relative)) {
+            // The new release has the INI file: it is compared like any file.
+        } else if (!relative.empty()) {
             leftOut.insert(FoldedName(relative));
             said += (said.empty() ? "" : ", ") + Shown(relative) + " (the INI file the update writes)";
         } else {
             said += (said.empty() ? "" : ", ") + Shown(iniPath) + " (the INI file, outside the folder)";
         }
     }
-    fprintf(out, "left out of the comparison, where the new release has no such file: %s; folder times\n",
+    fprintf(out, "left out of the comparison, as the update leaves them by design: %s; the times of folders\n",
             said.empty() ? "nothing" : said.c_str());
     int differences = CompareWithRelease(request.game, request.expect, leftOut, out, err);
     if (differences < 0) return kTryCannotStartExit;
