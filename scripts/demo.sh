@@ -81,6 +81,17 @@ convert -size 280x280 gradient:'#1d2b53'-'#7ec8e3' -fill white -font "$font" -po
 "$build/native/tools/patchtool" verify "$demo/update.exe"
 "$build/native/tools/patchtool" list "$demo/update.exe" | tee "$demo/package.txt"
 
+# Before it ships, the patch is rehearsed onto a copy of release 1.00 with the
+# updater's own steps; the copy must then equal release 1.01, or the demo stops.
+rm -rf "$demo/rehearsal"
+cp -a "$old" "$demo/rehearsal"
+if ! "$build/native/tools/patchtool" try "$demo/update.exe" "$demo/rehearsal" --expect "$new" >"$demo/try.txt"; then
+    cat "$demo/try.txt"
+    echo "demo: the rehearsed update does not give release 1.01" >&2
+    exit 1
+fi
+cat "$demo/try.txt"
+
 # Run the sample updater: with a display the user answers it; without one the
 # robot presses Update (above Exit and the readme button), says Yes to the
 # folder found and OK to the finish dialog, holding each window for a

@@ -16,6 +16,7 @@
 #include "tools/RctCommand.h"
 #include "tools/ToolHelp.h"
 #include "tools/ToolText.h"
+#include "tools/TryCommand.h"
 
 namespace {
 
@@ -125,6 +126,43 @@ int RunCheck(const std::vector<std::string>& args) {
     return CheckCommand(positional[0].c_str(), withFolder ? packageFolder.c_str() : nullptr, stdout, stderr);
 }
 
+// Parses a decimal integer with an optional sign; false for anything else.
+bool ParseVersion(const std::string& text, int* version) {
+    size_t start = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (text.size() <= start || text.size() - start > 9) return false;
+    int value = 0;
+    for (size_t i = start; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+    }
+    *version = text[0] == '-' ? -value : value;
+    return true;
+}
+
+int RunTry(const std::vector<std::string>& args) {
+    TryRequest request{"", "", "", false, 0};
+    std::vector<std::string> positional;
+    for (size_t i = 2; i < args.size(); ++i) {
+        if (args[i] == "--expect") {
+            if (i + 1 >= args.size()) return Usage("--expect takes a folder");
+            request.expect = args[++i];
+        } else if (args[i] == "--installed-version") {
+            if (i + 1 >= args.size() || !ParseVersion(args[i + 1], &request.installedVersion))
+                return Usage("--installed-version takes a whole number");
+            request.versionGiven = true;
+            ++i;
+        } else if (args[i].compare(0, 2, "--") == 0) {
+            return UnknownOption(args[i]);
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (positional.size() != 2) return Usage("try takes PATCH.exe GAME");
+    request.patch = positional[0];
+    request.game = positional[1];
+    return TryCommand(request, stdout, stderr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,6 +201,7 @@ int main(int argc, char** argv) {
         return ListJsonCommand((args[2] == "--json" ? args[3] : args[2]).c_str(), stdout, stderr);
     if (command == "verify" && args.size() == 3) return VerifyCommand(args[2].c_str(), stdout, stderr);
     if (command == "extract") return RunExtract(args);
+    if (command == "try") return RunTry(args);
     if (command == "list" || command == "verify") return Usage((command + " takes one FILE.exe").c_str());
     return Usage(("unknown command " + command).c_str());
 }

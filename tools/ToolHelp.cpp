@@ -38,6 +38,15 @@ const CommandUsage kCommandUsages[] = {
     {"extract",
      "  patchtool extract FILE.exe DEST [--quiet]\n"
      "      extract everything into DEST as the updater's update does\n"},
+    {"try",
+     "  patchtool try PATCH.exe GAME [--expect NEW] [--installed-version N]\n"
+     "      rehearse the update on GAME (a copy of the released game) as the\n"
+     "      updater runs it: the version gate for installed version N, every\n"
+     "      entry, the [ini] writes, the [reg] lines printed (not applied), the\n"
+     "      [delfiles_afterinst] deletions; with NEW, compare GAME with the new\n"
+     "      release (names, bytes, times) and list every difference; exit 0 when\n"
+     "      equal, 1 when not, 3 when the gate refuses, 4 when the walk fails,\n"
+     "      5 when the updater would not start\n"},
     {"check",
      "  patchtool check INSTALL.ENV [--package-folder DIR]\n"
      "      read INSTALL.ENV as the updater will: warn where it would quietly differ\n"

@@ -25,11 +25,16 @@ Message IniFailureMessage(int result) {
     return kMsgIniNotWritten;
 }
 
-// Every [ini] entry goes into the file in one swap; a failure is told with
-// the file's name, and the update goes on.
-void WriteIniLines() {
+void ApplyRegLine(const char* name, const char* data, void*) {
+    RegWriteString(RegGlobalSetting(), RegLocalSetting(), name, data);
+}
+
+}  // namespace
+
+int WriteIniLines(char* path, size_t capacity) {
+    CopyText(path, capacity, "");
     const char* file = IniFileSetting();
-    if (file[0] == '\0') return;
+    if (file[0] == '\0') return kProfileOk;
     std::vector<std::string> keys, values;
     char key[kExpandBuffer], value[kExpandBuffer];
     for (const StringEntry* e = SectionList(kSectionIni)->first; e != nullptr; e = e->next) {
@@ -37,25 +42,19 @@ void WriteIniLines() {
         keys.push_back(key);
         values.push_back(value);
     }
-    if (keys.empty()) return;
+    if (keys.empty()) return kProfileOk;
+    if (!ResolveProfilePath(file, path, capacity)) CopyText(path, capacity, file);
     std::vector<ProfileEntry> entries;
     for (size_t i = 0; i < keys.size(); ++i) entries.push_back(ProfileEntry{keys[i].c_str(), values[i].c_str()});
-    int result = WriteProfileEntries(IniSectionSetting(), entries.data(), entries.size(), file);
-    if (result == kProfileOk) return;
-    char path[kMaxPath];
-    if (!ResolveProfilePath(file, path, sizeof(path))) CopyText(path, sizeof(path), file);
-    ShowMessage(IniFailureMessage(result), path);
+    return WriteProfileEntries(IniSectionSetting(), entries.data(), entries.size(), file);
 }
 
-void WriteRegLines() {
+void ForEachRegLine(void (*use)(const char* name, const char* data, void* context), void* context) {
     if (RegGlobalSetting()[0] == '-') return;
     char name[kExpandBuffer], data[kExpandBuffer];
     for (const StringEntry* e = SectionList(kSectionReg)->first; e != nullptr; e = e->next)
-        if (SplitRegLine(e->text, name, sizeof(name), data, sizeof(data)) == kSplitOk)
-            RegWriteString(RegGlobalSetting(), RegLocalSetting(), name, data);
+        if (SplitRegLine(e->text, name, sizeof(name), data, sizeof(data)) == kSplitOk) use(name, data, context);
 }
-
-}  // namespace
 
 void EndAfterFailedExtraction(ExtractResult result) {
     if (result == kExtractDamaged) ShowMessage(kMsgDamagedPackage);
@@ -74,8 +73,11 @@ UpdateResult RunUpdate() {
     ExtractResult extracted = ExtractPackage(folder, kFullMode);
     if (extracted != kExtractDone) EndAfterFailedExtraction(extracted);
     SetInstallFolderToken(folder);
-    WriteIniLines();
-    WriteRegLines();
+    // A failed [ini] write is told with the file's name, and the update goes on.
+    char iniPath[kMaxPath];
+    int iniResult = WriteIniLines(iniPath, sizeof(iniPath));
+    if (iniResult != kProfileOk) ShowMessage(IniFailureMessage(iniResult), iniPath);
+    ForEachRegLine(ApplyRegLine, nullptr);
     DeleteAfterInstall(folder);
     FinishChoices choices{false, false};
     FinishDialog(&choices);

@@ -3,6 +3,8 @@
 // what [delfiles_afterinst] lists, ask what to launch and launch it.
 #pragma once
 
+#include <cstddef>
+
 #include "package/Extract.h"
 
 // How an update ended, when the program goes on.
@@ -14,6 +16,17 @@ enum UpdateResult {
 // Runs the update. A damaged package or Cancel after a write failure ends
 // the program, with the install folder as it was.
 UpdateResult RunUpdate();
+
+// Writes every [ini] line that splits (tokens expanded) into INI_SECTION of
+// INI_FILE, in one swap, for the updater and the makers' rehearsal. Returns
+// kProfileOk, with path "" when there is no INI_FILE or no such line and
+// otherwise the file's resolved path; or the ProfileResult of a failed write,
+// the file as it was. Shows nothing.
+int WriteIniLines(char* path, size_t capacity);
+
+// Hands each [reg] line that splits, as value name and data, to use in file
+// order; none when REG_GLOBAL is "-" (unset). Writes nothing itself.
+void ForEachRegLine(void (*use)(const char* name, const char* data, void* context), void* context);
 
 // Ends the program after an extraction that did not end in kExtractDone:
 // a damaged package is told first; the exit code is -1. Does not return.

@@ -72,6 +72,12 @@ TEST(CommandLineTest, HelpVersionAndMistakesGoWhereMakersLookWithTheirExitCodes)
         {"an unknown command not named", {"unpack", "x.exe"}, 2, false, "unknown command unpack", nullptr},
         {"help on a command the tool lacks", {"help", "sign"}, 2, false, "help: unknown command sign", nullptr},
         {"no command at all taken for success", {}, 2, false, "usage:", nullptr},
+        {"try without its game folder run anyway", {"try", "patch.exe"}, 2, false, "try takes PATCH.exe GAME", nullptr},
+        {"an installed version that is no number taken as 0", {"try", "p.exe", "g", "--installed-version", "1.01"}, 2,
+         false, "--installed-version takes a whole number", nullptr},
+        {"try onto a folder that is not there taken for success", {"try", "p.exe", "no-such-folder"}, 5, false,
+         "no-such-folder is not a folder", nullptr},
+        {"help try missing", {"help", "try"}, 0, true, "patchtool try PATCH.exe GAME", "patchtool pack"},
     };
     TempFolder folder;
     for (const auto& c : cases) {
