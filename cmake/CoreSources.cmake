@@ -81,6 +81,7 @@ set(UPDATER_CORE_TESTS
   tests/package/VcdiffDecoderTest.cpp
   tests/package/VcdiffEncoderTest.cpp
   tests/package/DeltaEntryTest.cpp
+  tests/package/DeltaWalkTest.cpp
   tests/services/MessageBoxesTest.cpp
   tests/services/MessagesTest.cpp
   tests/services/DataFileOpenerTest.cpp

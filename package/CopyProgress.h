@@ -6,13 +6,24 @@
 
 #include <cstdint>
 
+// The phases of a Full walk that the bars show one after the other.
+enum ProgressPhase {
+    kCheckingPhase,  // the installed files that deltas apply to are read and hashed
+    kCopyingPhase,   // the package's files are written
+};
+
 // Where an entry's progress goes. beginFile is called when a file starts
 // (its destination path and unpacked size), report after every full block of
-// output and once more for a partly filled last block.
+// output and once more for a partly filled last block. A sink with
+// beginPhase is also told each phase with its total, the overall bar's
+// range: while checking, beginFile and report tell the file checked and the
+// installed bytes hashed; while copying, the package bytes consumed. A sink
+// without it hears of the copying alone.
 struct ProgressSink {
     void (*beginFile)(void* context, const char* path, int32_t unpackedSize);
     void (*report)(void* context, int64_t fileBytes, int64_t consumed);
     void* context;
+    void (*beginPhase)(void* context, ProgressPhase phase, int64_t total) = nullptr;
 };
 
 // Opens the copy progress window for total package bytes, closing any open

@@ -80,7 +80,16 @@ void Report(void*, int64_t fileBytes, int64_t consumed) {
     SetBarPosition(s_window, IDC_TOTAL_PROGRESS, BarUnits(consumed));
 }
 
-const ProgressSink s_sink = {BeginFile, Report, nullptr};
+// Each phase runs the overall bar from empty over its own total.
+void BeginPhase(void*, ProgressPhase, int64_t total) {
+    if (s_window == nullptr) return;
+    WPARAM units = BarUnits(total);
+    SetBarRange(s_window, IDC_TOTAL_PROGRESS, units < 1 ? 1 : units);
+    SetBarPosition(s_window, IDC_TOTAL_PROGRESS, 0);
+    SetBarPosition(s_window, IDC_FILE_PROGRESS, 0);
+}
+
+const ProgressSink s_sink = {BeginFile, Report, nullptr, BeginPhase};
 
 void (*s_beforeQuit)() = nullptr;
 

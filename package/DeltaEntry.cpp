@@ -51,7 +51,7 @@ int AddCompressedDeltaEntry(PackageWriter* writer, const char* name, const Delta
     return kPackageOk;
 }
 
-int HashFile(FILE* file, uint32_t* size, uint8_t hash[kSha256Bytes]) {
+int HashFile(FILE* file, uint32_t* size, uint8_t hash[kSha256Bytes], const HashProgress* progress) {
     memset(hash, 0, kSha256Bytes);
     *size = 0;
     if (PlatformSeek(file, 0, SEEK_SET) != 0) return 1;
@@ -71,6 +71,7 @@ int HashFile(FILE* file, uint32_t* size, uint8_t hash[kSha256Bytes]) {
             failed = true;
             break;
         }
+        if (progress != nullptr) progress->hashed(progress->context, static_cast<int64_t>(total));
         if (got < kTransferBlock) break;
     }
     if (PlatformSha256End(state, hash) != 0 || failed) {
@@ -81,12 +82,17 @@ int HashFile(FILE* file, uint32_t* size, uint8_t hash[kSha256Bytes]) {
     return 0;
 }
 
-int CheckDeltaSource(const char* path, const DeltaFields& fields) {
+int CheckDeltaSource(const char* path, const DeltaFields& fields, const HashProgress* progress) {
     FILE* file = PlatformOpenFile(path, "rb");
     if (file == nullptr) return kPackageSourceMismatch;
+    int64_t length = -1;
+    if (PlatformSeek(file, 0, SEEK_END) != 0 || (length = PlatformTell(file)) != fields.sourceSize) {
+        fclose(file);
+        return kPackageSourceMismatch;
+    }
     uint32_t size = 0;
     uint8_t hash[kSha256Bytes];
-    int failed = HashFile(file, &size, hash);
+    int failed = HashFile(file, &size, hash, progress);
     fclose(file);
     return failed == 0 && size == fields.sourceSize && memcmp(hash, fields.sourceHash, kSha256Bytes) == 0
                ? kPackageOk
@@ -98,8 +104,12 @@ namespace {
 // The decoder's view of a delta entry: the stream inflated as it asks, the
 // source read by position, the target written and hashed.
 struct Application {
-    PackageStream* package;
+    PackageStream* package;  // read in order
+    const PackageStream* packageAt;  // or read at position
+    int64_t position;
     int64_t packedLeft;
+    int64_t packedRead;
+    const DeltaProgress* progress;
     z_stream z;
     std::unique_ptr<uint8_t[]> input;
     bool streamEnded;
@@ -119,12 +129,15 @@ int InflateDelta(void* context, uint8_t* out, size_t capacity, size_t* got) {
     while (a->z.avail_out > 0 && !a->streamEnded) {
         if (a->z.avail_in == 0 && a->packedLeft > 0) {
             size_t want = a->packedLeft < kTransferBlock ? static_cast<size_t>(a->packedLeft) : kTransferBlock;
-            size_t read = ReadPackageBytes(a->package, a->input.get(), want);
+            size_t read = a->packageAt != nullptr
+                              ? ReadPackageBytesAt(a->packageAt, a->input.get(), want, a->position + a->packedRead)
+                              : ReadPackageBytes(a->package, a->input.get(), want);
             if (read != want) {
                 a->streamResult = kPackageTruncated;
                 return 1;
             }
             a->packedLeft -= static_cast<int64_t>(read);
+            a->packedRead += static_cast<int64_t>(read);
             a->z.next_in = a->input.get();
             a->z.avail_in = static_cast<uInt>(read);
         }
@@ -161,16 +174,20 @@ int WriteTarget(void* context, const uint8_t* data, size_t size) {
     Application* a = static_cast<Application*>(context);
     if (fwrite(data, 1, size, a->target) != size) return 1;
     a->written += size;
-    return PlatformSha256Add(a->hash, data, size);
+    if (PlatformSha256Add(a->hash, data, size) != 0) return 1;
+    if (a->progress == nullptr) return 0;
+    return a->progress->applied(a->progress->context, static_cast<int64_t>(a->written), a->packedRead);
 }
 
-}  // namespace
-
-int ApplyDeltaEntry(PackageStream* package, uint32_t packedSize, const DeltaFields& fields, FILE* source,
-                    FILE* target) {
+int Apply(PackageStream* package, const PackageStream* packageAt, int64_t position, uint32_t packedSize,
+          const DeltaFields& fields, FILE* source, FILE* target, const DeltaProgress* progress) {
     Application a;
     a.package = package;
+    a.packageAt = packageAt;
+    a.position = position;
     a.packedLeft = packedSize;
+    a.packedRead = 0;
+    a.progress = progress;
     a.z = z_stream{};
     a.input.reset(new (std::nothrow) uint8_t[kTransferBlock]);
     a.streamEnded = false;
@@ -204,4 +221,16 @@ int ApplyDeltaEntry(PackageStream* package, uint32_t packedSize, const DeltaFiel
     if (a.written != fields.targetSize || memcmp(hash, fields.targetHash, kSha256Bytes) != 0)
         return kPackageCorruptStream;
     return kPackageOk;
+}
+
+}  // namespace
+
+int ApplyDeltaEntry(PackageStream* package, uint32_t packedSize, const DeltaFields& fields, FILE* source,
+                    FILE* target) {
+    return Apply(package, nullptr, 0, packedSize, fields, source, target, nullptr);
+}
+
+int ApplyDeltaEntryAt(const PackageStream* package, int64_t position, uint32_t packedSize, const DeltaFields& fields,
+                      FILE* source, FILE* target, const DeltaProgress* progress) {
+    return Apply(nullptr, package, position, packedSize, fields, source, target, progress);
 }

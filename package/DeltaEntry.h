@@ -37,14 +37,27 @@ void StoreDeltaFields(const DeltaFields& fields, uint8_t out[kDeltaFieldsSize]);
 int AddCompressedDeltaEntry(PackageWriter* writer, const char* name, const DeltaFields& fields,
                             const uint8_t* packed, size_t packedSize, uint64_t fileTime);
 
+// Told the bytes done so far while a file is hashed, block by block.
+struct HashProgress {
+    void (*hashed)(void* context, int64_t bytes);
+    void* context;
+};
+
 // Hashes an open file from its start: *size its length. Nonzero when it
-// cannot be read or is 2^31 bytes or more.
-int HashFile(FILE* file, uint32_t* size, uint8_t hash[kSha256Bytes]);
+// cannot be read or is 2^31 bytes or more. progress may be null.
+int HashFile(FILE* file, uint32_t* size, uint8_t hash[kSha256Bytes], const HashProgress* progress = nullptr);
 
 // Checks that path holds the file a delta applies to. kPackageOk, or
 // kPackageSourceMismatch when it is missing, unreadable, of another size or
-// another hash.
-int CheckDeltaSource(const char* path, const DeltaFields& fields);
+// another hash; a file of another size is not read.
+int CheckDeltaSource(const char* path, const DeltaFields& fields, const HashProgress* progress = nullptr);
+
+// Told, as a delta is applied, the target bytes written and the stream bytes
+// read so far; a nonzero return stops the application (kPackageCannotWrite).
+struct DeltaProgress {
+    int (*applied)(void* context, int64_t written, int64_t packedRead);
+    void* context;
+};
 
 // Applies the delta entry whose stream (packedSize bytes) the package is at:
 // inflates it, decodes it against source (read by position) and writes the
@@ -55,3 +68,8 @@ int CheckDeltaSource(const char* path, const DeltaFields& fields);
 // only on success.
 int ApplyDeltaEntry(PackageStream* package, uint32_t packedSize, const DeltaFields& fields, FILE* source,
                     FILE* target);
+// The same with the stream read at its absolute position (the stream's own
+// position untouched, so several threads may apply at once), told to
+// progress (may be null).
+int ApplyDeltaEntryAt(const PackageStream* package, int64_t position, uint32_t packedSize, const DeltaFields& fields,
+                      FILE* source, FILE* target, const DeltaProgress* progress);

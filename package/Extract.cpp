@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/ByteReader.h"
+#include "package/DeltaEntry.h"
 #include "package/PackageFormat.h"
 #include "package/Staging.h"
 #include "services/MessageBoxes.h"
@@ -264,7 +265,90 @@ struct Job {
     WriteMode writeMode{false, false};
     int result = kPackageOk;
     WriteFailureReason reason = kWriteFailureOther;
+    bool isDelta = false;
+    DeltaFields delta{};
 };
+
+// What a delta's application tells, passed on as a file's inflation tells it.
+struct DeltaApplication {
+    EntryProgress* progress;
+    int64_t consumed;    // overall bytes up to the delta's stream
+    int64_t packedSeen;  // stream bytes already counted
+    FILE* target;
+    bool durable;
+    int64_t writtenOut;  // target bytes last sent on their way to the disk
+};
+
+void CountPacked(DeltaApplication* d, int64_t packedRead) {
+    if (d->progress->shared != nullptr) d->progress->shared->consumed += packedRead - d->packedSeen;
+    d->packedSeen = packedRead;
+}
+
+int DeltaApplied(void* context, int64_t written, int64_t packedRead) {
+    DeltaApplication* d = static_cast<DeltaApplication*>(context);
+    if (Stopped(d->progress)) return 1;
+    CountPacked(d, packedRead);
+    if (d->durable && written - d->writtenOut >= kWriteOutStride) {
+        d->writtenOut = written;
+        if (PlatformStartWriteOut(d->target) == kWriteOutFailed) return 1;
+    }
+    Advance(d->progress, written, d->consumed + packedRead);
+    return 0;
+}
+
+// Applies a delta entry into its write path: the installed file of its name
+// is read by position and stays as it is, the made file is checked against
+// its size and hash. Returns a package result as InflateEntry does.
+int ApplyDeltaJob(const PackageStream* package, const Job& job, EntryProgress* progress, WriteFailureReason* reason) {
+    uint8_t head[kFileTimeSize + kDeltaFieldsSize];
+    if (ReadPackageBytesAt(package, head, sizeof(head), job.position) != sizeof(head)) return kPackageTruncated;
+    ByteReader reader;
+    InitReader(&reader, head, kFileTimeSize);
+    uint64_t fileTime = 0;
+    if (!ReadU64(&reader, &fileTime)) return kPackageTruncated;
+    if (progress->shared != nullptr) progress->shared->consumed += sizeof(head);
+    OpenEntry source;
+    source.file = PlatformOpenFile(job.shown.c_str(), "rb");
+    if (source.file == nullptr) return kPackageSourceMismatch;
+    OpenEntry target;
+    target.file = OpenForWriting(job.write.c_str(), job.shown.c_str(), job.writeMode, reason);
+    if (target.file == nullptr) return kPackageCannotWrite;
+    if (progress->sink != nullptr && progress->shared == nullptr)
+        progress->sink->beginFile(progress->sink->context, job.shown.c_str(), job.unpacked);
+    DeltaApplication d{progress, progress->consumed + static_cast<int64_t>(sizeof(head)), 0, target.file,
+                       job.writeMode.durable, 0};
+    DeltaProgress told{DeltaApplied, &d};
+    int result = ApplyDeltaEntryAt(package, job.position + static_cast<int64_t>(sizeof(head)), job.packed, job.delta,
+                                   source.file, target.file, &told);
+    if (result == kPackageCannotWrite && !Stopped(progress)) *reason = FailedWriteReason(job.shown.c_str());
+    if (result != kPackageOk) return result;
+    CountPacked(&d, job.packed);
+    Advance(progress, job.unpacked, d.consumed + job.packed);
+    if (job.writeMode.durable && !SendToDisk(target.file)) {
+        *reason = FailedWriteReason(job.shown.c_str());
+        return kPackageCannotWrite;
+    }
+    FILE* file = target.file;
+    target.file = nullptr;
+    if (fclose(file) != 0) {
+        *reason = FailedWriteReason(job.shown.c_str());
+        return kPackageCannotWrite;
+    }
+    PlatformSetFileTime(job.write.c_str(), fileTime);
+    return kPackageOk;
+}
+
+// Writes one job's file: a whole file inflated, or a delta applied.
+int RunJob(EntrySource* source, TransferBuffers* buffers, Job* job, EntryProgress* progress) {
+    if (job->isDelta) return ApplyDeltaJob(source->package, *job, progress, &job->reason);
+    return InflateEntry(source, buffers, job->unpacked, job->packed, job->shown.c_str(), job->write.c_str(),
+                        job->writeMode, progress, &job->reason);
+}
+
+// Package bytes after a file entry's header: its time, a delta's fields, its stream.
+int64_t EntryBodyBytes(const PackageEntry& entry) {
+    return kFileTimeSize + (entry.isDelta ? kDeltaFieldsSize : 0) + static_cast<int64_t>(entry.packedSize);
+}
 
 // A new file whose name was found taken is not the walk's to delete.
 void NoteIfNameTaken(Job& job) {
@@ -302,7 +386,7 @@ static int WalkEntries(PackageStream* package, const char* destination, ExtractM
     char target[kMaxPath];
     char writePath[kStagedPathBuffer];
     while (result == kPackageOk && nameLength != 0) {
-        result = ReadEntryHeader(package, nameLength, &entry);
+        result = ReadEntryHeaderWithDeltas(package, nameLength, &entry);
         CopyText(s_failedEntry, sizeof(s_failedEntry), entry.name);
         if (result != kPackageOk) return result;
         consumed += nameLength + kSizeFieldsSize + kNameLengthSize;
@@ -312,7 +396,7 @@ static int WalkEntries(PackageStream* package, const char* destination, ExtractM
                 if (IsNestedFolderName(entry.name)) break;
                 skip = true;
             } else if (!IsStartupFile(entry.name)) {
-                if (SkipPackageBytes(package, kFileTimeSize + entry.packedSize) != kPackageOk)
+                if (SkipPackageBytes(package, EntryBodyBytes(entry)) != kPackageOk)
                     return kPackageTruncated;
                 skip = true;
             }
@@ -366,8 +450,7 @@ static int RunJobsInOrder(PackageStream* package, std::vector<Job>* jobs, const 
     for (Job& job : *jobs) {
         EntrySource source{package, true, job.position};
         EntryProgress progress{sink, nullptr, 0, job.entry, job.consumed};
-        job.result = InflateEntry(&source, &buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
-                                  job.writeMode, &progress, &job.reason);
+        job.result = RunJob(&source, &buffers, &job, &progress);
         NoteIfNameTaken(job);
         if (job.result != kPackageOk) break;
     }
@@ -390,8 +473,7 @@ static void RunJobs(std::vector<Job>* jobs, std::atomic<size_t>* next, EntrySour
         EntrySource source = shared;
         source.position = job.position;
         EntryProgress entryProgress{nullptr, progress, i, job.entry, 0};
-        job.result = InflateEntry(&source, buffers, job.unpacked, job.packed, job.shown.c_str(), job.write.c_str(),
-                                  job.writeMode, &entryProgress, &job.reason);
+        job.result = RunJob(&source, buffers, &job, &entryProgress);
         NoteIfNameTaken(job);
         if (job.result != kPackageOk) {
             // Later entries stop; earlier ones finish, so the failure reported
@@ -403,12 +485,56 @@ static void RunJobs(std::vector<Job>* jobs, std::atomic<size_t>* next, EntrySour
     }
 }
 
-// A Full walk: the headers are read in order first, staging every folder and
-// planning every file, then each file's stream is read at its own position
-// and inflated, on the window thread alone or by whichever of several threads
-// is free while the window thread shows progress and pumps messages.
+// One entry as the pass over the headers found it.
+struct HeaderEntry {
+    std::string target;  // in the destination
+    std::string name;    // as the package names it
+    bool isFolder;
+    Job job;  // files only
+};
+
+// Reads and hashes the installed file every delta applies to, behind the
+// bars' checking phase, before anything is written. kPackageOk, or
+// kPackageSourceMismatch naming the first that is missing or another file.
+static int CheckDeltaSources(const std::vector<HeaderEntry>& entries, const ProgressSink* sink, int64_t packageTotal) {
+    int64_t total = 0;
+    for (const HeaderEntry& e : entries)
+        if (!e.isFolder && e.job.isDelta) total += e.job.delta.sourceSize;
+    if (total == 0) return kPackageOk;
+    bool shown = sink != nullptr && sink->beginPhase != nullptr;
+    if (shown) sink->beginPhase(sink->context, kCheckingPhase, total);
+    struct Checking {
+        const ProgressSink* sink;
+        int64_t before;
+    } checking{shown ? sink : nullptr, 0};
+    HashProgress progress{[](void* context, int64_t bytes) {
+                              Checking* c = static_cast<Checking*>(context);
+                              if (c->sink != nullptr) c->sink->report(c->sink->context, bytes, c->before + bytes);
+                              PumpMessages();
+                          },
+                          &checking};
+    for (const HeaderEntry& e : entries) {
+        if (e.isFolder || !e.job.isDelta) continue;
+        if (shown) sink->beginFile(sink->context, e.target.c_str(), static_cast<int32_t>(e.job.delta.sourceSize));
+        if (CheckDeltaSource(e.target.c_str(), e.job.delta, &progress) != kPackageOk) {
+            CopyText(s_failedEntry, sizeof(s_failedEntry), e.name.c_str());
+            return kPackageSourceMismatch;
+        }
+        checking.before += e.job.delta.sourceSize;
+    }
+    if (shown) sink->beginPhase(sink->context, kCopyingPhase, packageTotal);
+    return kPackageOk;
+}
+
+// A Full walk: the headers are read in order first, then the installed files
+// that deltas apply to are checked, then every folder is staged and every
+// file planned; nothing is written before the check. Then each file's stream
+// is read at its own position and inflated or applied, on the window thread
+// alone or by whichever of several threads is free while the window thread
+// shows progress and pumps messages.
 static int WalkFull(PackageStream* package, const char* destination, const ProgressSink* sink, unsigned workers) {
-    std::vector<Job> jobs;
+    int64_t packageTotal = PackageLength(package);
+    std::vector<HeaderEntry> entries;
     int64_t headerBytes = 0;
     int64_t streamBytes = 0;
     uint16_t nameLength = 0;
@@ -418,7 +544,7 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
     int headerResult = ReadNameLength(package, &nameLength);
     std::string headerName;
     while (headerResult == kPackageOk && nameLength != 0) {
-        headerResult = ReadEntryHeader(package, nameLength, &entry);
+        headerResult = ReadEntryHeaderWithDeltas(package, nameLength, &entry);
         headerName = entry.name;
         if (headerResult != kPackageOk) break;
         headerBytes += nameLength + kSizeFieldsSize + kNameLengthSize;
@@ -426,24 +552,51 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
             headerResult = kPackagePathTooLong;
             break;
         }
-        if (entry.isFolder) {
-            headerResult = StageFolder(target);
+        HeaderEntry e{target, entry.name, entry.isFolder, Job{}};
+        if (!entry.isFolder) {
+            e.job = Job{target, 0, package->position, entry.unpackedSize, entry.packedSize, index,
+                        entry.name, headerBytes + streamBytes, ""};
+            e.job.isDelta = entry.isDelta;
+            if (entry.isDelta) {
+                // The fields are needed now, for the check; the job reads them again.
+                headerResult = SkipPackageBytes(package, kFileTimeSize);
+                if (headerResult == kPackageOk) headerResult = ReadDeltaFields(package, &e.job.delta);
+                if (headerResult != kPackageOk) break;
+                e.job.unpacked = static_cast<int32_t>(e.job.delta.targetSize);
+            }
+            streamBytes += EntryBodyBytes(entry);
+            entries.push_back(e);
+            // A stream cut short is met by its job, as a walk in order meets it.
+            headerResult = SkipPackageBytes(package, entry.packedSize + (entry.isDelta ? 0 : kFileTimeSize));
             if (headerResult != kPackageOk) break;
         } else {
-            size_t plan = 0;
-            headerResult = PlanFile(target, &plan);
-            if (headerResult != kPackageOk) break;
-            jobs.push_back(Job{target, plan, package->position, entry.unpackedSize, entry.packedSize, index,
-                               entry.name, headerBytes + streamBytes, ""});
-            streamBytes += kFileTimeSize + entry.packedSize;
-            // A stream cut short is met by its job, as a walk in order meets it.
-            headerResult = SkipPackageBytes(package, kFileTimeSize + entry.packedSize);
-            if (headerResult != kPackageOk) break;
+            entries.push_back(e);
         }
         ++index;
         headerResult = ReadNameLength(package, &nameLength);
     }
     size_t headerFailure = headerResult == kPackageOk ? kNoEntry : index;
+    int checked = CheckDeltaSources(entries, sink, packageTotal);
+    if (checked != kPackageOk) return checked;
+
+    std::vector<Job> jobs;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        HeaderEntry& e = entries[i];
+        int staged = kPackageOk;
+        if (e.isFolder) {
+            staged = StageFolder(e.target.c_str());
+        } else {
+            staged = PlanFile(e.target.c_str(), &e.job.plan);
+            if (staged == kPackageOk) jobs.push_back(e.job);
+        }
+        if (staged != kPackageOk) {
+            // The entry refused here is the first failure, as the header pass meets it.
+            headerResult = staged;
+            headerName = e.name;
+            headerFailure = i;
+            break;
+        }
+    }
     // The files before a refused header are still inflated: a damaged stream
     // among them is what a walk in order would meet first.
     if (FinishPlanning() != kPackageOk) return kPackageCannotWrite;
@@ -452,6 +605,11 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
         if (!PlannedWritePath(job.plan, writePath, sizeof(writePath))) return kPackagePathTooLong;
         job.write = writePath;
         job.writeMode = WriteMode{PlannedInPlace(job.plan), DurableWrites()};
+        // A delta replaces the installed file; one gone since the check is not there to apply to.
+        if (job.isDelta && job.writeMode.createNew) {
+            CopyText(s_failedEntry, sizeof(s_failedEntry), job.name.c_str());
+            return kPackageSourceMismatch;
+        }
     }
     if (workers <= 1) return RunJobsInOrder(package, &jobs, sink, headerResult, headerFailure, headerName);
 
@@ -531,10 +689,15 @@ static int64_t UnpackedBytes() {
     uint16_t nameLength = 0;
     PackageEntry entry;
     while (ReadNameLength(&package, &nameLength) == kPackageOk && nameLength != 0 &&
-           ReadEntryHeader(&package, nameLength, &entry) == kPackageOk) {
+           ReadEntryHeaderWithDeltas(&package, nameLength, &entry) == kPackageOk) {
         if (entry.isFolder) continue;
-        total += entry.unpackedSize;
-        if (SkipPackageBytes(&package, kFileTimeSize + entry.packedSize) != kPackageOk) break;
+        DeltaFields delta;
+        if (entry.isDelta && (SkipPackageBytes(&package, kFileTimeSize) != kPackageOk ||
+                              ReadDeltaFields(&package, &delta) != kPackageOk))
+            break;
+        total += entry.isDelta ? delta.targetSize : entry.unpackedSize;
+        int64_t rest = entry.isDelta ? entry.packedSize : EntryBodyBytes(entry);
+        if (SkipPackageBytes(&package, rest) != kPackageOk) break;
     }
     ClosePackageStream(&package);
     return total;
@@ -568,6 +731,7 @@ ExtractResult ExtractPackage(const char* destination, ExtractMode mode) {
         }
         CloseCopyProgress();
         if (result == kPackageOk) return kExtractDone;
+        if (result == kPackageSourceMismatch) return kExtractSourceMismatch;
         // A damaged download is the caller's to tell; a folder that would not
         // take the files says why here, and Retry walks the whole package again.
         if (mode != kFullMode || !IsWriteFailure(result)) return kExtractDamaged;

@@ -21,6 +21,7 @@ enum ExtractResult {
     kExtractDone = 0,   // every entry is in the destination
     kExtractDamaged,    // the package could not be read whole; nothing was told yet
     kExtractCancelled,  // the user chose Cancel after a write failure; the folder is as it was
+    kExtractSourceMismatch,  // an installed file a delta applies to is another; nothing was written or told
 };
 
 // Walks an opened package (positioned at its first entry) into destination.
@@ -38,6 +39,7 @@ const char* LastFailedEntry();
 // Extracts the package appended to the running program. A Full walk that
 // could not write into the destination (the folder is then as it was) asks
 // why in a Retry/Cancel box: Retry walks again, Cancel gives
-// kExtractCancelled. Every other failure gives kExtractDamaged. The progress
+// kExtractCancelled. An installed file that a delta cannot apply to gives
+// kExtractSourceMismatch (LastFailedEntry names it). Every other failure gives kExtractDamaged. The progress
 // window is closed on return; nothing else is told and the program goes on.
 ExtractResult ExtractPackage(const char* destination, ExtractMode mode);

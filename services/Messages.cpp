@@ -48,6 +48,7 @@ const NoticeRow kNotices[] = {
     {kMsgWriteOther, {kWriteOtherMessage, kBoxRetryAsked}},
     {kMsgRestoreFailed, {kRestoreFailedMessage, kBoxRetryAsked}},
     {kMsgAnotherUpdateRunning, {kAnotherUpdateRunningMessage, kBoxRetryAsked}},
+    {kMsgSourceMismatch, {kSourceMismatchMessage, kBoxTell}},
     {kMsgIniNotWritten, {kIniNotWrittenMessage, kBoxTell}},
     {kMsgIniUnreadable, {kIniUnreadableMessage, kBoxTell}},
     {kMsgIniReadOnly, {kIniReadOnlyMessage, kBoxTell}},

@@ -78,6 +78,12 @@ constexpr const char* kRestoreFailedMessage =
 constexpr const char* kAnotherUpdateRunningMessage =
     "ゲームのフォルダ「%s」は、別のアップデータが更新中です。\n"
     "そのアップデートが終わってから［再試行］を押してください。";
+// %s is the file as the package names it, then kKeptAsItWas. Nothing was
+// written: the installed file is not the one the update's difference applies to.
+constexpr const char* kSourceMismatchMessage =
+    "ファイル「%s」は、このアップデートを適用できるバージョンではありません。\n"
+    "ファイルが変更されたか、壊れている可能性があります。\n%s"
+    "ゲームを再インストールしてからアップデートするか、差分ではない完全版のアップデータを使用してください。";
 // Shown by the system beside the updater when the user signs out or restarts
 // during an update.
 constexpr const char* kUpdateRunningReason = "ゲームのアップデート中です。終わるまでお待ちください。";
@@ -132,6 +138,7 @@ enum Message {
     kMsgWriteOther,
     kMsgRestoreFailed,  // %s the file, %s where its original was left
     kMsgAnotherUpdateRunning,  // %s the install folder
+    kMsgSourceMismatch,        // %s the file, then kKeptAsItWas
     kMsgIniNotWritten,  // these three: %s the INI file
     kMsgIniUnreadable,
     kMsgIniReadOnly,

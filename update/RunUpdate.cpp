@@ -58,6 +58,7 @@ void ForEachRegLine(void (*use)(const char* name, const char* data, void* contex
 
 void EndAfterFailedExtraction(ExtractResult result) {
     if (result == kExtractDamaged) ShowMessage(kMsgDamagedPackage);
+    if (result == kExtractSourceMismatch) ShowMessage(kMsgSourceMismatch, LastFailedEntry(), kKeptAsItWas);
     EndProgram(-1);
 }
 

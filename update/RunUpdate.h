@@ -29,5 +29,6 @@ int WriteIniLines(char* path, size_t capacity);
 void ForEachRegLine(void (*use)(const char* name, const char* data, void* context), void* context);
 
 // Ends the program after an extraction that did not end in kExtractDone:
-// a damaged package is told first; the exit code is -1. Does not return.
+// a damaged package, or an installed file a delta does not apply to, is told
+// first; the exit code is -1. Does not return.
 [[noreturn]] void EndAfterFailedExtraction(ExtractResult result);

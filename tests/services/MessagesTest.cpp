@@ -71,6 +71,8 @@ const MessageCase kMessageCases[] = {
     {"failed restore without Retry", kMsgRestoreFailed, kRestoreFailedMessage, kRetryFlags, true, true, true},
     {"another update running without Retry", kMsgAnotherUpdateRunning, kAnotherUpdateRunningMessage, kRetryFlags, true,
      true, true},
+    {"changed installed file asked Retry, which would only fail again", kMsgSourceMismatch, kSourceMismatchMessage,
+     kTellFlags, true, true, false},
     {"unwritten INI file told as a question", kMsgIniNotWritten, kIniNotWrittenMessage, kTellFlags, true, true, false},
     {"unreadable INI file told as a question", kMsgIniUnreadable, kIniUnreadableMessage, kTellFlags, true, true, false},
     {"read-only INI file told as a question", kMsgIniReadOnly, kIniReadOnlyMessage, kTellFlags, true, true, false},
