@@ -55,7 +55,7 @@ struct DiffRequest {
     std::string settings;   // the maker's install.env, or "" for a starting one
     FILE* progress;         // the terminal that shows a progress line, or null
     std::vector<std::string> excludes = {};  // --exclude patterns (Shift-JIS), besides DefaultExcludes()
-    bool deltas = false;    // changed files may ship as deltas (tools/DeltaFiles.h)
+    bool deltas = true;     // changed files may ship as deltas (tools/DeltaFiles.h)
 };
 
 struct DiffReport {

@@ -362,6 +362,13 @@ int ExtractCommand(const char* path, const char* destination, FILE* out, FILE* e
                 DescribeWriteFailure(failure->reason));
         return 1;
     }
+    if (result == kPackageSourceMismatch) {
+        fprintf(err,
+                "patchtool: extraction refused: %s in %s is not the released file its delta applies to (missing, "
+                "changed, or another version); nothing was written\n",
+                PrintableName(LastFailedEntry()).c_str(), PrintableName(destination).c_str());
+        return 1;
+    }
     if (result != kPackageOk) {
         const char* entry = LastFailedEntry();
         if (entry[0] != '\0')

@@ -13,7 +13,7 @@ struct CommandUsage {
 
 const CommandUsage kCommandUsages[] = {
     {"diff",
-     "  patchtool diff OLD NEW OUT [--settings INSTALL.ENV] [--exclude PATTERN]... [--quiet]\n"
+     "  patchtool diff OLD NEW OUT [--settings INSTALL.ENV] [--exclude PATTERN]... [--no-delta] [--quiet]\n"
      "      make the patch folder OUT from the released game OLD and the new\n"
      "      version NEW: every new or changed file (by its bytes) with its time,\n"
      "      and an install.env whose [delfiles_afterinst] lists the removed files,\n"
@@ -37,7 +37,8 @@ const CommandUsage kCommandUsages[] = {
      "      background picture among them\n"},
     {"extract",
      "  patchtool extract FILE.exe DEST [--quiet]\n"
-     "      extract everything into DEST as the updater's update does\n"},
+     "      extract everything into DEST as the updater's update does; a delta applies\n"
+     "      to the file of its name in DEST, which must be the released one\n"},
     {"try",
      "  patchtool try PATCH.exe GAME [--expect NEW] [--installed-version N]\n"
      "      rehearse the update on GAME (a copy of the released game) as the\n"

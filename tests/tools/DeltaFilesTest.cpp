@@ -193,3 +193,70 @@ TEST_F(DeltaFilesTest, VerifyRefusesADeltaOfAnotherSize) {
 }
 
 }  // namespace
+
+namespace {
+
+// extract applies a delta onto a folder holding the released game, as the
+// updater does, and refuses, naming the file and writing nothing, a folder
+// whose file is not the released one.
+TEST_F(DeltaFilesTest, ExtractAppliesDeltasOnlyOntoTheReleasedFile) {
+    Bytes delta;
+    ASSERT_EQ(0, EncodeInMemory(archive_, newArchive_, &delta));
+    Bytes entries;
+    AppendFile(&entries, "install.env", ToBytes("INSTTITLE\tgame\r\n"));
+    AppendFile(&entries, "small.dat", ToBytes("new small"));
+    AppendDeltaEntry(&entries, "game.arc", DeltaFieldsOf(archive_, newArchive_), Deflate(delta));
+    ASSERT_TRUE(WriteFileBytes(patch_, MakeProgramFile(ToBytes("MZ image"), entries)));
+    Bytes edited = archive_;
+    edited[300000] ^= 1;
+    struct Case {
+        const char* fault;  // what extracting anyway would do
+        const Bytes* installed;  // null: no game.arc in the folder
+        int code;
+    } cases[] = {
+        {"the released file refused, or the delta not applied", &archive_, 0},
+        {"an edited file taken as the source: garbage written", &edited, 1},
+        {"no file to apply to: a delta written as if it were the file", nullptr, 1},
+    };
+    for (const Case& c : cases) {
+        std::string dest = root_ / "dest";
+        RemoveTree(dest);
+        ASSERT_EQ(0, PlatformCreateFolder(dest.c_str()));
+        if (c.installed != nullptr) {
+            ASSERT_TRUE(WriteFileBytes(dest + "\\game.arc", *c.installed));
+        }
+        TreeSnapshot before = SnapshotTree(dest);
+        std::string errPath = root_ / "err.txt";
+        FILE* err = PlatformOpenFile(errPath.c_str(), "wb+");
+        ASSERT_NE(nullptr, err);
+        EXPECT_EQ(c.code, ExtractCommand(patch_.c_str(), dest.c_str(), err, err, nullptr)) << c.fault;
+        fclose(err);
+        Bytes said;
+        ReadFileBytes(errPath, &said);
+        std::string text(said.begin(), said.end());
+        TreeSnapshot after = SnapshotTree(dest);
+        if (c.code == 0) {
+            EXPECT_TRUE(after["game.arc"].first == newArchive_) << c.fault;
+            EXPECT_EQ(kTestFileTime, after["game.arc"].second) << c.fault;
+            EXPECT_EQ(ToBytes("new small"), after["small.dat"].first) << c.fault;
+        } else {
+            EXPECT_TRUE(after == before) << c.fault;
+            EXPECT_NE(std::string::npos, text.find("game.arc")) << c.fault << ": " << text;
+            EXPECT_NE(std::string::npos, text.find("nothing was written")) << c.fault << ": " << text;
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A maker who asks for nothing gets deltas; --no-delta ships every file whole.
+TEST_F(DeltaFilesTest, DiffMakesDeltasUnlessTurnedOff) {
+    DiffRequest request{old_, new_, out_, "", nullptr};
+    DiffReport report;
+    ASSERT_EQ(kDiffDone, DiffTrees(request, &report)) << DescribeDiffReport(report);
+    EXPECT_TRUE(Exists(out_ + "\\game.arc" + kDeltaFileSuffix));
+}
+
+}  // namespace
