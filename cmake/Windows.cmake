@@ -98,7 +98,8 @@ precompile_test_headers(core_tests)
 # Tests of the Win32 layer; they carry the program's resources so that the
 # dialogs and the animation come from the real templates.
 file(GLOB WIN32_TEST_SOURCES ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
-add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cpp tests/support/UpdaterProcess_win32.cpp
+add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cpp tests/support/DeltaStreams.cpp
+  tests/support/UpdaterProcess_win32.cpp
   tests/support/TempFolder.cpp tests/support/RegistryStore.cpp tests/robot/Robot_win32.cpp resources/app.rc)
 target_include_directories(win32_tests PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(win32_tests PRIVATE ${UPDATER_TEXT_FLAGS})
