@@ -391,6 +391,25 @@ TEST_F(CopyProgressTest, SinkShowsEachFileAndMovesTheBars) {
     ExpectBar(dialog, IDC_FILE_PROGRESS, 0, 0);
 }
 
+// Checking the installed files runs the overall bar over their bytes; the
+// copying then runs it again from empty over the package's.
+TEST_F(CopyProgressTest, EachPhaseRunsTheOverallBarFromEmpty) {
+    HWND dialog = Open(10 * kUnit);
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_NE(nullptr, sink_->beginPhase);
+    sink_->beginPhase(sink_->context, kCheckingPhase, 4 * kUnit);
+    ExpectBar(dialog, IDC_TOTAL_PROGRESS, 4, 0);
+    sink_->beginFile(sink_->context, "C:\\ゲーム\\data.arc", 4 * kUnit);
+    sink_->report(sink_->context, 3 * kUnit, 3 * kUnit);
+    ExpectBar(dialog, IDC_FILE_PROGRESS, 4, 3);
+    ExpectBar(dialog, IDC_TOTAL_PROGRESS, 4, 3);
+    sink_->beginPhase(sink_->context, kCopyingPhase, 10 * kUnit);
+    ExpectBar(dialog, IDC_TOTAL_PROGRESS, 10, 0);
+    ExpectBar(dialog, IDC_FILE_PROGRESS, 4, 0);
+    sink_->report(sink_->context, kUnit, 2 * kUnit);
+    ExpectBar(dialog, IDC_TOTAL_PROGRESS, 10, 2);
+}
+
 TEST_F(CopyProgressTest, CancelStopsOnlyTheAnimation) {
     HWND dialog = Open(3 * kUnit);
     ASSERT_NE(nullptr, dialog);
