@@ -8,6 +8,7 @@
 #include "package/DeltaEntry.h"
 #include "package/PackageFormat.h"
 #include "tests/support/DeltaStreams.h"
+#include "tests/support/ImageBuilder.h"
 #include "tests/support/TempFolder.h"
 #include "tools/DeltaFiles.h"
 #include "tools/DiffCommand.h"
@@ -63,8 +64,9 @@ protected:
 
     PackRefusal Pack(PackReport* report) {
         std::string image = root_ / "updater.exe";
-        EXPECT_TRUE(WriteFileBytes(image, ToBytes("MZ image")));
+        EXPECT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
         EXPECT_TRUE(WriteFileBytes(out_ + "\\install.env", ToBytes("INSTTITLE\tgame\r\n")));
+        EXPECT_TRUE(WriteFileBytes(out_ + "\\insttscr.rct", TinyRctPicture()));
         return PackUpdater(PackRequest{image, patch_, out_, "", kDefaultPackLevel, kPackLimit, nullptr}, report);
     }
 
