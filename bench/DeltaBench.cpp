@@ -2,7 +2,7 @@
 // benchmark generates: a 300 MiB archive of incompressible assets with
 // (a) three assets replaced in place, (b) one asset inserted in the middle,
 // (c) a tenth of the assets replaced; and (d) a folder of small scripts, a
-// tenth of them edited. For each, the patch bytes of `patchtool diff --delta`
+// tenth of them edited. For each, the patch bytes of `patchtool diff`
 // (each delta deflated as pack carries it, each whole file deflated) against
 // `xdelta3 -9`, `bsdiff` and `zstd --patch-from --long=31 -19`, and the time
 // and peak memory of `patchtool diff` against `xdelta3 -9`'s time.
@@ -177,7 +177,7 @@ void RunOurs(const std::string& work, const std::string& oldDir, const std::stri
     std::string patch = work + "/patch";
     Measure("rm -rf " + Quote(patch));
     Run r = Measure(std::string(PATCHTOOL_PROGRAM) + " diff " + Quote(oldDir) + " " + Quote(newDir) + " " +
-                    Quote(patch) + " --delta --quiet");
+                    Quote(patch) + " --quiet");
     f->oursSeconds = r.seconds;
     f->oursPeakKiB = r.peakKiB;
     f->failed = f->failed || !r.ok;
