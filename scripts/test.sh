@@ -137,7 +137,8 @@ wine_suites() {
     local here="$build/wine-$short" rc=0
     . "$root/scripts/wine-env.sh"
     wine_env_start "$here" "$build/wine-template"
-    local small_drive="$here/small-drive"
+    # Not local: the EXIT trap below reads it after this function has returned.
+    small_drive="$here/small-drive"
     mkdir -p "$small_drive"
     if mountpoint -q "$small_drive" || mount -t tmpfs -o size=2m tmpfs "$small_drive" 2>/dev/null; then
         ln -sfn "$small_drive" "$WINEPREFIX/dosdevices/t:"

@@ -15,22 +15,23 @@ wine_env_start() {
     export WINEARCH=win64
     mkdir -p "$build"
     if [ -z "${UPDATER_KEEP_DISPLAY:-}" ]; then
-        # Two scripts may pick the same free number at once: the X server
-        # that loses ends at once, and the next number is tried.
-        local n=90 tries
-        while :; do
-            while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-            WINE_ENV_XVFB_PID=$!
-            for tries in $(seq 100); do
-                { [ -e "/tmp/.X11-unix/X$n" ] || ! kill -0 "$WINE_ENV_XVFB_PID" 2>/dev/null; } && break
-                sleep 0.05
-            done
-            if kill -0 "$WINE_ENV_XVFB_PID" 2>/dev/null; then break; fi
-            wait "$WINE_ENV_XVFB_PID" 2>/dev/null
-            n=$((n + 1))
+        # The X server picks a free display number itself and writes it once
+        # it holds it, so scripts starting side by side never share a display
+        # (and with it the clipboard and the screen their tests look at).
+        local numberFile="$build/.xvfb-display" tries
+        rm -f "$numberFile"
+        Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numberFile" >/dev/null 2>&1 &
+        WINE_ENV_XVFB_PID=$!
+        for tries in $(seq 200); do
+            [ -s "$numberFile" ] && break
+            kill -0 "$WINE_ENV_XVFB_PID" 2>/dev/null || break
+            sleep 0.05
         done
-        export DISPLAY=":$n"
+        if [ ! -s "$numberFile" ]; then
+            echo "wine-env: the X server did not start" >&2
+            return 1
+        fi
+        export DISPLAY=":$(tr -dc 0-9 <"$numberFile")"
     fi
     if [ ! -f "$WINEPREFIX/system.reg" ] && [ -n "$template" ] && [ -f "$template/wineprefix/.ready" ]; then
         rm -rf "$WINEPREFIX"
