@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
     if (file == nullptr) return 0;
 
-    const ImageLayout untouched = {-7, -7, -7, -7};
+    const ImageLayout untouched = {-7, -7, -7, -7, -7, -7};
     ImageLayout layout = untouched;
     if (ReadImageLayout(file, fileSize, &layout)) {
         FuzzCheck(layout.dataEnd >= 0 && layout.dataEnd <= fileSize, "the image's data lies inside the file");
@@ -26,6 +26,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FuzzCheck(layout.certificateOffset >= layout.dataEnd &&
                           layout.certificateOffset + layout.certificateSize == fileSize,
                       "a table signed to the end follows the image and ends the file");
+        FuzzCheck(layout.resourceOffset >= 0 && layout.resourceSize >= 0 &&
+                      layout.resourceOffset + layout.resourceSize <= fileSize,
+                  "the resources lie inside the file");
     } else {
         FuzzCheck(memcmp(&layout, &untouched, sizeof(layout)) == 0, "a refused image leaves the layout untouched");
     }
