@@ -46,6 +46,13 @@ FILE* PlatformOpenProgramFile();
 int PlatformCreateFolder(const char* path);
 int PlatformRemoveFolder(const char* path);
 int PlatformDeleteFile(const char* path);
+// Writes path (Shift-JIS) into buffer in the form PlatformDeleteFromSignal
+// takes. Returns false, buffer unusable, when it cannot be spelled or does
+// not fit in capacity bytes.
+bool PlatformPrepareSignalDelete(const char* path, char* buffer, size_t capacity);
+// Deletes the file prepared by PlatformPrepareSignalDelete, calling only what
+// a signal handler may call (no allocation, no lock).
+void PlatformDeleteFromSignal(const char* prepared);
 // Renames a file or folder; fails when the target exists. The rename is on
 // the disk when it returns (written through), where the system offers that;
 // PlatformFlushWrittenOut makes it durable everywhere.

@@ -202,6 +202,15 @@ int PlatformRemoveFolder(const char* path) {
     return rmdir(n.c_str()) == 0 ? 0 : 1;
 }
 
+bool PlatformPrepareSignalDelete(const char* path, char* buffer, size_t capacity) {
+    std::string n;
+    if (!ToNative(path, &n) || n.size() + 1 > capacity) return false;
+    memcpy(buffer, n.c_str(), n.size() + 1);
+    return true;
+}
+
+void PlatformDeleteFromSignal(const char* prepared) { unlink(prepared); }
+
 int PlatformDeleteFile(const char* path) {
     if (!PlatformChangeAllowed()) return 1;
     std::string n;

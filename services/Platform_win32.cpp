@@ -199,6 +199,17 @@ int PlatformRemoveFolder(const char* path) {
     return w.ok && RemoveDirectoryW(w.text) ? 0 : 1;
 }
 
+// Ctrl-C reaches a console program on a thread of its own, not between two
+// instructions of the interrupted one: the ordinary delete is safe there.
+bool PlatformPrepareSignalDelete(const char* path, char* buffer, size_t capacity) {
+    size_t n = strlen(path);
+    if (n + 1 > capacity) return false;
+    memcpy(buffer, path, n + 1);
+    return true;
+}
+
+void PlatformDeleteFromSignal(const char* prepared) { PlatformDeleteFile(prepared); }
+
 int PlatformDeleteFile(const char* path) {
     if (!PlatformChangeAllowed()) return 1;
     WidePath w(path);

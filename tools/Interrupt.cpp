@@ -15,7 +15,7 @@ char s_partial[kInterruptPathBuffer];
 volatile sig_atomic_t s_watching = 0;
 
 void OnInterrupt(int) {
-    if (s_watching != 0) PlatformDeleteFile(s_partial);
+    if (s_watching != 0) PlatformDeleteFromSignal(s_partial);
     _Exit(kInterruptedExit);
 }
 
@@ -25,7 +25,6 @@ void RemovePartialFileOnInterrupt() { signal(SIGINT, OnInterrupt); }
 
 void WatchPartialFile(const char* path) {
     s_watching = 0;
-    if (path == nullptr || strlen(path) >= sizeof(s_partial)) return;
-    memcpy(s_partial, path, strlen(path) + 1);
-    s_watching = 1;
+    if (path == nullptr) return;
+    if (PlatformPrepareSignalDelete(path, s_partial, sizeof(s_partial))) s_watching = 1;
 }

@@ -7,7 +7,8 @@
 
 // The exit code of a run ended by Ctrl-C, as shells report SIGINT.
 constexpr int kInterruptedExit = 130;
-// A Shift-JIS path and its terminator; a longer partial path is not watched.
+// The partial path in the form the system takes, and its terminator; a
+// longer one is not watched.
 constexpr size_t kInterruptPathBuffer = 1024;
 
 // Makes Ctrl-C (SIGINT) remove the partial file named by WatchPartialFile, if

@@ -677,9 +677,13 @@ PackRefusal PackUpdater(const PackRequest& request, PackReport* report) {
     if (result != kPackDone) return result;
 
     std::string partial = request.output + kPartialSuffix;
-    FileHolder out(PlatformOpenFile(partial.c_str(), "w+b"));
-    if (out == nullptr) return RefuseWrite(report, partial);
+    // Watched before it exists: Ctrl-C just after the open must find it named.
     WatchPartialFile(partial.c_str());
+    FileHolder out(PlatformOpenFile(partial.c_str(), "w+b"));
+    if (out == nullptr) {
+        WatchPartialFile(nullptr);
+        return RefuseWrite(report, partial);
+    }
     result = CopyImage(request, out.get(), report);
     if (result == kPackDone) result = WriteEntries(request, ordered, out.get(), report);
     if (!CloseWrittenFile(&out) && result == kPackDone) result = RefuseWrite(report, partial);
