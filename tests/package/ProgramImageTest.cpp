@@ -89,7 +89,7 @@ TEST(ProgramImageTest, MalformedHeadersGiveNoLayout) {
     for (const Case& c : cases) {
         Bytes bad = good;
         c.damage(&bad);
-        ImageLayout layout = {-7, -7, -7, -7};
+        ImageLayout layout = {-7, -7, -7, -7, -7, -7};
         EXPECT_FALSE(LayoutOf(dir, bad, &layout)) << c.what;
         EXPECT_EQ(-7, layout.dataEnd) << c.what;
     }
@@ -117,7 +117,7 @@ TEST(ProgramImageTest, FewDirectoriesMeanNoSecurityEntry) {
 }
 
 TEST(ProgramImageTest, ACertificateTableMustLieAfterTheDataAndRunToTheEnd) {
-    ImageLayout layout = {kDataEnd, 0x100, kDataEnd, 512};
+    ImageLayout layout = {kDataEnd, 0x100, kDataEnd, 512, 0, 0};
     struct Case { const char* what; int64_t offset, size, fileSize; bool expected; } cases[] = {
         {"table to the end", kDataEnd, 512, kDataEnd + 512, true},
         {"table short of the end", kDataEnd, 512, kDataEnd + 520, false},

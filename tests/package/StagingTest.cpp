@@ -344,7 +344,9 @@ TEST(StagingJournalTest, RecoveryNeverReachesOutsideTheInstallFolder) {
         for (const auto& entry : before) {
             if (entry.first.compare(0, 5, "game\\") == 0) continue;
             EXPECT_EQ(1u, after.count(entry.first)) << row.fault << ": " << entry.first;
-            if (after.count(entry.first) == 1) EXPECT_EQ(entry.second, after[entry.first]) << row.fault;
+            if (after.count(entry.first) == 1) {
+                EXPECT_EQ(entry.second, after[entry.first]) << row.fault;
+            }
         }
     }
 }
