@@ -82,6 +82,17 @@ protected:
         for (int s = 0; s < kSectionCount; ++s) ClearStringList(const_cast<StringList*>(SectionList(s)));
     }
 
+    // A folder pack would take but for its install.env (a data file, the
+    // background picture), and the request that packs it with the updater.
+    void MakePackSource(const std::string& source, const std::string& output, PackRequest* request) {
+        ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
+        ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
+        std::string image = root_ / "updater.exe";
+        ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
+        ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
+        *request = PackRequest{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
+    }
+
     std::string Store(const std::string& name, const std::string& text) {
         std::string path = root_ / name;
         EXPECT_TRUE(WriteFileBytes(path, ToBytes(text)));
@@ -339,12 +350,8 @@ TEST_F(CheckCommandTest, CommandExitCodesAndReadme) {
 TEST_F(CheckCommandTest, PackRefusesAnErrorAndPassesWarningsOn) {
     std::string source = root_ / "src";
     std::string output = root_ / "out.exe";
-    ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
-    ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
-    std::string image = root_ / "updater.exe";
-    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
-    ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
-    PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
+    PackRequest request{};
+    ASSERT_NO_FATAL_FAILURE(MakePackSource(source, output, &request));
 
     ASSERT_TRUE(WriteFileBytes(source + "\\install.env", ToBytes("TITLEBAR game\r\n[ini]\r\nInstall x\r\n")));
     PackReport report;
@@ -408,12 +415,8 @@ TEST_F(CheckCommandTest, CheckAndPackSayEveryMistakeWithItsExitCode) {
     };
     std::string source = root_ / "src";
     std::string output = root_ / "out.exe";
-    ASSERT_EQ(0, PlatformCreateFolder(source.c_str()));
-    ASSERT_TRUE(WriteFileBytes(source + "\\game.bin", ToBytes("data")));
-    std::string image = root_ / "updater.exe";
-    ASSERT_TRUE(WriteFileBytes(image, MakeUpdaterImage()));
-    ASSERT_TRUE(WriteFileBytes(source + "\\insttscr.rct", TinyRctPicture()));
-    PackRequest request{image, output, source, "", kDefaultPackLevel, kPackLimit, nullptr};
+    PackRequest request{};
+    ASSERT_NO_FATAL_FAILURE(MakePackSource(source, output, &request));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
         std::string path = source + "\\install.env";
