@@ -31,6 +31,7 @@ set(UPDATER_CORE_SOURCES
   update/FinishDialog.cpp
   update/InstallFolder.cpp
   update/RunUpdate.cpp
+  update/HelperHandshake.cpp
 )
 
 # The platform layer of each build.
@@ -94,6 +95,7 @@ set(UPDATER_CORE_TESTS
   tests/picture/RctFormatTest.cpp
   tests/update/InstallFolderTest.cpp
   tests/update/RunUpdateTest.cpp
+  tests/update/HelperHandshakeTest.cpp
   tests/picture/RctEncoderTest.cpp
   tests/update/UpdateRulesTest.cpp
   tests/update/FinishDialogTest.cpp
