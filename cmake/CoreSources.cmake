@@ -43,6 +43,7 @@ set(UPDATER_POSIX_SOURCES
   services/Registry_file.cpp
   update/UpdateDialogs_script.cpp
   update/SetupDialog_script.cpp
+  update/Elevation_script.cpp
   package/CopyProgress_none.cpp
 )
 set(UPDATER_WIN32_SOURCES
@@ -59,6 +60,7 @@ set(UPDATER_WIN32_SOURCES
   update/FinishDialog_win32.cpp
   update/Launch_win32.cpp
   update/SetupDialog_win32.cpp
+  update/Elevation_win32.cpp
 )
 
 # Tests of the portable core, run natively and under Wine.
