@@ -132,7 +132,8 @@ bool ReadFolder(ByteReader* reader, std::u16string* folder) {
     std::u16string text(units, u'\0');
     for (uint16_t i = 0; i < units; ++i) {
         uint16_t unit = 0;
-        if (!ReadU16(reader, &unit)) return false;
+        // A NUL would end the folder early wherever the system reads it.
+        if (!ReadU16(reader, &unit) || unit == 0) return false;
         text[i] = static_cast<char16_t>(unit);
     }
     *folder = text;

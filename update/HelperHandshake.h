@@ -93,7 +93,7 @@ size_t WriteHandshakeBlock(const HandshakeBlock& block, uint8_t* out, size_t cap
 // Reads a block laid out by WriteHandshakeBlock from size bytes (trailing
 // bytes past it are the mapping's unused rest). Returns false, block
 // untouched, for another magic or version, a cut block, or an empty or
-// oversized folder.
+// oversized folder or one holding a NUL.
 bool ReadHandshakeBlock(const uint8_t* data, size_t size, HandshakeBlock* block);
 
 // The helper's rule: true only when the block carries the command line's
