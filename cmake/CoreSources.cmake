@@ -31,6 +31,7 @@ set(UPDATER_CORE_SOURCES
   update/FinishDialog.cpp
   update/InstallFolder.cpp
   update/RunUpdate.cpp
+  update/HelperHandshake.cpp
 )
 
 # The platform layer of each build.
@@ -42,6 +43,7 @@ set(UPDATER_POSIX_SOURCES
   services/Registry_file.cpp
   update/UpdateDialogs_script.cpp
   update/SetupDialog_script.cpp
+  update/Elevation_script.cpp
   package/CopyProgress_none.cpp
 )
 set(UPDATER_WIN32_SOURCES
@@ -58,6 +60,7 @@ set(UPDATER_WIN32_SOURCES
   update/FinishDialog_win32.cpp
   update/Launch_win32.cpp
   update/SetupDialog_win32.cpp
+  update/Elevation_win32.cpp
 )
 
 # Tests of the portable core, run natively and under Wine.
@@ -94,6 +97,7 @@ set(UPDATER_CORE_TESTS
   tests/picture/RctFormatTest.cpp
   tests/update/InstallFolderTest.cpp
   tests/update/RunUpdateTest.cpp
+  tests/update/HelperHandshakeTest.cpp
   tests/picture/RctEncoderTest.cpp
   tests/update/UpdateRulesTest.cpp
   tests/update/FinishDialogTest.cpp

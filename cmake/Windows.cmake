@@ -84,7 +84,8 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_library(updatercore_scripted STATIC $<TARGET_OBJECTS:updatercore_objects> services/Platform_win32.cpp
   services/PlatformHold_win32.cpp services/PlatformSha256_win32.cpp
   services/TextCodec_win32.cpp services/WidePath_win32.cpp services/ScriptedBoxes.cpp services/Registry_win32.cpp
-  update/SetupDialog_script.cpp update/UpdateDialogs_script.cpp package/CopyProgress_none.cpp)
+  update/SetupDialog_script.cpp update/UpdateDialogs_script.cpp update/Elevation_script.cpp
+  package/CopyProgress_none.cpp)
 target_include_directories(updatercore_scripted PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_definitions(updatercore_scripted PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
 target_compile_options(updatercore_scripted PRIVATE ${UPDATER_TEXT_FLAGS})

@@ -720,6 +720,10 @@ static bool AskRetryAfterWalkFailure(int result) {
     return AskRetryAfterWriteFailure(failure->reason, failure->path, needed);
 }
 
+bool DestinationRefusesWrites(const char* destination) {
+    return ProbeStaging(destination) == kPackageCannotWrite && LastWriteFailure()->reason == kWriteFailureDenied;
+}
+
 ExtractResult ExtractPackage(const char* destination, ExtractMode mode) {
     for (;;) {
         PackageStream package;

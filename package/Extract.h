@@ -36,6 +36,14 @@ void SetExtractWorkers(unsigned count);
 // Name of the entry a failed walk stopped at ("" when it failed before one).
 const char* LastFailedEntry();
 
+// Before a Full walk: whether destination refuses this process the first
+// write a walk makes there (its staging folder and lock file) for lack of
+// permission. Takes and lets go of the staging folder; nothing stays written,
+// and a refused folder is left untouched. Any other outcome (the folder takes
+// writes, another updater holds it, another failure) gives false: the walk
+// itself then meets and tells it.
+bool DestinationRefusesWrites(const char* destination);
+
 // Extracts the package appended to the running program. A Full walk that
 // could not write into the destination (the folder is then as it was) asks
 // why in a Retry/Cancel box: Retry walks again, Cancel gives

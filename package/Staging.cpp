@@ -449,6 +449,14 @@ int BeginStaging(const char* destination, bool direct) {
     return kPackageCannotWrite;
 }
 
+int ProbeStaging(const char* destination) {
+    Reset();
+    s_failure = WriteFailure{};
+    int held = HoldStagingFolder(destination);
+    if (held == kPackageOk) ReleaseStagingFolder();
+    return held;
+}
+
 int StageFolder(const char* path) {
     char trimmed[kMaxPath];
     CopyText(trimmed, sizeof(trimmed), path);

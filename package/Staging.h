@@ -79,6 +79,12 @@ void NoteWriteFailureReason(const char* path, WriteFailureReason reason);
 // Nothing else in the destination changes before the walk.
 int BeginStaging(const char* destination, bool direct);
 
+// Takes and lets go of destination's staging folder, the first write of a
+// Full walk, leaving nothing of its own behind. Returns 0, or what holding it
+// gave (kPackageCannotWrite with the failure noted, kPackageFolderBusy).
+// Recovers nothing and never touches a refused folder.
+int ProbeStaging(const char* destination);
+
 // Makes sure the folder at path exists, creating it if need be. Returns 0, or
 // a package result when a file of that name is in the way.
 int StageFolder(const char* path);

@@ -57,9 +57,13 @@ int HoldStagingFolder(const char* destination) {
             NoteWriteFailureReason(folder, kWriteFailureFolder);
             return kPackageCannotWrite;
         }
-        if (!IsFolder(folder) && PlatformCreateFolder(folder) != 0 && !IsFolder(folder)) {
-            NoteWriteFailure(destination);
-            return kPackageCannotWrite;
+        if (!IsFolder(folder) && PlatformCreateFolder(folder) != 0) {
+            // Looking again sets the system's last error: the reason is the create's.
+            WriteFailureReason reason = WriteFailureReasonNow();
+            if (!IsFolder(folder)) {
+                NoteWriteFailureReason(destination, reason);
+                return kPackageCannotWrite;
+            }
         }
         int held = HoldFolder(destination, folder);
         // The last holder may have removed the folder between: make it again.

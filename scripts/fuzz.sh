@@ -15,7 +15,7 @@
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${UPDATER_BUILD:-$root/build}/fuzz
-targets="package_reader full_walk journal profile_writer settings picture program_image"
+targets="package_reader full_walk journal profile_writer settings picture program_image helper_handshake"
 # The new inputs of a check, from a fixed seed: the same inputs on every run,
 # a few seconds' worth each. The walk and the journal write files for every
 # input and run far fewer in that time.

@@ -61,6 +61,12 @@ constexpr const char* kWriteInUseMessage =
 constexpr const char* kWriteDeniedMessage =
     "「%s」に書き込む権限がありません。\n%s"
     "アップデータを右クリックして「管理者として実行」を選び、起動し直してください。";
+// The administrator box (resources/ElevateDialog.rc): %s is the install
+// folder. Nothing was written yet.
+constexpr const char* kNeedsAdministratorMessage =
+    "このアカウントには、ゲームのフォルダ「%s」に書き込む権限がありません。\n"
+    "［管理者として続行］を押すと、管理者の権限でアップデートできます。\n"
+    "ゲームの設定と起動は、このアカウントのまま行われます。";
 constexpr const char* kWriteDiskFullMessage =
     "ディスクの空き容量が足りないため、「%s」を書き込めませんでした。\n%s"
     "アップデートには約 %.1f MB の空き容量が必要です。空きを作ってから［再試行］を押してください。";

@@ -192,6 +192,14 @@ int PlatformCreateFolder(const char* path) {
     if (!PlatformChangeAllowed()) return 1;
     std::string n;
     if (!ToNative(path, &n)) return 1;
+    // A folder without write permission refuses a user; root on POSIX would not be.
+    size_t slash = n.find_last_of('/', n.size() > 1 ? n.size() - 2 : 0);
+    struct stat st;
+    if (slash != std::string::npos && stat(slash == 0 ? "/" : n.substr(0, slash).c_str(), &st) == 0 &&
+        (st.st_mode & S_IWUSR) == 0) {
+        errno = EACCES;
+        return 1;
+    }
     return mkdir(n.c_str(), 0777) == 0 ? 0 : 1;
 }
 

@@ -16,6 +16,8 @@ constexpr const char* kFallbackTempFolder = "Temp";
 
 char s_startFolder[kShortPathBuffer];
 char s_workingFolder[kMaxPath];
+// The working folder belongs to the updater that started this process.
+bool s_borrowed = false;
 
 // Makes <base>\<name> (an existing folder of that name is used as it is) and
 // makes it current. Leaves s_workingFolder set only on success.
@@ -59,7 +61,16 @@ int CreateWorkingFolder() {
     return 1;
 }
 
+int BorrowWorkingFolder(const char* path) {
+    char copy[kMaxPath];
+    if (!CopyText(copy, sizeof(copy), path) || PlatformSetCurrentFolder(copy) != 0) return 1;
+    CopyText(s_workingFolder, sizeof(s_workingFolder), copy);
+    s_borrowed = true;
+    return 0;
+}
+
 void RemoveWorkingFolder() {
+    if (s_borrowed) return;
     if (s_startFolder[0] != '\0') {
         PlatformSetCurrentFolder(s_startFolder);
     } else if (s_workingFolder[0] != '\0') {

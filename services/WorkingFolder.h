@@ -15,10 +15,17 @@ void FormatWorkingFolderName(uint32_t tick, char* buffer, unsigned capacity);
 // nothing created, when neither place can take it. Shows nothing.
 int CreateWorkingFolder();
 
+// Takes path, the working folder of the updater that started this process as
+// its helper, as this process's own: makes it current and gives it as
+// WorkingFolderPath, but RemoveWorkingFolder and EndProgram leave it to its
+// owner. Returns 0; or 1, nothing changed, when it does not fit or is not a
+// folder that can be made current.
+int BorrowWorkingFolder(const char* path);
+
 // Makes the start folder current (its parent when the start folder could not be
 // spelled), deletes the files directly inside the
 // working folder and removes it. Subfolders are neither entered nor removed.
-// Does nothing when there is no working folder path.
+// Does nothing when there is no working folder path, or a borrowed one.
 void RemoveWorkingFolder();
 
 // Removes the working folder and ends the process with code through the

@@ -2,6 +2,11 @@
 // folder and extracts the start-up files into it, loads the settings, makes
 // sure only one copy with the same title runs, and runs the main window.
 //
+// Started by another updater as its elevated helper (update/Elevation.h), it
+// checks the handshake before anything else, uses that updater's working
+// folder and settings, writes the install folder behind its progress window
+// and ends with a HelperExit code; it shows no main window and takes no guard.
+//
 // Exit codes: 0 when the main window closed, or when another copy runs or the
 // guard cannot be had; -1 for every failure, and when the Windows session ends
 // during the update (rolled back first); a quit message's own code when one
@@ -20,6 +25,8 @@
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
 #include "shell/MainWindow_win32.h"
+#include "base/PathRules.h"
+#include "update/Elevation_win32.h"
 #include "update/RunUpdate.h"
 #include "services/WorkingFolder.h"
 
@@ -42,6 +49,17 @@ void TakeSingleInstanceGuard() {
     }
 }
 
+// The helper's whole run: ends the process with a HelperExit code.
+[[noreturn]] void RunAsHelper(const char* installFolder, const char* workingFolder) {
+    if (BorrowWorkingFolder(workingFolder) != 0 || !DataFileExists(kSettingsFileName)) {
+        ShowMessage(kMsgMissingStartupFiles);
+        EndProgram(kHelperExitFailed);
+    }
+    LoadSettingsTable(kSettingsFileName);
+    LoadSectionLists(kSettingsFileName);
+    EndProgram(WriteInstallFolder(installFolder));
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -50,6 +68,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     CoInitialize(nullptr);
     atexit(UninitializeCom);
     SetDirectOpenAllowed(1);
+    char installFolder[kMaxPath], workingFolder[kMaxPath];
+    HelperCommand helper = ReadHelperHandshake(installFolder, workingFolder, kMaxPath);
+    // A helper command line that its parent did not hand over touches nothing.
+    if (helper == kHelperMalformed) exit(kHelperExitRefused);
+    if (helper == kHelperAsked) RunAsHelper(installFolder, workingFolder);
     if (CreateWorkingFolder() != 0) {
         ShowMessage(kMsgNoWorkingFolder);
         EndProgram(-1);

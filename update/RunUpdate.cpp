@@ -12,6 +12,7 @@
 #include "settings/SectionLists.h"
 #include "settings/SettingsFile.h"
 #include "base/PathRules.h"
+#include "update/Elevation.h"
 #include "update/FinishDialog.h"
 #include "update/InstallFolder.h"
 #include "update/UpdateDialogs.h"
@@ -56,10 +57,45 @@ void ForEachRegLine(void (*use)(const char* name, const char* data, void* contex
         if (SplitRegLine(e->text, name, sizeof(name), data, sizeof(data)) == kSplitOk) use(name, data, context);
 }
 
-void EndAfterFailedExtraction(ExtractResult result) {
+// Tells why an extraction did not end in kExtractDone: a damaged package, or
+// an installed file a delta does not apply to (Cancel was the player's own).
+static void TellFailedExtraction(ExtractResult result) {
     if (result == kExtractDamaged) ShowMessage(kMsgDamagedPackage);
     if (result == kExtractSourceMismatch) ShowMessage(kMsgSourceMismatch, LastFailedEntry(), kKeptAsItWas);
+}
+
+void EndAfterFailedExtraction(ExtractResult result) {
+    TellFailedExtraction(result);
     EndProgram(-1);
+}
+
+HelperExit WriteInstallFolder(const char* folder) {
+    ExtractResult extracted = ExtractPackage(folder, kFullMode);
+    if (extracted != kExtractDone) {
+        TellFailedExtraction(extracted);
+        return kHelperExitFailed;
+    }
+    SetInstallFolderToken(folder);
+    // A failed [ini] write is told with the file's name, and the update goes on.
+    char iniPath[kMaxPath];
+    int iniResult = WriteIniLines(iniPath, sizeof(iniPath));
+    if (iniResult != kProfileOk) ShowMessage(IniFailureMessage(iniResult), iniPath);
+    DeleteAfterInstall(folder);
+    return kHelperExitDone;
+}
+
+// Writes into folder as this account, or through the elevated helper when the
+// folder refuses this account and the player agrees. Returns only when the
+// folder is updated; every failure was told and ends the program with -1.
+static void UpdateInstallFolder(const char* folder) {
+    if (DestinationRefusesWrites(folder)) {
+        if (!AskContinueAsAdministrator(folder)) EndProgram(-1);
+        HelperOutcome outcome = RunElevatedHelper(folder);
+        if (outcome == kHelperFinished) return;
+        if (outcome == kHelperFailedTold) EndProgram(-1);
+        // Refused elevation: the walk below meets the refusal and asks Retry/Cancel as ever.
+    }
+    if (WriteInstallFolder(folder) != kHelperExitDone) EndProgram(-1);
 }
 
 UpdateResult RunUpdate() {
@@ -71,15 +107,10 @@ UpdateResult RunUpdate() {
         ShowMessage(kMsgUpdateCancelled);
         return kUpdateAbandoned;
     }
-    ExtractResult extracted = ExtractPackage(folder, kFullMode);
-    if (extracted != kExtractDone) EndAfterFailedExtraction(extracted);
+    UpdateInstallFolder(folder);
+    // The registry values and the launches are the player's own, never the helper's.
     SetInstallFolderToken(folder);
-    // A failed [ini] write is told with the file's name, and the update goes on.
-    char iniPath[kMaxPath];
-    int iniResult = WriteIniLines(iniPath, sizeof(iniPath));
-    if (iniResult != kProfileOk) ShowMessage(IniFailureMessage(iniResult), iniPath);
     ForEachRegLine(ApplyRegLine, nullptr);
-    DeleteAfterInstall(folder);
     FinishChoices choices{false, false};
     FinishDialog(&choices);
     PlatformSetCurrentFolder(folder);

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "package/Extract.h"
+#include "update/HelperHandshake.h"
 
 // How an update ended, when the program goes on.
 enum UpdateResult {
@@ -14,8 +15,18 @@ enum UpdateResult {
 };
 
 // Runs the update. A damaged package or Cancel after a write failure ends
-// the program, with the install folder as it was.
+// the program, with the install folder as it was. A folder that refuses this
+// account's writes is offered to the elevated helper; the registry values,
+// the finish dialog and the launches stay with this process.
 UpdateResult RunUpdate();
+
+// The part of an update that writes into folder, for this process and for
+// the elevated helper alike: the package (Retry/Cancel on write failures),
+// the [ini] lines (a failed one told, and the update goes on), the
+// [delfiles_afterinst] deletions. Returns kHelperExitDone, or
+// kHelperExitFailed after telling the failure (or Cancel), the folder as it
+// was. Writes no registry value and launches nothing.
+HelperExit WriteInstallFolder(const char* folder);
 
 // Writes every [ini] line that splits (tokens expanded) into INI_SECTION of
 // INI_FILE, in one swap, for the updater and the makers' rehearsal. Returns

@@ -7,6 +7,7 @@
 // Seeds named "found-*" are inputs that once found a fault; they are kept
 // by hand and this program leaves them alone.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "services/Platform.h"
 #include "tests/support/ImageBuilder.h"
 #include "tests/support/PackageBuilder.h"
+#include "update/HelperHandshake.h"
 
 namespace {
 
@@ -36,6 +38,16 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 }
 
 // A few packages' entries: what a patch usually carries, and damaged ones.
+// UTF-16LE bytes of text, as the fuzz target reads a command line.
+Bytes Utf16Bytes(const std::u16string& text) {
+    Bytes out;
+    for (char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    return out;
+}
+
 std::vector<std::pair<const char*, Bytes>> Packages() {
     Bytes patch;
     AppendFile(&patch, "readme.txt", ToBytes("readme of 1.01\r\n"));
@@ -134,5 +146,16 @@ int main(int argc, char** argv) {
     Seed("program_image", "pe32plus", MakeProgramFile(MakeImage(kImagePe32Plus, 16), entries));
     Seed("program_image", "signed", SignLikeATool(MakeProgramFile(MakeImage(kImagePe32, 16), entries), 24));
     Seed("program_image", "no-image", MakeProgramFile(ToBytes("not an image"), entries));
+
+    HelperRequest request{1234, {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd,
+                                 0xee, 0xff},
+                          u"C:\\Program Files (x86)\\\u30B2\u30FC\u30E0 \"v2\"\\"};
+    Seed("helper_handshake", "command-line",
+         Utf16Bytes(u"\"C:\\Users\\a\\updater.exe\" " + FormatHelperArguments(request)));
+    HandshakeBlock block{1234, {}, request.folder, u"C:\\Users\\\uAE40\uBBFC\uC218\\Temp\\TempGPInstallFolder_000001234"};
+    memcpy(block.nonce, request.nonce, kNonceBytes);
+    Bytes laid(kHandshakeBlockSize);
+    laid.resize(WriteHandshakeBlock(block, laid.data(), laid.size()));
+    Seed("helper_handshake", "block", laid);
     return 0;
 }

@@ -167,4 +167,24 @@ TEST(WorkingFolderDeathTest, EndProgramRemovesTheFolderAndRunsExitHandlers) {
     RemoveTree(temp);
 }
 
+// The elevated helper ends through EndProgram too: the folder it borrowed
+// from the updater that started it, with the start-up files that updater
+// still needs, must outlive it.
+TEST(WorkingFolderDeathTest, ABorrowedFolderOutlivesTheBorrower) {
+    TempFolder lender;
+    CurrentFolderGuard cwd;
+    ASSERT_TRUE(WriteFileBytes(lender / "install.env", ToBytes("x")));
+    EXPECT_EXIT(
+        {
+            if (BorrowWorkingFolder(lender.Path().c_str()) != 0 || WorkingFolderPath() != lender.Path()) exit(1);
+            // Bare names reach the borrowed folder, as the start-up files do.
+            if (!Exists("install.env")) exit(2);
+            EndProgram(3);
+        },
+        ::testing::ExitedWithCode(3), "");
+    EXPECT_TRUE(Exists(lender / "install.env"));
+    TempFolder gone;
+    EXPECT_EQ(1, BorrowWorkingFolder((gone / "missing").c_str()));
+}
+
 }  // namespace

@@ -127,7 +127,8 @@ void UpdaterProcessTest::Start(const Bytes& programFile, const char* name) {
     StartAt(Wide((programs_ / name).c_str()), programFile);
 }
 
-void UpdaterProcessTest::StartAt(const std::wstring& exe, const Bytes& programFile, const wchar_t* folder) {
+void UpdaterProcessTest::StartAt(const std::wstring& exe, const Bytes& programFile, const wchar_t* folder,
+                                 const wchar_t* arguments) {
     HANDLE file = CreateFileW(exe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, file) << "the program file cannot be written";
     DWORD written = 0;
@@ -137,6 +138,7 @@ void UpdaterProcessTest::StartAt(const std::wstring& exe, const Bytes& programFi
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     std::wstring command = L"\"" + exe + L"\"";
+    if (arguments != nullptr) command += std::wstring(L" ") + arguments;
     // Wine has been seen to refuse a start now and then, just after the
     // file was written; a few tries tell that apart from a real refusal.
     DWORD error = 0;

@@ -90,8 +90,9 @@ protected:
     // Starts the updater from these file bytes, saved under name.
     void Start(const Bytes& programFile, const char* name = "更新.exe");
     // Starts the updater from these file bytes, saved at exe, with folder as
-    // its current folder (none: this program's).
-    void StartAt(const std::wstring& exe, const Bytes& programFile, const wchar_t* folder = nullptr);
+    // its current folder (none: this program's) and arguments after its name.
+    void StartAt(const std::wstring& exe, const Bytes& programFile, const wchar_t* folder = nullptr,
+                 const wchar_t* arguments = nullptr);
     // Waits for the updater to end (killing it after kProcessTimeoutMs) and
     // returns its exit code.
     int Finish();

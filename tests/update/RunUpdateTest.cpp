@@ -22,6 +22,7 @@
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/RegistryStore.h"
 #include "tests/support/TempFolder.h"
+#include "update/ScriptedElevation.h"
 #include "update/ScriptedUpdateDialogs.h"
 
 namespace {
@@ -36,6 +37,7 @@ protected:
         for (int i = 0; i < kSectionCount; ++i) ClearStringList(const_cast<StringList*>(SectionList(i)));
         ResetScriptedBoxes();
         ResetScriptedUpdateDialogs();
+        ResetScriptedElevation();
         SetDirectOpenAllowed(1);
         UseFreshRegistry(files_.Path());
         ASSERT_EQ(0, PlatformSetCurrentFolder(files_.Path().c_str()));
@@ -50,6 +52,7 @@ protected:
         setenv("UPDATER_PROGRAM_FILE", program.c_str(), 1);
     }
     void TearDown() override {
+        PlatformSetAttributes(game_.Path().c_str(), 0);
         unsetenv("UPDATER_PROGRAM_FILE");
         ResetSettingsForTesting();
     }
@@ -296,6 +299,148 @@ TEST_F(RunUpdateTest, CancelAfterARefusedWriteEndsTheProgramWithoutTheDamagedBox
         },
         ::testing::ExitedWithCode(kExitCodeMinusOne), "boxes 2, last 21 other");
     PlatformSetAttributes((game_ / "game.exe").c_str(), 0);
+}
+
+// A game folder this account may not write, with the game registered there.
+class RefusedFolderTest : public RunUpdateTest {
+protected:
+    void SetUp() override {
+        RunUpdateTest::SetUp();
+        Settings("[ini]\nPath=REP_INSTALL\n-\n"
+                 "[reg]\n\"InstallDir\"=\"REP_INSTALL\"\n-\n"
+                 "[delfiles_afterinst]\ndata\\old.dat\n-\n");
+        RegWriteString(kGlobal, kLocal, "IsInst", "1");
+        RegWriteString(kGlobal, kLocal, "InstTo", game_.Path().c_str());
+        ASSERT_EQ(0, PlatformSetAttributes(game_.Path().c_str(), kAttrReadOnly));
+    }
+    // Nothing of the update is anywhere: the folder, the INI file, the registry.
+    void ExpectNothingChanged() {
+        Bytes game;
+        ASSERT_TRUE(ReadFileBytes(game_ / "game.exe", &game));
+        EXPECT_EQ(ToBytes("old"), game);
+        EXPECT_FALSE(Exists(game_ / kStagingFolderName));
+        EXPECT_FALSE(Exists(game_ / "追加.dat"));
+        EXPECT_TRUE(Exists(game_ / "data\\old.dat"));
+        EXPECT_FALSE(Exists(files_ / "game.ini"));
+        char value[260];
+        EXPECT_EQ(-1, RegReadString(kGlobal, kLocal, "InstallDir", "", value, sizeof(value)));
+    }
+};
+
+TEST_F(RefusedFolderTest, TheProbeKnowsBeforeTheWalkAndLeavesNothing) {
+    TempFolder crashed;
+    ASSERT_EQ(0, PlatformCreateFolder((crashed / kStagingFolderName).c_str()));
+    std::string leftover = crashed / kStagingFolderName + "\\00000000.old";
+    ASSERT_TRUE(WriteFileBytes(leftover, ToBytes("original")));
+    struct Case {
+        const char* fault;
+        std::string folder;
+        bool refuses;
+    } cases[] = {
+        {"a refused folder not known before the walk", game_.Path(), true},
+        {"a writable folder taken for a refused one", files_.Path(), false},
+        {"a crashed run's staging folder removed by the probe", crashed.Path(), false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.refuses, DestinationRefusesWrites(c.folder.c_str())) << c.fault;
+        EXPECT_EQ(c.folder == crashed.Path(), Exists(c.folder + "\\" + kStagingFolderName)) << c.fault;
+    }
+    EXPECT_TRUE(Exists(leftover));
+    EXPECT_TRUE(ShownBoxes().empty());
+    ExpectNothingChanged();
+}
+
+// The helper wrote the folder: this process does not walk again, and keeps
+// the registry, the finish dialog and the launch for the player's account.
+TEST_F(RefusedFolderTest, AfterTheHelperThisProcessWritesTheRegistryAndLaunchesButDoesNotWalk) {
+    QueueBoxAnswer(kAnswerYes);  // confirm
+    QueueAdministratorAnswer(true);
+    QueueHelperOutcome(kHelperFinished);
+    QueueFinishAnswer(true, false);
+    ASSERT_EQ(0, RunUpdate());
+    EXPECT_EQ((std::vector<std::string>{game_.Path()}), AdministratorBoxFolders());
+    EXPECT_EQ((std::vector<std::string>{game_.Path()}), HelperFolders());
+    EXPECT_EQ(1u, ShownBoxes().size());  // the confirmation only: no Retry/Cancel
+    Bytes game;
+    ASSERT_TRUE(ReadFileBytes(game_ / "game.exe", &game));
+    EXPECT_EQ(ToBytes("old"), game);
+    EXPECT_FALSE(Exists(files_ / "game.ini"));
+    EXPECT_TRUE(Exists(game_ / "data\\old.dat"));
+    char value[260];
+    ASSERT_EQ(0, RegReadString(kGlobal, kLocal, "InstallDir", "", value, sizeof(value)));
+    EXPECT_EQ(game_.Path(), std::string(value));
+    EXPECT_EQ(1u, FinishLabels().size());
+    EXPECT_EQ((std::vector<std::string>{"game.exe"}), StartedPrograms());
+}
+
+// Prints, as a death test's child ends, what it asked and started, and which
+// box it showed last.
+void ReportElevationAtExit() {
+    atexit([] {
+        const std::vector<ShownBox>& boxes = ShownBoxes();
+        std::string last = boxes.empty() ? "" : boxes.back().text;
+        const char* kind = last.find("に書き込む権限がありません") != std::string::npos ? "denied"
+                           : last.find("をアップデートします") != std::string::npos   ? "confirm"
+                                                                                          : "other";
+        fprintf(stderr, "admin %zu, helper %zu, finish %zu, last box %s\n", AdministratorBoxFolders().size(),
+                HelperFolders().size(), FinishLabels().size(), kind);
+    });
+}
+
+TEST_F(RefusedFolderTest, EndingsThatLeaveEverythingAsItWas) {
+    struct Case {
+        const char* fault;
+        bool cont;
+        HelperOutcome outcome;
+        std::string report;
+    } cases[] = {
+        {"Cancel in the administrator box going on", false, kHelperFinished,
+         "admin 1, helper 0, finish 0, last box confirm"},
+        {"a failure the helper told followed by the registry and the finish", true, kHelperFailedTold,
+         "admin 1, helper 1, finish 0, last box confirm"},
+        {"a refused elevation losing today's Retry/Cancel box", true, kHelperNotStarted,
+         "admin 1, helper 1, finish 0, last box denied"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EXIT(
+            {
+                ReportElevationAtExit();
+                QueueBoxAnswer(kAnswerYes);  // confirm
+                QueueAdministratorAnswer(c.cont);
+                QueueHelperOutcome(c.outcome);
+                QueueBoxAnswer(kAnswerCancel);  // the Retry/Cancel box, when there is one
+                QueueFinishAnswer(true, false);
+                RunUpdate();
+            },
+            ::testing::ExitedWithCode(kExitCodeMinusOne), c.report)
+            << c.fault;
+        ExpectNothingChanged();
+    }
+}
+
+// What the helper runs: everything inside the folder, nothing of the player's.
+TEST_F(RefusedFolderTest, TheHelpersPartWritesTheFolderButNoRegistryAndLaunchesNothing) {
+    ASSERT_EQ(0, PlatformSetAttributes(game_.Path().c_str(), 0));  // as the administrator may
+    ASSERT_EQ(kHelperExitDone, WriteInstallFolder(game_.Path().c_str()));
+    Bytes game;
+    ASSERT_TRUE(ReadFileBytes(game_ / "game.exe", &game));
+    EXPECT_EQ(ToBytes("new"), game);
+    EXPECT_TRUE(Exists(game_ / "追加.dat"));
+    EXPECT_FALSE(Exists(game_ / "data"));
+    Bytes ini;
+    ASSERT_TRUE(ReadFileBytes(files_ / "game.ini", &ini));
+    EXPECT_EQ("[設定]\r\nPath=" + game_.Path() + "\r\n", std::string(ini.begin(), ini.end()));
+    char value[260];
+    EXPECT_EQ(-1, RegReadString(kGlobal, kLocal, "InstallDir", "", value, sizeof(value)));
+    EXPECT_TRUE(FinishLabels().empty());
+    EXPECT_TRUE(StartedPrograms().empty());
+    EXPECT_TRUE(AdministratorBoxFolders().empty());
+    // A damaged package is told and ends the helper's part with the folder as it was.
+    ASSERT_TRUE(WriteFileBytes(files_ / "update.exe", DamagedProgramFile()));
+    ResetScriptedBoxes();
+    EXPECT_EQ(kHelperExitFailed, WriteInstallFolder(game_.Path().c_str()));
+    ASSERT_EQ(1u, ShownBoxes().size());
+    EXPECT_EQ(kDamagedPackageMessage, ShownBoxes()[0].text);
 }
 
 }  // namespace
