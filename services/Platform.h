@@ -28,6 +28,12 @@ FILE* PlatformOpenFile(const char* path, const char* mode);
 // file position or the runtime's buffer, so that several threads may read one
 // file at once. Returns the bytes read (fewer at the end of the file or on an error).
 size_t PlatformReadAt(FILE* file, void* out, size_t count, int64_t offset);
+// Maps the first size bytes (size > 0) of a file opened for reading into
+// memory, read-only; the view stays valid after the file is closed, until
+// PlatformUnmapFile. Null when the system will not map it: the caller reads
+// the file instead.
+const uint8_t* PlatformMapFile(FILE* file, size_t size);
+void PlatformUnmapFile(const uint8_t* view, size_t size);
 // 64-bit seek and tell on a runtime file.
 int PlatformSeek(FILE* file, int64_t offset, int origin);
 int64_t PlatformTell(FILE* file);

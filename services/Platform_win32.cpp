@@ -133,6 +133,21 @@ int PlatformFlushWrittenOut(const char* path) {
     return flushed ? 0 : 1;
 }
 
+const uint8_t* PlatformMapFile(FILE* file, size_t size) {
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    HANDLE mapping = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    if (mapping == nullptr) return nullptr;
+    // The view holds the mapping open by itself.
+    void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, size);
+    CloseHandle(mapping);
+    return static_cast<const uint8_t*>(view);
+}
+
+void PlatformUnmapFile(const uint8_t* view, size_t) {
+    if (view != nullptr) UnmapViewOfFile(view);
+}
+
 size_t PlatformReadAt(FILE* file, void* out, size_t count, int64_t offset) {
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
     if (h == INVALID_HANDLE_VALUE) return 0;

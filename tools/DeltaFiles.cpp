@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "base/PathRules.h"
 #include "package/VcdiffDecoder.h"
@@ -121,14 +123,42 @@ int EncodeWrite(void* context, const uint8_t* data, size_t size) {
     return 0;
 }
 
-bool ReadWhole(const std::string& path, std::vector<uint8_t>* bytes) {
+// A whole file in memory: mapped where the system allows, so that a
+// release's archive of hundreds of megabytes is neither copied nor zeroed
+// first; read into a buffer otherwise.
+struct FileBytes {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    bool mapped = false;
+    std::unique_ptr<uint8_t[]> owned;
+    FileBytes() = default;
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    ~FileBytes() { Release(); }
+    void Release() {
+        if (mapped) PlatformUnmapFile(data, size);
+        owned.reset();
+        data = nullptr;
+        mapped = false;
+    }
+};
+
+bool ReadWhole(const std::string& path, FileBytes* bytes) {
     FileHolder in(PlatformOpenFile(path.c_str(), "rb"));
     if (!in || PlatformSeek(in.get(), 0, SEEK_END) != 0) return false;
     int64_t size = PlatformTell(in.get());
     if (size < 0 || size > kMaxPackageValue || PlatformSeek(in.get(), 0, SEEK_SET) != 0) return false;
-    bytes->resize(static_cast<size_t>(size));
-    return size == 0 || fread(bytes->data(), 1, bytes->size(), in.get()) == bytes->size();
+    bytes->size = static_cast<size_t>(size);
+    if (size > 0 && (bytes->data = PlatformMapFile(in.get(), bytes->size)) != nullptr) {
+        bytes->mapped = true;
+        return true;
+    }
+    bytes->owned.reset(new (std::nothrow) uint8_t[size == 0 ? 1 : bytes->size]);
+    if (!bytes->owned) return false;
+    bytes->data = bytes->owned.get();
+    return size == 0 || fread(bytes->owned.get(), 1, bytes->size, in.get()) == bytes->size;
 }
+
 
 }  // namespace
 
@@ -156,12 +186,12 @@ int CheckDeltaShape(const uint8_t* vcdiff, size_t size, const DeltaFields& field
 }
 
 DeltaFileProblem ReadDeltaFile(const std::string& path, DeltaFields* fields, std::vector<uint8_t>* vcdiff) {
-    std::vector<uint8_t> bytes;
+    FileBytes bytes;
     if (!ReadWhole(path, &bytes)) return kDeltaFileCannotRead;
-    if (bytes.size() < kDeltaFileHeaderSize || memcmp(bytes.data(), kDeltaFileMagic, kDeltaFileMagicSize) != 0 ||
-        ParseDeltaFields(bytes.data() + kDeltaFileMagicSize, kDeltaFieldsSize, fields) != kPackageOk)
+    if (bytes.size < kDeltaFileHeaderSize || memcmp(bytes.data, kDeltaFileMagic, kDeltaFileMagicSize) != 0 ||
+        ParseDeltaFields(bytes.data + kDeltaFileMagicSize, kDeltaFieldsSize, fields) != kPackageOk)
         return kDeltaFileBadHeader;
-    vcdiff->assign(bytes.begin() + kDeltaFileHeaderSize, bytes.end());
+    vcdiff->assign(bytes.data + kDeltaFileHeaderSize, bytes.data + bytes.size);
     return CheckDeltaShape(vcdiff->data(), vcdiff->size(), *fields) == kVcdiffOk ? kDeltaFileOk : kDeltaFileBadDelta;
 }
 
@@ -195,21 +225,21 @@ bool MakeDeltaFile(const std::string& oldPath, const std::string& newPath, const
                    uint64_t time, DeltaChoice* choice, bool* readFailed) {
     *choice = DeltaChoice{false, 0, 0, false};
     *readFailed = true;
-    std::vector<uint8_t> source;
+    FileBytes source;
     if (!ReadWhole(oldPath, &source)) return false;
     DeltaFields fields{};
-    fields.sourceSize = static_cast<uint32_t>(source.size());
-    if (PlatformSha256(source.data(), source.size(), fields.sourceHash) != 0) return false;
+    fields.sourceSize = static_cast<uint32_t>(source.size);
+    if (PlatformSha256(source.data, source.size, fields.sourceHash) != 0) return false;
     FileHolder target(PlatformOpenFile(newPath.c_str(), "rb"));
     if (!target) return false;
     std::vector<uint8_t> delta;
     Encoding e{target.get(), PlatformSha256Begin(), 0, &delta};
     VcdiffEncodeStreams streams{&e, EncodeRead, EncodeWrite};
-    int encoded = EncodeVcdiff(source.data(), source.size(), &streams);
+    int encoded = EncodeVcdiff(source.data, source.size, &streams);
     bool hashed = PlatformSha256End(e.hash, fields.targetHash) == 0;
     if (encoded != kVcdiffEncodeOk || !hashed || e.size > static_cast<uint64_t>(kMaxPackageValue)) return false;
     fields.targetSize = static_cast<uint32_t>(e.size);
-    std::vector<uint8_t>().swap(source);
+    source.Release();
     bool atLeast = false;
     choice->deltaBytes = DeflatedSize(delta.data(), delta.size(), nullptr, kDeltaEstimateLevel, -1, &atLeast);
     if (choice->deltaBytes < 0 || PlatformSeek(target.get(), 0, SEEK_SET) != 0) return false;
