@@ -714,6 +714,8 @@ static bool IsWriteFailure(int result) {
 // Asks why the walk could not write, with Retry; true for Retry.
 static bool AskRetryAfterWalkFailure(int result) {
     const WriteFailure* failure = LastWriteFailure();
+    if (result == kPackageRestoreFailed && failure->applied)
+        return AskRetryAfterOriginalLeft(failure->path, failure->original);
     if (result == kPackageRestoreFailed) return AskRetryAfterRestoreFailure(failure->path, failure->original);
     if (result == kPackageFolderBusy) return AskRetryWhileAnotherUpdateRuns(failure->path);
     // Only a full disk is told how much room the update needs.
