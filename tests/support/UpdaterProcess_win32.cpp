@@ -125,7 +125,12 @@ void UpdaterProcessTest::SetUp() {
     tempPath_ = new TempPathOverride(temp_.Path());
 }
 
-void UpdaterProcessTest::TearDown() { delete tempPath_; }
+void UpdaterProcessTest::TearDown() {
+    // A test that stopped half-way leaves its updater running: the next
+    // test's updater would meet it as a second copy.
+    if (process_.hProcess != nullptr) Kill();
+    delete tempPath_;
+}
 
 void UpdaterProcessTest::Start(const Bytes& programFile, const char* name) {
     StartAt(Wide((programs_ / name).c_str()), programFile);
@@ -160,6 +165,7 @@ int UpdaterProcessTest::Finish() {
         TerminateProcess(process_.hProcess, 99);
     GetExitCodeProcess(process_.hProcess, &code);
     CloseHandle(process_.hProcess);
+    process_.hProcess = nullptr;
     return static_cast<int>(code);
 }
 

@@ -41,6 +41,8 @@ constexpr size_t kScriptBytes = 90000;
 constexpr const char* kFreshJournal = "VORNEL staging journal 1\n";
 // Time for the updater's threads to come to a stop once told.
 constexpr DWORD kSettleMs = 50;
+// How long a failing run is given to show a box that explains it.
+constexpr DWORD kBoxLookMs = 3000;
 
 // What the staging folder shows at one moment.
 struct Look {
@@ -78,6 +80,12 @@ Look LookAt(const std::string& staging) {
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return look;
+}
+
+std::string Narrow(const std::wstring& text) {
+    char out[kMessageBuffer];
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out, sizeof(out), nullptr, nullptr);
+    return n > 0 ? std::string(out) : std::string();
 }
 
 // The names whose bytes or time differ from expected, for the failure messages.
@@ -212,7 +220,13 @@ protected:
         TreeSnapshot tree = SnapshotTree(game_.Path());
         Look stopped = LookAt(staging);
         Suspend(false);
-        ASSERT_EQ(kFreshJournal, stopped.journal) << "the run wrote before it could be stopped, or stopped at its check, after " << before;
+        if (stopped.journal != kFreshJournal) {
+            // What the run said, if it stopped.
+            HWND box = WaitForBox(process_.dwProcessId, main_, kBoxLookMs);
+            std::wstring said = box != nullptr ? MessageBoxText(box) : L"";
+            FAIL() << "the run wrote before it could be stopped, or stopped, after " << before << "; its journal then: \""
+                   << stopped.journal << "\"; its box: " << (said.empty() ? "none" : Narrow(said));
+        }
         for (auto it = tree.begin(); it != tree.end();)
             it = it->first.compare(0, strlen(kStagingFolderName), kStagingFolderName) == 0 ? tree.erase(it) : ++it;
         EXPECT_TRUE(tree == expected) << before << ": recovered to a mixed folder:" << Differences(tree, expected);
