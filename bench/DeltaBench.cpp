@@ -5,18 +5,24 @@
 // tenth of them edited. For each, the patch bytes of `patchtool diff`
 // (each delta deflated as pack carries it, each whole file deflated) against
 // `xdelta3 -9`, `bsdiff` and `zstd --patch-from --long=31 -19`, and the time
-// and peak memory of `patchtool diff` against `xdelta3 -9`'s time.
+// and peak memory of `patchtool diff` against `xdelta3 -9`'s time. For each
+// archive case, the updater's Full walk applying the delta against the same
+// walk writing the new archive whole (each walk a process of its own, onto
+// the released archive), and the delta walk's peak memory on an archive a
+// quarter the size, which must stay where it is as the file grows.
 //
 //   delta_bench [WORKDIR] [--scale F]      (F = 1 for 300 MiB; 0.05 is quick)
 //
-// Needs about 2.5 GB under WORKDIR at scale 1, and bsdiff's memory (17 times
-// the file). Prints figures with "met" or "not met"; never fails on them.
+// Needs about 3 GB under WORKDIR at scale 1 (on a real disk, for the walks)
+// and bsdiff's memory (17 times the file). Prints figures with "met" or
+// "not met"; never fails on them.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -26,7 +32,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/ExtractBenchKit.h"
+#include "package/PackageFormat.h"
+#include "package/PackageWriter.h"
 #include "tools/DeltaFiles.h"
+#include "tools/PackCommand.h"
 
 namespace {
 
@@ -38,6 +48,15 @@ constexpr int kScripts = 200;
 // The targets the figures are held to.
 constexpr double kBytesTarget = 1.1;  // patch bytes against the smallest other tool's
 constexpr double kTimeTarget = 1.0;   // diff's time against xdelta3 -9's
+constexpr double kWalkTarget = 1.2;   // the walk applying a delta against the walk writing the file whole
+// The walk's peak on the archive against its peak on one a quarter the size:
+// flat when it grows by at most this share of the archive's growth.
+constexpr double kSmallerArchiveShare = 0.25;
+constexpr double kFlatGrowthShare = 0.05;
+// Walks of each kind; their median time counts.
+constexpr int kWalkRounds = 3;
+constexpr uint64_t kWalkFileTime = 132593079670000000ULL;
+constexpr const char* kArchiveName = "data.arc";
 
 uint64_t Next(uint64_t* state) {
     uint64_t z = (*state += 0x9E3779B97F4A7C15ULL);
@@ -203,9 +222,103 @@ void Report(const char* what, const Figures& f, bool timed) {
     if (f.failed) printf("  (a tool failed on this pair; its figure is left out)\n");
 }
 
+
+// A package of one entry, the archive: the delta file made by diff, or the
+// new archive whole, deflated as pack deflates it.
+bool WriteWalkPackage(const std::string& path, const std::string& from, bool delta) {
+    FILE* out = fopen(path.c_str(), "w+b");
+    if (out == nullptr) return false;
+    PackageWriter writer;
+    bool ok = BeginPackage(&writer, out, kDefaultPackLevel) == kPackageOk;
+    if (ok && delta) {
+        ok = AddDeltaFileEntry(&writer, kArchiveName, from, kWalkFileTime) == kPackageOk;
+    } else if (ok) {
+        FILE* in = fopen(from.c_str(), "rb");
+        ok = in != nullptr && AddFileEntryFromStream(&writer, kArchiveName, in, kWalkFileTime) == kPackageOk;
+        if (in != nullptr) fclose(in);
+    }
+    ok = ok && FinishPackage(&writer) == kPackageOk;
+    return fclose(out) == 0 && ok;
+}
+
+// Walks of package, each onto a fresh game folder holding the released
+// archive (a hard link: the walk reads it, moves it aside and deletes only
+// that name). The median time and the largest peak; -1 when a walk failed.
+WalkFigures WalkOntoReleased(const std::string& work, const std::string& package, const std::string& released) {
+    std::string game = work + "/game";
+    std::vector<double> seconds;
+    long peak = 0;
+    for (int round = 0; round < kWalkRounds; ++round) {
+        Measure("rm -rf " + Quote(game));
+        mkdir(game.c_str(), 0755);
+        if (link(released.c_str(), (game + "/" + kArchiveName).c_str()) != 0) return WalkFigures{-1, -1};
+        WalkFigures one = WalkInFreshProcess(package, game);
+        seconds.push_back(one.seconds);
+        peak = one.peakKiB < 0 || peak < 0 ? -1 : std::max(peak, one.peakKiB);
+    }
+    Measure("rm -rf " + Quote(game));
+    return WalkFigures{MedianSeconds(seconds), peak};
+}
+
+// The updater's walk applying the case's delta against writing its archive
+// whole; the delta walk's figures are kept for the memory comparison.
+WalkFigures CompareWalks(const std::string& work, const std::string& released, const std::string& newArchive) {
+    std::string deltaFile = work + "/patch/" + kArchiveName + kDeltaFileSuffix;
+    std::string deltaPackage = work + "/delta.pkg", wholePackage = work + "/whole.pkg";
+    if (FileSize(deltaFile) < 0) {
+        printf("  walk: diff shipped the archive whole; nothing to compare\n");
+        return WalkFigures{-1, -1};
+    }
+    if (!WriteWalkPackage(deltaPackage, deltaFile, true) || !WriteWalkPackage(wholePackage, newArchive, false)) {
+        printf("  walk: the packages could not be written\n");
+        return WalkFigures{-1, -1};
+    }
+    WalkFigures delta = WalkOntoReleased(work, deltaPackage, released);
+    WalkFigures whole = WalkOntoReleased(work, wholePackage, released);
+    double ratio = Ratio(delta.seconds, whole.seconds);
+    printf("  walk: applying the delta %.2f s (peak %.1f MiB), writing the archive whole %.2f s (peak %.1f MiB): "
+           "%.2fx (target <= %.1fx) %s\n",
+           delta.seconds, delta.peakKiB / 1024.0, whole.seconds, whole.peakKiB / 1024.0, ratio, kWalkTarget,
+           TargetVerdict(ratio, kWalkTarget));
+    unlink(deltaPackage.c_str());
+    unlink(wholePackage.c_str());
+    return delta;
+}
+
+// The delta walk's peak on a quarter-size archive with an asset inserted,
+// against its peak on the full one (case b).
+void ReportFlatPeak(const std::string& work, int64_t archiveBytes, const WalkFigures& full) {
+    std::vector<Asset> assets = MakeAssets(static_cast<int64_t>(archiveBytes * kSmallerArchiveShare));
+    int64_t smallBytes = 0;
+    for (const Asset& a : assets) smallBytes += static_cast<int64_t>(a.size);
+    std::vector<Asset> inserted = assets;
+    inserted.insert(inserted.begin() + static_cast<long>(assets.size() / 2), Asset{1 << 20, 0x1234567});
+    std::string oldArchive = work + "/small-old.arc", newArchive = work + "/small-new.arc";
+    std::string deltaFile = work + "/small" + kDeltaFileSuffix, package = work + "/small-delta.pkg";
+    DeltaChoice choice{};
+    bool readFailed = false;
+    WalkFigures small{-1, -1};
+    if (WriteArchive(oldArchive, assets) && WriteArchive(newArchive, inserted) &&
+        MakeDeltaFile(oldArchive, newArchive, deltaFile, kWalkFileTime, &choice, &readFailed) && choice.asDelta &&
+        WriteWalkPackage(package, deltaFile, true))
+        small = WalkOntoReleased(work, package, oldArchive);
+    for (const std::string& path : {oldArchive, newArchive, deltaFile, package}) unlink(path.c_str());
+    if (small.peakKiB < 0 || full.peakKiB < 0) {
+        printf("walk's peak memory against the file's size: not measured (a walk failed)\n");
+        return;
+    }
+    double growthMiB = (full.peakKiB - small.peakKiB) / 1024.0;
+    double allowedMiB = kFlatGrowthShare * static_cast<double>(archiveBytes - smallBytes) / kMiB;
+    printf("walk's peak memory applying a delta: %.1f MiB on a %.1f MiB archive, %.1f MiB on a %.1f MiB one: "
+           "%+.1f MiB (flat: at most %.1f MiB) %s\n",
+           small.peakKiB / 1024.0, smallBytes / kMiB, full.peakKiB / 1024.0, archiveBytes / kMiB, growthMiB,
+           allowedMiB, growthMiB <= allowedMiB ? "met" : "not met");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && strcmp(argv[1], "--walk") == 0) return WalkAndTell(argv[2], argv[3]);
     std::string work = "/tmp/delta-bench";
     double scale = 1.0;
     for (int i = 1; i < argc; ++i) {
@@ -235,14 +348,18 @@ int main(int argc, char** argv) {
         {"(b) one asset inserted in the middle", inserted},
         {"(c) a tenth of the assets replaced", tenth},
     };
+    WalkFigures insertedWalk{-1, -1};
     for (const Case& c : cases) {
         if (!WriteArchive(newDir + "/data.arc", c.assets)) return 1;
         Figures f;
         RunOurs(work, oldDir, newDir, {"data.arc"}, &f);
         CompareFile(work, oldDir + "/data.arc", newDir + "/data.arc", &f);
         Report(c.what, f, true);
+        WalkFigures walk = CompareWalks(work, oldDir + "/data.arc", newDir + "/data.arc");
+        if (&c == &cases[1]) insertedWalk = walk;
         fflush(stdout);
     }
+    ReportFlatPeak(work, archiveBytes, insertedWalk);
 
     std::string oldScripts = work + "/old-scripts", newScripts = work + "/new-scripts";
     mkdir(oldScripts.c_str(), 0755);
@@ -260,7 +377,5 @@ int main(int argc, char** argv) {
     RunOurs(work, oldScripts, newScripts, changed, &f);
     for (const std::string& name : changed) CompareFile(work, oldScripts + "/" + name, newScripts + "/" + name, &f);
     Report("(d) small scripts, a tenth edited", f, false);
-    printf("the updater's walk applying deltas against writing the targets whole: not measured, the updater does "
-           "not apply delta entries yet\n");
     return 0;
 }

@@ -218,21 +218,6 @@ bool WritePackage(const std::string& path, const Payload& payload, bool treeOrde
     return fclose(out) == 0 && ok;
 }
 
-// The updater's Full- or Boot-mode walk (staging included). Returns seconds, or -1.
-double TimeWalk(const std::string& package, const std::string& destination, ExtractMode mode) {
-    double start = Now();
-    PackageStream stream;
-    if (OpenPackageStream(package.c_str(), &stream) != kPackageOk) return -1;
-    int result = WalkPackage(&stream, destination.c_str(), mode, nullptr);
-    ClosePackageStream(&stream);
-    double seconds = Now() - start;
-    if (result != kPackageOk) {
-        fprintf(stderr, "extract_bench: walk failed at %s: %s\n", LastFailedEntry(), DescribePackageResult(result));
-        return -1;
-    }
-    return seconds;
-}
-
 // Writing alone: the payload's folders and files, with its names and sizes,
 // in 128 KiB blocks from memory. Returns seconds, or -1.
 double TimeWriteOnly(const Payload& payload, const std::string& destination) {
@@ -456,47 +441,6 @@ void PrintTargets(const Bench& bench, const PayloadRun& mixed, const PayloadRun&
     printf("\n");
 }
 
-// Runs a Full walk in a fresh process (this program again, with --walk) and
-// returns that process's peak resident set in KiB, or -1. A forked child
-// would carry this process's pages into its figure, and the peak survives
-// exec, so the walk's process reports its own peak.
-long PeakOfWalk(const std::string& package, const std::string& destination) {
-    int out[2];
-    if (pipe(out) != 0) return -1;
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        execl("/proc/self/exe", "extract_bench", "--walk", package.c_str(), destination.c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    char text[64] = {};
-    ssize_t got = child > 0 ? read(out[0], text, sizeof(text) - 1) : -1;
-    close(out[0]);
-    int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || got <= 0)
-        return -1;
-    return atol(text);
-}
-
-// The --walk mode: one Full walk (none for an empty package name), then the
-// process's peak resident set in KiB on standard output.
-int WalkAndTellPeak(const std::string& package, const std::string& destination) {
-    if (!package.empty() && TimeWalk(package, destination, kFullMode) < 0) return 1;
-    FILE* status = fopen("/proc/self/status", "r");
-    if (status == nullptr) return 1;
-    char line[256];
-    long peak = -1;
-    while (fgets(line, sizeof(line), status) != nullptr)
-        if (strncmp(line, "VmHWM:", 6) == 0) peak = atol(line + 6);
-    fclose(status);
-    printf("%ld\n", peak);
-    return peak < 0 ? 1 : 0;
-}
-
 // Peak memory of the walk for two packages of the mixed kind, eight times
 // apart in size, sized by the mixed package's own packing ratio.
 bool MeasurePeaks(const Bench& bench, const PayloadRun& mixed, double scale, bool treeOrder) {
@@ -510,11 +454,11 @@ bool MeasurePeaks(const Bench& bench, const PayloadRun& mixed, double scale, boo
         if (!WritePackage(package, payload, treeOrder, "", &packageBytes[i])) return false;
         MakeFolder(folder);
         Settle(bench.work);
-        peaks[i] = PeakOfWalk(package, folder);
+        peaks[i] = WalkInFreshProcess(package, folder).peakKiB;
         RemoveTree(folder);
         unlink(package.c_str());
     }
-    long baseline = PeakOfWalk("", "");
+    long baseline = WalkInFreshProcess("", "").peakKiB;
     printf("\n  peak resident memory of the Full walk (a process each)\n");
     for (int i = 0; i < 2; ++i)
         printf("  %-36s  %8.1f MiB\n",
@@ -633,7 +577,7 @@ int main(int argc, char** argv) {
     if (const char* fromEnvironment = getenv("EXTRACT_BENCH_SCALE")) scale = atof(fromEnvironment);
     int rounds = kDefaultRounds;
     bool treeOrder = false;
-    if (argc == 4 && strcmp(argv[1], "--walk") == 0) return WalkAndTellPeak(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "--walk") == 0) return WalkAndTell(argv[2], argv[3]);
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--scale") == 0 && i + 1 < argc) {
             scale = atof(argv[++i]);

@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -289,4 +292,60 @@ double Ratio(double seconds, double reference) {
 const char* TargetVerdict(double ratio, double target) {
     if (ratio < 0) return "n/a";
     return ratio <= target ? "met" : "not met";
+}
+
+static double SecondsNow() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double TimeWalk(const std::string& package, const std::string& destination, ExtractMode mode) {
+    double start = SecondsNow();
+    PackageStream stream;
+    if (OpenPackageStream(package.c_str(), &stream) != kPackageOk) return -1;
+    int result = WalkPackage(&stream, destination.c_str(), mode, nullptr);
+    ClosePackageStream(&stream);
+    double seconds = SecondsNow() - start;
+    if (result != kPackageOk) {
+        fprintf(stderr, "walk failed at %s: %s\n", LastFailedEntry(), DescribePackageResult(result));
+        return -1;
+    }
+    return seconds;
+}
+
+WalkFigures WalkInFreshProcess(const std::string& package, const std::string& destination) {
+    WalkFigures failed{-1, -1};
+    int out[2];
+    if (pipe(out) != 0) return failed;
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        close(out[1]);
+        execl("/proc/self/exe", "walk", "--walk", package.c_str(), destination.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    char text[128] = {};
+    ssize_t got = child > 0 ? read(out[0], text, sizeof(text) - 1) : -1;
+    close(out[0]);
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || got <= 0)
+        return failed;
+    WalkFigures figures = failed;
+    if (sscanf(text, "%lf %ld", &figures.seconds, &figures.peakKiB) != 2) return failed;
+    return figures;
+}
+
+int WalkAndTell(const std::string& package, const std::string& destination) {
+    double seconds = package.empty() ? 0 : TimeWalk(package, destination, kFullMode);
+    if (seconds < 0) return 1;
+    FILE* status = fopen("/proc/self/status", "r");
+    if (status == nullptr) return 1;
+    char line[256];
+    long peak = -1;
+    while (fgets(line, sizeof(line), status) != nullptr)
+        if (strncmp(line, "VmHWM:", 6) == 0) peak = atol(line + 6);
+    fclose(status);
+    printf("%.6f %ld\n", seconds, peak);
+    return peak < 0 ? 1 : 0;
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "package/Extract.h"
+
 enum PayloadKind { kRandomData, kTextData, kPictureData, kStartupData };
 
 struct PayloadFile {
@@ -54,3 +56,25 @@ double Ratio(double seconds, double reference);
 
 // Whether a ratio meets its target: "met", "not met", or "n/a" when missing.
 const char* TargetVerdict(double ratio, double target);
+
+// The updater's Full- or Boot-mode walk of a package file (staging
+// included). Returns seconds, or -1 with the failure told on standard error.
+double TimeWalk(const std::string& package, const std::string& destination, ExtractMode mode);
+
+// One Full walk in a process of its own.
+struct WalkFigures {
+    double seconds;  // the walk alone; -1 when it failed
+    long peakKiB;    // the process's peak resident set; -1 when unknown
+};
+
+// Runs one Full walk of package onto destination in a fresh process: this
+// program again, with --walk PACKAGE DESTINATION, which its main hands to
+// WalkAndTell. A forked child would carry this process's pages into its
+// figure, and the peak survives exec, so the walk's process reports its own.
+// An empty package name gives the process without a walk.
+WalkFigures WalkInFreshProcess(const std::string& package, const std::string& destination);
+
+// The --walk mode: one Full walk (none for an empty package name), then its
+// seconds and the process's peak resident set in KiB on standard output.
+// Returns the process's exit code.
+int WalkAndTell(const std::string& package, const std::string& destination);

@@ -132,6 +132,7 @@ struct OpenEntry {
 // How one file is written.
 struct WriteMode {
     bool createNew;  // a new file of the install folder: its name must still be free
+    bool staged;     // a numbered name in the staging folder, free by its numbering: made without a look
     bool durable;    // its bytes are sent to the disk before the file is closed
 };
 
@@ -147,7 +148,9 @@ bool SendToDisk(FILE* file) {
 // Opens writePath as mode says; a new file whose name was taken since the
 // planning is refused as in the way, the name left to whoever took it.
 FILE* OpenForWriting(const char* writePath, const char* shownPath, WriteMode mode, WriteFailureReason* reason) {
-    FILE* file = mode.createNew ? PlatformCreateNewFile(writePath) : PlatformOpenFile(writePath, "wb");
+    // Opening to replace looks at the name first (a read-only file stays, as
+    // Windows keeps it); a name that must be free needs no look.
+    FILE* file = mode.createNew || mode.staged ? PlatformCreateNewFile(writePath) : PlatformOpenFile(writePath, "wb");
     if (file != nullptr) return file;
     *reason = FailedWriteReason(shownPath);
     uint32_t attributes = 0;
@@ -262,7 +265,7 @@ struct Job {
     std::string name;
     int64_t consumed;  // overall bytes before its last-write time, as a walk in order counts
     std::string write;
-    WriteMode writeMode{false, false};
+    WriteMode writeMode{false, false, false};
     int result = kPackageOk;
     WriteFailureReason reason = kWriteFailureOther;
     bool isDelta = false;
@@ -411,7 +414,7 @@ static int WalkEntries(PackageStream* package, const char* destination, ExtractM
                     EntryProgress progress{sink, nullptr, 0, 0, consumed};
                     WriteFailureReason reason = kWriteFailureOther;
                     result = InflateEntry(&source, &buffers, entry.unpackedSize, entry.packedSize, target,
-                                          writePath, WriteMode{false, false}, &progress, &reason);
+                                          writePath, WriteMode{false, false, false}, &progress, &reason);
                     if (result == kPackageCannotWrite) NoteWriteFailureReason(target, reason);
                 }
                 consumed += kFileTimeSize + entry.packedSize;
@@ -604,7 +607,7 @@ static int WalkFull(PackageStream* package, const char* destination, const Progr
     for (Job& job : jobs) {
         if (!PlannedWritePath(job.plan, writePath, sizeof(writePath))) return kPackagePathTooLong;
         job.write = writePath;
-        job.writeMode = WriteMode{PlannedInPlace(job.plan), DurableWrites()};
+        job.writeMode = WriteMode{PlannedInPlace(job.plan), !PlannedInPlace(job.plan), DurableWrites()};
         // A delta replaces the installed file; one gone since the check is not there to apply to.
         if (job.isDelta && job.writeMode.createNew) {
             CopyText(s_failedEntry, sizeof(s_failedEntry), job.name.c_str());
@@ -711,6 +714,8 @@ static bool IsWriteFailure(int result) {
 // Asks why the walk could not write, with Retry; true for Retry.
 static bool AskRetryAfterWalkFailure(int result) {
     const WriteFailure* failure = LastWriteFailure();
+    if (result == kPackageRestoreFailed && failure->applied)
+        return AskRetryAfterOriginalLeft(failure->path, failure->original);
     if (result == kPackageRestoreFailed) return AskRetryAfterRestoreFailure(failure->path, failure->original);
     if (result == kPackageFolderBusy) return AskRetryWhileAnotherUpdateRuns(failure->path);
     // Only a full disk is told how much room the update needs.

@@ -356,6 +356,7 @@ void NoteWriteFailureReason(const char* path, WriteFailureReason reason) {
     CopyText(s_failure.path, sizeof(s_failure.path), path);
     s_failure.original[0] = '\0';
     s_failure.reason = reason;
+    s_failure.applied = false;
 }
 
 void NoteWriteFailure(const char* path) { NoteWriteFailureReason(path, ReasonFromPlatformError()); }
@@ -386,6 +387,7 @@ static int RecoverHeldStaging(const char* destination) {
                 JoinPath(target, sizeof(target), destination, file.target.c_str());
                 StagedName(folder, file.number, "old", old, sizeof(old));
                 RestoreFailed(target, old);
+                s_failure.applied = true;
                 return kPackageRestoreFailed;
             }
     } else {

@@ -63,6 +63,9 @@ struct WriteFailure {
     char path[kStagedPathBuffer];
     char original[kStagedPathBuffer];  // "" unless a roll-back failed
     WriteFailureReason reason;
+    // The update stands and only its set-aside original (original) is left
+    // to delete: the folder is not as it was.
+    bool applied;
 };
 const WriteFailure* LastWriteFailure();
 // The reason the platform gives for this thread's last failed operation.

@@ -47,6 +47,7 @@ const NoticeRow kNotices[] = {
     {kMsgWriteFolderInTheWay, {kWriteFolderInTheWayMessage, kBoxRetryAsked}},
     {kMsgWriteOther, {kWriteOtherMessage, kBoxRetryAsked}},
     {kMsgRestoreFailed, {kRestoreFailedMessage, kBoxRetryAsked}},
+    {kMsgOriginalLeft, {kOriginalLeftMessage, kBoxRetryAsked}},
     {kMsgAnotherUpdateRunning, {kAnotherUpdateRunningMessage, kBoxRetryAsked}},
     {kMsgSourceMismatch, {kSourceMismatchMessage, kBoxTell}},
     {kMsgIniNotWritten, {kIniNotWrittenMessage, kBoxTell}},
@@ -105,6 +106,10 @@ bool AskRetryAfterWriteFailure(WriteFailureReason reason, const char* path, doub
 
 bool AskRetryAfterRestoreFailure(const char* path, const char* original) {
     return ShowMessage(kMsgRestoreFailed, path, original);
+}
+
+bool AskRetryAfterOriginalLeft(const char* path, const char* original) {
+    return ShowMessage(kMsgOriginalLeft, path, original);
 }
 
 bool AskRetryWhileAnotherUpdateRuns(const char* folder) { return ShowMessage(kMsgAnotherUpdateRunning, folder); }

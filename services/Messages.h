@@ -80,6 +80,12 @@ constexpr const char* kWriteOtherMessage = "「%s」を書き込めませんで�
 constexpr const char* kRestoreFailedMessage =
     "ファイル「%s」を元に戻せませんでした。\n元のファイルは「%s」に残っています。\n"
     "［再試行］を押すか、次にアップデータを実行したときに元に戻されます。";
+// The update before stands; only an original it replaced is left to delete.
+// %s the file as the player knows it, %s where its original was left.
+constexpr const char* kOriginalLeftMessage =
+    "ファイル「%s」は更新されていますが、置き換えられた元のファイルを削除できませんでした。\n"
+    "元のファイルは「%s」に残っています。\n"
+    "［再試行］を押すか、次にアップデータを実行したときに削除されます。";
 // %s is the install folder. Nothing was touched: the other update owns the folder.
 constexpr const char* kAnotherUpdateRunningMessage =
     "ゲームのフォルダ「%s」は、別のアップデータが更新中です。\n"
@@ -143,6 +149,7 @@ enum Message {
     kMsgWriteFolderInTheWay,
     kMsgWriteOther,
     kMsgRestoreFailed,  // %s the file, %s where its original was left
+    kMsgOriginalLeft,   // %s the file, %s where its original was left
     kMsgAnotherUpdateRunning,  // %s the install folder
     kMsgSourceMismatch,        // %s the file, then kKeptAsItWas
     kMsgIniNotWritten,  // these three: %s the INI file
@@ -184,6 +191,10 @@ bool AskRetryAfterWriteFailure(WriteFailureReason reason, const char* path, doub
 // Asks Retry/Cancel after the original of path could not be put back; it was
 // left as original. True for Retry. Never ends the program.
 bool AskRetryAfterRestoreFailure(const char* path, const char* original);
+
+// Asks Retry/Cancel after an update that stands could not delete the original
+// of path, left as original. True for Retry. Never ends the program.
+bool AskRetryAfterOriginalLeft(const char* path, const char* original);
 
 // Asks Retry/Cancel after another updater was found updating folder. True for
 // Retry. Never ends the program.

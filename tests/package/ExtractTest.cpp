@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -551,6 +552,36 @@ TEST_F(ExtractTest, ARefusedJournalIsToldAndNothingIsTouched) {
     ASSERT_EQ(1u, ShownBoxes().size());
     EXPECT_NE(std::string::npos, ShownBoxes()[0].text.find(staging)) << ShownBoxes()[0].text;
     EXPECT_EQ(before, Snapshot());
+}
+
+// An update that stands but whose original cannot be deleted yet (held; here
+// read-only, with no room to set it aside) is told as applied: the box names
+// the file and where its original stays, and never says it was put back.
+TEST_F(ExtractTest, AStandingUpdateWhoseOriginalStaysIsToldAsApplied) {
+    std::string staging = dest / kStagingFolderName;
+    std::string original = staging + "\\00000000.old";
+    ASSERT_EQ(0, PlatformCreateFolder(staging.c_str()));
+    ASSERT_TRUE(WriteFileBytes(staging + "\\journal.txt", ToBytes("VORNEL staging journal 1\nF 00000000 1 a.dat\nE\nC\n")));
+    ASSERT_TRUE(WriteFileBytes(original, ToBytes("old")));
+    ASSERT_EQ(0, PlatformSetAttributes(original.c_str(), kAttrReadOnly));
+    ASSERT_EQ(0, PlatformCreateFolder((staging + "\\00000000.del").c_str()));
+    ASSERT_TRUE(WriteFileBytes(dest / "a.dat", ToBytes("new")));
+    Tree before = Snapshot();
+    Bytes entries;
+    AppendFile(&entries, "b.dat", ToBytes("next"));
+    std::string program = packages / "program.exe";
+    ASSERT_TRUE(WriteFileBytes(program, MakeProgramFile({}, entries)));
+    setenv("UPDATER_PROGRAM_FILE", program.c_str(), 1);
+    ResetScriptedBoxes();
+    ExtractResult result = ExtractPackage(dest.Path().c_str(), kFullMode);
+    unsetenv("UPDATER_PROGRAM_FILE");
+    EXPECT_EQ(kExtractCancelled, result);
+    ASSERT_EQ(1u, ShownBoxes().size());
+    char expected[kMessageBuffer];
+    snprintf(expected, sizeof(expected), kOriginalLeftMessage, (dest / "a.dat").c_str(), original.c_str());
+    EXPECT_EQ(expected, ShownBoxes()[0].text);
+    EXPECT_EQ(before, Snapshot());
+    PlatformSetAttributes(original.c_str(), 0);
 }
 #endif
 

@@ -245,21 +245,50 @@ TEST_F(StagingTest, AHeaderCutShortIsNoJournal) {
     EXPECT_TRUE(SnapshotTree(game_) == oldTree);
 }
 
-// A new file of the roll-back that cannot be deleted (a virus scanner holds
-// it; here it is read-only) keeps the journal and is named; the next run,
-// once it can, finishes the roll-back.
-TEST_F(StagingTest, ARollBackThatCannotDeleteKeepsItsJournal) {
-    MakeOldTree();
-    TreeSnapshot oldTree = SnapshotTree(game_);
-    MakeHalfCommittedTree("VORNEL staging journal 1\nN d.dat\nF 00000000 1 a.dat\nE\n");
-    std::string fresh = game_ + "\\d.dat";
-    ASSERT_EQ(0, PlatformSetAttributes(fresh.c_str(), kAttrReadOnly));
-    EXPECT_EQ(kPackageRestoreFailed, RecoverStaging(game_.c_str()));
-    EXPECT_EQ(fresh, LastWriteFailure()->path);
-    EXPECT_TRUE(Exists(Staging() + "\\journal.txt"));
-    ASSERT_EQ(0, PlatformSetAttributes(fresh.c_str(), 0));
-    EXPECT_EQ(kPackageOk, RecoverStaging(game_.c_str()));
-    EXPECT_TRUE(SnapshotTree(game_) == oldTree);
+// A file that recovery cannot delete (a virus scanner holds it; here it is
+// read-only) keeps the journal and is named, with whether the update stands;
+// the next run, once it can, finishes.
+TEST_F(StagingTest, ARecoveryThatCannotDeleteKeepsItsJournal) {
+    struct Case {
+        const char* fault;  // what the player would be told wrongly, or what would be lost
+        const char* journal;
+        const char* held;      // the file that cannot be deleted, in the game folder
+        const char* original;  // where the failure says the original is, in the staging folder
+        bool applied;
+    } cases[] = {
+        {"a roll-back that cannot delete a new file, told as done", "VORNEL staging journal 1\nN d.dat\nF 00000000 1 a.dat\nE\n",
+         "d.dat", "", false},
+        {"a committed update whose original stays, told as undone",
+         "VORNEL staging journal 1\nN d.dat\nF 00000000 1 a.dat\nE\nC\n", "TempGPUpdateStaging\\00000000.old",
+         "00000000.old", true},
+    };
+    for (const Case& c : cases) {
+        MakeHalfCommittedTree(c.journal);
+        std::string held = game_ + "\\" + c.held;
+        ASSERT_EQ(0, PlatformSetAttributes(held.c_str(), kAttrReadOnly)) << c.fault;
+        // Nor can an original be set aside for a later deletion.
+        std::string discarded = Staging() + "\\00000000.del";
+        ASSERT_EQ(0, PlatformCreateFolder(discarded.c_str())) << c.fault;
+        TreeSnapshot stuck = SnapshotTree(game_);
+        EXPECT_EQ(kPackageRestoreFailed, RecoverStaging(game_.c_str())) << c.fault;
+        EXPECT_EQ(game_ + (c.applied ? "\\a.dat" : "\\d.dat"), LastWriteFailure()->path) << c.fault;
+        EXPECT_EQ(c.original[0] != '\0' ? Staging() + "\\" + c.original : "", LastWriteFailure()->original)
+            << c.fault;
+        EXPECT_EQ(c.applied, LastWriteFailure()->applied) << c.fault;
+        EXPECT_TRUE(Exists(Staging() + "\\journal.txt")) << c.fault;
+        if (c.applied) {
+            EXPECT_TRUE(SnapshotTree(game_) == stuck) << "a standing update is never undone: " << c.fault;
+        }
+
+        ASSERT_EQ(0, PlatformSetAttributes(held.c_str(), 0)) << c.fault;
+        ASSERT_EQ(0, PlatformRemoveFolder(discarded.c_str())) << c.fault;
+        EXPECT_EQ(kPackageOk, RecoverStaging(game_.c_str())) << c.fault;
+        EXPECT_FALSE(Exists(Staging())) << c.fault;
+        Bytes a;
+        ASSERT_TRUE(ReadFileBytes(game_ + "\\a.dat", &a)) << c.fault;
+        EXPECT_EQ(ToBytes(c.applied ? "new a" : "old a.dat"), a) << c.fault;
+        EXPECT_EQ(c.applied, Exists(game_ + "\\d.dat")) << c.fault;
+    }
 }
 
 struct TakeNameOnFirstFile {

@@ -69,6 +69,8 @@ const MessageCase kMessageCases[] = {
      true},
     {"other write failure without Retry", kMsgWriteOther, kWriteOtherMessage, kRetryFlags, true, true, true},
     {"failed restore without Retry", kMsgRestoreFailed, kRestoreFailedMessage, kRetryFlags, true, true, true},
+    {"an update that stands told as undone, or without Retry", kMsgOriginalLeft, kOriginalLeftMessage, kRetryFlags,
+     true, true, true},
     {"another update running without Retry", kMsgAnotherUpdateRunning, kAnotherUpdateRunningMessage, kRetryFlags, true,
      true, true},
     {"changed installed file asked Retry, which would only fail again", kMsgSourceMismatch, kSourceMismatchMessage,

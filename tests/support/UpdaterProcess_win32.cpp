@@ -1,11 +1,15 @@
 #include "tests/support/UpdaterProcess_win32.h"
 
+#include <tlhelp32.h>
+
 #include "picture/RctEncoder.h"
 #include "resources/resource.h"
 #include "services/Registry.h"
 
 // How long a freshly shown window is given to paint its picture.
 static constexpr DWORD kPaintTimeoutMs = 5000;
+// The exit code a killed updater is given.
+static constexpr UINT kKilledCode = 0xDEAD;
 
 Bytes TinyPicture() {
     return Bytes{0x98, 0x5A, 0x92, 0x9A, 0x54, 0x43, 0x30, 0x30, 64, 0, 0, 0, 64, 0,
@@ -121,7 +125,12 @@ void UpdaterProcessTest::SetUp() {
     tempPath_ = new TempPathOverride(temp_.Path());
 }
 
-void UpdaterProcessTest::TearDown() { delete tempPath_; }
+void UpdaterProcessTest::TearDown() {
+    // A test that stopped half-way leaves its updater running: the next
+    // test's updater would meet it as a second copy.
+    if (process_.hProcess != nullptr) Kill();
+    delete tempPath_;
+}
 
 void UpdaterProcessTest::Start(const Bytes& programFile, const char* name) {
     StartAt(Wide((programs_ / name).c_str()), programFile);
@@ -158,7 +167,52 @@ int UpdaterProcessTest::Finish() {
         TerminateProcess(process_.hProcess, 99);
     GetExitCodeProcess(process_.hProcess, &code);
     CloseHandle(process_.hProcess);
+    process_.hProcess = nullptr;
     return static_cast<int>(code);
+}
+
+HWND UpdaterProcessTest::BeginUpdate(const Bytes& programFile) {
+    Start(programFile);
+    Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
+    EXPECT_EQ(1u, Answer({IDYES}).size());
+    return WaitFor(kProgressTitle);
+}
+
+int UpdaterProcessTest::EndOfRun() {
+    for (DWORD start = GetTickCount(); GetTickCount() - start < kProcessTimeoutMs;) {
+        if (WaitForSingleObject(process_.hProcess, kWindowPollMs) == WAIT_OBJECT_0) break;
+        HWND finish = WaitFor(kFinishTitle, kWindowPollMs);
+        if (finish != nullptr) {
+            ClickButton(finish, IDOK);
+            break;
+        }
+    }
+    return Finish();
+}
+
+void UpdaterProcessTest::Kill() {
+    TerminateProcess(process_.hProcess, kKilledCode);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process_.hProcess, kProcessTimeoutMs)) << "the updater outlived its kill";
+    CloseHandle(process_.hProcess);
+    process_ = PROCESS_INFORMATION{};
+}
+
+void UpdaterProcessTest::Suspend(bool stop) {
+    HANDLE threads = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    ASSERT_NE(INVALID_HANDLE_VALUE, threads);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    int found = 0;
+    for (BOOL more = Thread32First(threads, &entry); more; more = Thread32Next(threads, &entry)) {
+        if (entry.th32OwnerProcessID != process_.dwProcessId) continue;
+        HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID);
+        if (thread == nullptr) continue;
+        DWORD count = stop ? SuspendThread(thread) : ResumeThread(thread);
+        found += count != static_cast<DWORD>(-1);
+        CloseHandle(thread);
+    }
+    CloseHandle(threads);
+    EXPECT_GT(found, 0) << "no thread of the updater to " << (stop ? "stop" : "let go on");
 }
 
 std::vector<std::string> UpdaterProcessTest::WorkingFolders() {

@@ -96,6 +96,18 @@ protected:
     // Waits for the updater to end (killing it after kProcessTimeoutMs) and
     // returns its exit code.
     int Finish();
+    // Starts the updater, presses Update and confirms; the progress window
+    // once it shows, or null.
+    HWND BeginUpdate(const Bytes& programFile);
+    // Waits for the run to end, pressing OK on the finish dialog if one
+    // shows, and returns its exit code.
+    int EndOfRun();
+    // Ends the updater at once, as a crash or a power cut ends it, and waits
+    // until it is gone: nothing of it runs after this returns.
+    void Kill();
+    // Stops every thread of the updater where it is (stop true), or lets
+    // them go on. Stopping is asynchronous: a thread may take a moment.
+    void Suspend(bool stop);
     // The updater's working folders in its temporary folder.
     std::vector<std::string> WorkingFolders();
     // The updater's dialog whose title contains title, or null after timeoutMs.

@@ -33,8 +33,6 @@ constexpr size_t kLargeFileBytes = 32u << 20;
 constexpr uint64_t kOldTime = 130000000000000000ULL;
 constexpr int kQuitCode = 5;
 constexpr int kAnyCode = 0x7FFFFFFF;
-// How long each look for the end of a run waits.
-constexpr DWORD kLookMs = 50;
 
 enum Moment {
     kAsTheWalkStarts,  // the progress window has just appeared
@@ -86,26 +84,6 @@ protected:
         EXPECT_EQ(kPackageOk, WalkPackage(&stream, game_.Path().c_str(), kFullMode, nullptr));
         ClosePackageStream(&stream);
         return SnapshotTree(game_.Path());
-    }
-    // Starts an update and confirms it; the progress window, once it shows.
-    HWND BeginUpdate(const Bytes& program) {
-        Start(program);
-        Press(IDC_SLOT_FIRST + 1);  // Update, above Exit
-        EXPECT_EQ(1u, Answer({IDYES}).size());
-        return WaitForDialog(process_.dwProcessId, Wide("ファイルのコピー中"), kProcessTimeoutMs);
-    }
-    // Waits for the run to end, clicking through the finish dialog if one
-    // shows, and gives the exit code.
-    int EndOfRun() {
-        for (DWORD start = GetTickCount(); GetTickCount() - start < kProcessTimeoutMs;) {
-            if (WaitForSingleObject(process_.hProcess, kLookMs) == WAIT_OBJECT_0) break;
-            HWND finish = WaitForDialog(process_.dwProcessId, Wide("インストール終了"), kLookMs);
-            if (finish != nullptr) {
-                ClickButton(finish, IDOK);
-                break;
-            }
-        }
-        return Finish();
     }
     std::string FirstDataFile() {
         Bytes b;
