@@ -98,11 +98,24 @@ phase_sanitize() {
     run_tree_suites sanitize env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 }
-# The extraction, staging and packing on several threads.
+# The names of a GoogleTest program's tests that a filter selects.
+test_names() {
+    "$1" --gtest_list_tests --gtest_filter="$2" | awk '/^[^ ]/ { suite = $1 } /^  / { print suite $1 }' | sort
+}
+# The extraction, staging and packing on several threads. The ThreadSanitizer
+# tree builds only the files of these core tests; one added in another file
+# is named here until that tree builds it too.
 phase_tsan() {
-    local rc=0
-    TSAN_OPTIONS=halt_on_error=1 run_suite tsan-core_tests "$build/tsan/core_tests" \
-        --gtest_filter='Extract*:Staging*:WorkingFolder*' || rc=1
+    local rc=0 core='Extract*:Staging*:WorkingFolder*' missing
+    if [ -x "$build/native/core_tests" ]; then
+        missing=$(comm -23 <(test_names "$build/native/core_tests" "$core") \
+            <(test_names "$build/tsan/core_tests" "$core"))
+        if [ -n "$missing" ]; then
+            echo "== tsan: the ThreadSanitizer tree does not build these tests (cmake/CoreSources.cmake):" $missing
+            rc=1
+        fi
+    fi
+    TSAN_OPTIONS=halt_on_error=1 run_suite tsan-core_tests "$build/tsan/core_tests" --gtest_filter="$core" || rc=1
     TSAN_OPTIONS=halt_on_error=1 run_suite tsan-patchtool_tests "$build/tsan/tools/patchtool_tests" \
         --gtest_filter='*Pack*' || rc=1
     return $rc
