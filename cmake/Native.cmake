@@ -16,7 +16,7 @@ else()
 endif()
 target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(core_tests PRIVATE updatercore GTest::gtest GTest::gtest_main)
-precompile_test_headers(core_tests)
+test_program_options(core_tests)
 add_test(NAME core_tests COMMAND core_tests)
 
 # A binary resource's generator, what it generates, and the test that reads
