@@ -102,3 +102,16 @@ set(UPDATER_CORE_TESTS
   tests/update/UpdateRulesTest.cpp
   tests/update/FinishDialogTest.cpp
 )
+
+# What the ThreadSanitizer tree builds of the core tests: the tests of the
+# walk on several threads, of staging and of the working folder, the only
+# ones it runs (scripts/test.sh, phase tsan), and the helpers they use.
+set(UPDATER_THREADED_CORE_TESTS
+  tests/support/PackageBuilder.cpp
+  tests/support/TempFolder.cpp
+  tests/support/ImageBuilder.cpp
+  tests/services/WorkingFolderTest.cpp
+  tests/package/ExtractTest.cpp
+  tests/package/StagingTest.cpp
+  tests/package/StagingLockTest.cpp
+)

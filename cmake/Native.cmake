@@ -9,10 +9,14 @@ target_include_directories(updatercore PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(updatercore PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(updatercore PUBLIC ZLIB::ZLIB OpenSSL::Crypto)
 
-add_executable(core_tests ${UPDATER_CORE_TESTS})
+if(UPDATER_THREAD_SANITIZE)
+  add_executable(core_tests ${UPDATER_THREADED_CORE_TESTS})
+else()
+  add_executable(core_tests ${UPDATER_CORE_TESTS})
+endif()
 target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(core_tests PRIVATE updatercore GTest::gtest GTest::gtest_main)
-precompile_test_headers(core_tests)
+test_program_options(core_tests)
 add_test(NAME core_tests COMMAND core_tests)
 
 # A binary resource's generator, what it generates, and the test that reads

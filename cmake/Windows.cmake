@@ -94,7 +94,7 @@ target_link_libraries(updatercore_scripted PUBLIC ${MINGW_ZLIB} winmm bcrypt adv
 add_executable(core_tests ${UPDATER_CORE_TESTS})
 target_compile_options(core_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(core_tests PRIVATE updatercore_scripted gtest gtest_main)
-precompile_test_headers(core_tests)
+test_program_options(core_tests)
 
 # Tests of the Win32 layer; they carry the program's resources so that the
 # dialogs and the animation come from the real templates.
@@ -105,7 +105,7 @@ add_executable(win32_tests ${WIN32_TEST_SOURCES} tests/support/PackageBuilder.cp
 target_include_directories(win32_tests PRIVATE ${GENERATED_DIR} ${CMAKE_SOURCE_DIR}/resources)
 target_compile_options(win32_tests PRIVATE ${UPDATER_TEXT_FLAGS})
 target_link_libraries(win32_tests PRIVATE updatercore version oleaut32 gtest gtest_main)
-precompile_test_headers(win32_tests)
+test_program_options(win32_tests)
 add_dependencies(win32_tests generated_resources updater robot)
 
 # DLLs for the planting test, each named after a library that the updater

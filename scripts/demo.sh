@@ -41,8 +41,8 @@ rm -rf "$game"
 mkdir -p "$game"
 cp -a "$old/." "$game/"
 printf 'save slot\n' >"$game/save01.sav"
-LANG=C.UTF-8 wine reg add 'HKCU\Software\VORNEL\SampleGame' /v IsInst /d 1 /f >/dev/null 2>&1
-LANG=C.UTF-8 wine reg add 'HKCU\Software\VORNEL\SampleGame' /v InstTo /d 'C:\Games\サンプルゲーム' /f >/dev/null 2>&1
+LANG=C.UTF-8 wine_as_player wine reg add 'HKCU\Software\VORNEL\SampleGame' /v IsInst /d 1 /f >/dev/null 2>&1
+LANG=C.UTF-8 wine_as_player wine reg add 'HKCU\Software\VORNEL\SampleGame' /v InstTo /d 'C:\Games\サンプルゲーム' /f >/dev/null 2>&1
 
 # The maker's settings; diff adds the files that 1.01 no longer has.
 cat <<'ENV' | iconv -f UTF-8 -t CP932 >"$demo/install.env"
@@ -99,11 +99,11 @@ cat "$demo/try.txt"
 cp "$build/win/robot.exe" "$demo/robot.exe"
 before=$(cd "$game" && find . -type f -printf '%p %s\n' | sort)
 if [ -n "${UPDATER_KEEP_DISPLAY:-}" ]; then
-    LANG=ja_JP.UTF-8 wine "$demo/update.exe" && code=0 || code=$?
+    LANG=ja_JP.UTF-8 wine_as_player wine "$demo/update.exe" && code=0 || code=$?
 else
     rm -f "$demo/box.txt"
-    LANG=ja_JP.UTF-8 wine "$demo/robot.exe" run "$(winepath -w "$demo/update.exe")" \
-        --press 1002 --answers 6 --finish --hold 2500 --report "$(winepath -w "$demo/box.txt")" &
+    LANG=ja_JP.UTF-8 wine_as_player wine "$demo/robot.exe" run "$(wine_as_player winepath -w "$demo/update.exe")" \
+        --press 1002 --answers 6 --finish --hold 2500 --report "$(wine_as_player winepath -w "$demo/box.txt")" &
     robot=$!
     shots=0
     for _ in $(seq 600); do
@@ -134,7 +134,7 @@ after=$(cd "$game" && find . -type f -printf '%p %s\n' | sort)
         [ -e "$new/$f" ] || [ ! -e "$game/$f" ] || echo "$f"; done)
     echo "Files that release 1.01 dropped, still in the game folder: ${dropped:-(none)}"
     echo "game.ini:"; iconv -f CP932 -t UTF-8 "$game/game.ini" 2>/dev/null || echo "(none)"
-    echo "Registry:"; LANG=ja_JP.UTF-8 wine reg query 'HKCU\Software\VORNEL\SampleGame' 2>/dev/null | iconv -f CP932 -t UTF-8 | tr -d '\r'
+    echo "Registry:"; LANG=ja_JP.UTF-8 wine_as_player wine reg query 'HKCU\Software\VORNEL\SampleGame' 2>/dev/null | iconv -f CP932 -t UTF-8 | tr -d '\r'
     echo "Working folders left in the temporary folder:"
     left=$(find "$WINEPREFIX/drive_c/users" -mindepth 3 -maxdepth 3 -path '*/Temp/TempGPInstallFolder_*' 2>/dev/null)
     echo "${left:-(none)}"

@@ -14,8 +14,10 @@
 #
 # The phases are the functions phase_NAME below. The whole run has two lanes
 # that share nothing and run side by side once the Windows tree is built:
-# Wine (both locales at once, each with a prefix and a display of its own)
-# and the native trees with their suites (run_lanes).
+# Wine (both locales at once, each locale's tests cut into shards that run
+# side by side, each shard with a prefix and a display of its own; see
+# UPDATER_WINE_SHARDS) and the native trees with their suites, each tree's
+# suites beside the next tree's build (run_lanes).
 #
 # A new test program named *_tests, registered with add_test in a native
 # tree, or built into the Windows tree, is run by its tree's phase without a
@@ -96,11 +98,24 @@ phase_sanitize() {
     run_tree_suites sanitize env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
         UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 }
-# The extraction, staging and packing on several threads.
+# The names of a GoogleTest program's tests that a filter selects.
+test_names() {
+    "$1" --gtest_list_tests --gtest_filter="$2" | awk '/^[^ ]/ { suite = $1 } /^  / { print suite $1 }' | sort
+}
+# The extraction, staging and packing on several threads. The ThreadSanitizer
+# tree builds only the files of these core tests; one added in another file
+# is named here until that tree builds it too.
 phase_tsan() {
-    local rc=0
-    TSAN_OPTIONS=halt_on_error=1 run_suite tsan-core_tests "$build/tsan/core_tests" \
-        --gtest_filter='Extract*:Staging*:WorkingFolder*' || rc=1
+    local rc=0 core='Extract*:Staging*:WorkingFolder*' missing
+    if [ -x "$build/native/core_tests" ]; then
+        missing=$(comm -23 <(test_names "$build/native/core_tests" "$core") \
+            <(test_names "$build/tsan/core_tests" "$core"))
+        if [ -n "$missing" ]; then
+            echo "== tsan: the ThreadSanitizer tree does not build these tests (cmake/CoreSources.cmake):" $missing
+            rc=1
+        fi
+    fi
+    TSAN_OPTIONS=halt_on_error=1 run_suite tsan-core_tests "$build/tsan/core_tests" --gtest_filter="$core" || rc=1
     TSAN_OPTIONS=halt_on_error=1 run_suite tsan-patchtool_tests "$build/tsan/tools/patchtool_tests" \
         --gtest_filter='*Pack*' || rc=1
     return $rc
@@ -127,41 +142,87 @@ phase_wine-prefix() {
     )
 }
 
-# The Windows test programs under Wine in one locale, in a prefix of its own
-# made from the template, on a display of its own, with a 2 MiB drive T: of
-# its own for the full-disk test where the machine lets us mount one. The
-# end-to-end tests leave screenshots of the updater's windows under
-# test-artifacts/shots/LOCALE.
-wine_suites() {
-    local locale=$1 short=${1%%.*}
-    local here="$build/wine-$short" rc=0
+# How many shards each locale's Wine suites are cut into. The suites mostly
+# wait (for windows, for the updater, for the disk), so shards side by side
+# finish sooner than one after the other.
+wine_shards=${UPDATER_WINE_SHARDS:-4}
+
+# One shard of the Windows test programs in one locale: its share of every
+# program's tests (GoogleTest's own sharding), in a prefix of its own made
+# from the template, on a display of its own, with a 2 MiB drive T: of its
+# own for the full-disk test where the machine lets us mount one. Each
+# program's share has a log of its own.
+wine_shard() {
+    local locale=$1 index=$2 count=$3 shots_dir=$4
+    local here="$build/wine-${locale%%.*}-$index" rc=0
     . "$root/scripts/wine-env.sh"
-    wine_env_start "$here" "$build/wine-template"
-    # Not local: the EXIT trap below reads it after this function has returned.
+    wine_env_start "$here" "$build/wine-template" || return 1
+    # Not local: the EXIT trap below reads them after this function has returned.
     small_drive="$here/small-drive"
     mkdir -p "$small_drive"
     if mountpoint -q "$small_drive" || mount -t tmpfs -o size=2m tmpfs "$small_drive" 2>/dev/null; then
         ln -sfn "$small_drive" "$WINEPREFIX/dosdevices/t:"
         export UPDATER_SMALL_DRIVE='T:\'
     fi
+    # Every Wine command here runs as a player would (wine_as_player): the tests
+    # of a folder the player may not write fail, not skip, if one still takes writes.
+    export UPDATER_PERMISSIONS_ENFORCED=1
+    # The user's temporary folder, where the tests make their games and the
+    # updater its working folder, in memory where the machine lets us mount
+    # one: every file the updater writes is flushed to the disk, which on a
+    # disk shared with builds costs far more than the test itself.
+    temp_drive="$here/temp"
+    local user_temp
+    user_temp="$WINEPREFIX/drive_c/users/$(id -un)/Temp"
+    mkdir -p "$temp_drive"
+    if [ -d "$user_temp" ] && { mountpoint -q "$temp_drive" || mount -t tmpfs -o size=4g tmpfs "$temp_drive" 2>/dev/null; }; then
+        rm -rf "$user_temp"
+        ln -sfn "$temp_drive" "$user_temp"
+    fi
     # shellcheck disable=SC2317
     stop_wine() {
         wine_env_stop
         rm -f "$WINEPREFIX/dosdevices/t:"
-        if mountpoint -q "$small_drive"; then umount "$small_drive"; fi
+        local drive
+        for drive in "$small_drive" "$temp_drive"; do
+            if mountpoint -q "$drive"; then umount "$drive"; fi
+        done
     }
     trap stop_wine EXIT
+    local shots_win t
+    shots_win=$(wine_as_player winepath -w "$shots_dir" 2>/dev/null)
+    for t in "$build"/win/*_tests.exe; do
+        run_suite "wine-$locale-$(basename "$t" .exe).$((index + 1))of$count" wine_as_player env LANG="$locale" \
+            LC_ALL="$locale" GTEST_TOTAL_SHARDS="$count" GTEST_SHARD_INDEX="$index" UPDATER_SHOTS="$shots_win" \
+            timeout 1800 wine "$t" || rc=1
+        # Wait for the server to end, so the next suite does not meet a dying one.
+        wine_as_player wineserver -k 2>/dev/null || true
+        wine_as_player wineserver -w 2>/dev/null || true
+    done
+    return $rc
+}
+
+# The Windows test programs under Wine in one locale, as shards side by side.
+# Each program's shards add up to one log and one line of its own; the
+# end-to-end tests leave screenshots of the updater's windows under
+# test-artifacts/shots/LOCALE.
+wine_suites() {
+    local locale=$1 rc=0 index pids=()
     local shots="$build/test-artifacts/shots/$locale"
     rm -rf "$shots"
     mkdir -p "$shots"
-    local shots_win t
-    shots_win=$(winepath -w "$shots" 2>/dev/null)
+    for ((index = 0; index < wine_shards; index++)); do
+        (wine_shard "$locale" "$index" "$wine_shards" "$shots") &
+        pids+=($!)
+    done
+    for index in "${pids[@]}"; do wait "$index" || rc=1; done
+    local t suite ok bad
     for t in "$build"/win/*_tests.exe; do
-        run_suite "wine-$locale-$(basename "$t" .exe)" env LANG="$locale" LC_ALL="$locale" \
-            UPDATER_SHOTS="$shots_win" timeout 1800 wine "$t" || rc=1
-        # Wait for the server to end, so the next suite does not meet a dying one.
-        wineserver -k 2>/dev/null || true
-        wineserver -w 2>/dev/null || true
+        suite="wine-$locale-$(basename "$t" .exe)"
+        cat "$logs/$suite".*of"$wine_shards".log >"$logs/$suite.log" 2>/dev/null
+        ok=$(grep -a -o '^\[  PASSED  \] [0-9]* test' "$logs/$suite.log" | grep -o '[0-9]*' | awk '{ s += $1 } END { print s + 0 }')
+        bad=$(awk -v s="$suite" 'index($1, s ".") == 1 { n += $3 } END { print n + 0 }' "$results")
+        echo "== $suite: $ok passed, $bad failed in $wine_shards shards (log: $logs/$suite.log)"
     done
     local bmp
     for bmp in "$shots"/*.bmp; do
@@ -208,9 +269,34 @@ timed() {
     return $status
 }
 
+# The native trees one after the other, each tree's suites beside the next
+# tree's build: a build keeps both cores busy, a suite mostly one.
+native_lane() {
+    local suites=() pid rc=0
+    timed floors phase_floors || rc=1
+    timed portable-core-check phase_portable-core-check &
+    suites+=($!)
+    if timed build-native phase_build-native; then
+        timed native phase_native &
+        suites+=($!)
+    else rc=1; fi
+    if timed build-sanitize phase_build-sanitize; then
+        timed sanitize phase_sanitize &
+        suites+=($!)
+    else rc=1; fi
+    if timed build-tsan phase_build-tsan; then
+        timed tsan phase_tsan &
+        suites+=($!)
+    else rc=1; fi
+    timed fuzz phase_fuzz || rc=1
+    for pid in "${suites[@]}"; do wait "$pid" || rc=1; done
+    return $rc
+}
+
 # Every phase: the Windows tree first, as the Wine suites take longest, with
 # the Wine prefix made meanwhile; then the Wine lane and the native lane side
-# by side.
+# by side. The native lane yields the processor to Wine's: the Wine suites
+# wait for windows with time limits, the builds only take longer.
 run_lanes() {
     timed wine-prefix phase_wine-prefix &
     local prefix=$!
@@ -222,12 +308,10 @@ run_lanes() {
         phase_wine &
         wine=$!
     fi
-    timed floors phase_floors
-    timed build-native phase_build-native && timed native phase_native
-    timed portable-core-check phase_portable-core-check
-    timed build-sanitize phase_build-sanitize && timed sanitize phase_sanitize
-    timed build-tsan phase_build-tsan && timed tsan phase_tsan
-    timed fuzz phase_fuzz
+    (
+        renice -n 10 "$BASHPID" >/dev/null
+        native_lane
+    )
     [ -n "$wine" ] && wait "$wine"
 }
 

@@ -37,6 +37,10 @@ inline constexpr int kStartAttempts = 3;
 inline constexpr DWORD kStartPauseMs = 500;
 // How often something awaited (a process, a window, a painted pixel) is looked for.
 inline constexpr DWORD kWindowPollMs = 50;
+// The pause between looks at a file the updater is writing, to catch a moment
+// of its walk. Short, as the moment may not last; not none, as looks without
+// pause keep the processor and Wine's server from the updater they watch.
+inline constexpr DWORD kFilePollMs = 1;
 
 // The updater's windows, by a part of their titles (Shift-JIS).
 inline constexpr const char* kMainWindowTitle = "アップデータ";

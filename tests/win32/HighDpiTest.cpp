@@ -28,6 +28,10 @@ constexpr int kHighDpis[] = {144, 192};
 constexpr const wchar_t* kDpiVariable = L"UPDATER_HIGH_DPI";
 constexpr const wchar_t* kDesktopKey = L"Control Panel\\Desktop";
 constexpr const wchar_t* kLogPixels = L"LogPixels";
+// GoogleTest's sharding, read from the environment: a copy of this program
+// that inherited it would run only its shard's part of the one test it is
+// asked for, maybe nothing.
+constexpr const wchar_t* kShardVariables[] = {L"GTEST_TOTAL_SHARDS", L"GTEST_SHARD_INDEX"};
 // How long a run at one DPI may take: a whole update.
 constexpr DWORD kRunTimeoutMs = 240000;
 // A square picture of one colour.
@@ -213,6 +217,13 @@ int RunAtDpi(int dpi, std::string* output) {
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring command = L"\"" + std::wstring(self) + L"\" --gtest_filter=HighDpiRun.*";
     SetEnvironmentVariableW(kDpiVariable, std::to_wstring(dpi).c_str());
+    std::vector<std::wstring> shard;
+    for (const wchar_t* name : kShardVariables) {
+        wchar_t value[32] = L"";
+        GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+        shard.push_back(value);
+        SetEnvironmentVariableW(name, nullptr);
+    }
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -221,6 +232,8 @@ int RunAtDpi(int dpi, std::string* output) {
     PROCESS_INFORMATION pi{};
     BOOL started = CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     SetEnvironmentVariableW(kDpiVariable, nullptr);
+    for (size_t i = 0; i < shard.size(); ++i)
+        if (!shard[i].empty()) SetEnvironmentVariableW(kShardVariables[i], shard[i].c_str());
     CloseHandle(file);
     if (!started) return -1;
     DWORD code = static_cast<DWORD>(-1);

@@ -105,7 +105,7 @@ protected:
                 if (ReadFileBytes(journal, &b) && std::string(b.begin(), b.end()).find("\nE\n") != std::string::npos)
                     return true;
             }
-            if (WaitForSingleObject(process_.hProcess, 0) == WAIT_OBJECT_0) return false;
+            if (WaitForSingleObject(process_.hProcess, kFilePollMs) == WAIT_OBJECT_0) return false;
         }
         return false;
     }

@@ -468,6 +468,7 @@ TEST_F(UpdateFlowTest, KilledDuringTheUpdateThenRunAgain) {
             seen = p.seen == nullptr ? Exists(staged)
                                      : ReadFileBytes(journal, &b) &&
                                            std::string(b.begin(), b.end()).find(p.seen) != std::string::npos;
+            if (!seen) Sleep(kFilePollMs);
         }
         TerminateProcess(process_.hProcess, 9);
         EXPECT_EQ(9, Finish()) << p.what;
