@@ -20,7 +20,7 @@ enum UpdateResult {
 // the finish dialog and the launches stay with this process.
 UpdateResult RunUpdate();
 
-// The part of an update that writes into folder, for this process and for
+// What an update writes into folder, for this process and for
 // the elevated helper alike: the package (Retry/Cancel on write failures),
 // the [ini] lines (a failed one told, and the update goes on), the
 // [delfiles_afterinst] deletions. Returns kHelperExitDone, or

@@ -87,6 +87,20 @@ protected:
 
     Tree Snapshot() { return SnapshotTree(dest.Path()); }
 
+#ifndef _WIN32
+    // The whole extraction of a running program carrying entries, its boxes
+    // scripted from none shown.
+    ExtractResult ExtractAsRunningProgram(const Bytes& entries) {
+        std::string program = packages / "program.exe";
+        EXPECT_TRUE(WriteFileBytes(program, MakeProgramFile({}, entries)));
+        setenv("UPDATER_PROGRAM_FILE", program.c_str(), 1);
+        ResetScriptedBoxes();
+        ExtractResult result = ExtractPackage(dest.Path().c_str(), kFullMode);
+        unsetenv("UPDATER_PROGRAM_FILE");
+        return result;
+    }
+#endif
+
     TempFolder dest;
     TempFolder packages;
 };
@@ -542,12 +556,7 @@ TEST_F(ExtractTest, ARefusedJournalIsToldAndNothingIsTouched) {
     Tree before = Snapshot();
     Bytes entries;
     AppendFile(&entries, "a.dat", ToBytes("new"));
-    std::string program = packages / "program.exe";
-    ASSERT_TRUE(WriteFileBytes(program, MakeProgramFile({}, entries)));
-    setenv("UPDATER_PROGRAM_FILE", program.c_str(), 1);
-    ResetScriptedBoxes();
-    ExtractResult result = ExtractPackage(dest.Path().c_str(), kFullMode);
-    unsetenv("UPDATER_PROGRAM_FILE");
+    ExtractResult result = ExtractAsRunningProgram(entries);
     EXPECT_EQ(kExtractCancelled, result);
     ASSERT_EQ(1u, ShownBoxes().size());
     EXPECT_NE(std::string::npos, ShownBoxes()[0].text.find(staging)) << ShownBoxes()[0].text;
@@ -569,12 +578,7 @@ TEST_F(ExtractTest, AStandingUpdateWhoseOriginalStaysIsToldAsApplied) {
     Tree before = Snapshot();
     Bytes entries;
     AppendFile(&entries, "b.dat", ToBytes("next"));
-    std::string program = packages / "program.exe";
-    ASSERT_TRUE(WriteFileBytes(program, MakeProgramFile({}, entries)));
-    setenv("UPDATER_PROGRAM_FILE", program.c_str(), 1);
-    ResetScriptedBoxes();
-    ExtractResult result = ExtractPackage(dest.Path().c_str(), kFullMode);
-    unsetenv("UPDATER_PROGRAM_FILE");
+    ExtractResult result = ExtractAsRunningProgram(entries);
     EXPECT_EQ(kExtractCancelled, result);
     ASSERT_EQ(1u, ShownBoxes().size());
     char expected[kMessageBuffer];
